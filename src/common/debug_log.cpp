@@ -1,0 +1,80 @@
+#include "common/debug_log.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+namespace tarnwick {
+namespace {
+
+// The burn may run on a worker thread while the front end logs too.
+std::mutex g_sinkMutex;
+LogSink g_sink;
+
+void WriteStdout(std::string_view line) {
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+void DebugLog(int level, const char* format, ...) {
+  if (level > kDebugLogThreshold) return;
+  char buffer[kDebugLogBufferSize];
+  va_list args;
+  va_start(args, format);
+  int n = std::vsnprintf(buffer, sizeof buffer, format, args);
+  va_end(args);
+  if (n < 0) return;
+  size_t len = static_cast<size_t>(n);
+  if (len >= sizeof buffer) {
+    // Cut to 127 characters; keep the line's ending so the log stays line-oriented.
+    len = sizeof buffer - 1;
+    size_t fmtLen = std::strlen(format);
+    if (fmtLen > 0 && format[fmtLen - 1] == '\n') buffer[len - 1] = '\n';
+  }
+  std::lock_guard<std::mutex> lock(g_sinkMutex);
+  if (g_sink) {
+    g_sink(std::string_view(buffer, len));
+  } else {
+    WriteStdout(std::string_view(buffer, len));
+  }
+}
+
+LogSink SetLogSink(LogSink sink) {
+  std::lock_guard<std::mutex> lock(g_sinkMutex);
+  LogSink old = std::move(g_sink);
+  g_sink = std::move(sink);
+  return old;
+}
+
+struct LogCapture::Buffer {
+  mutable std::mutex mutex;
+  std::string text;
+};
+
+LogCapture::LogCapture() : buffer_(new Buffer) {
+  Buffer* b = buffer_;
+  previous_ = SetLogSink([b](std::string_view line) {
+    std::lock_guard<std::mutex> lock(b->mutex);
+    b->text.append(line);
+  });
+}
+
+LogCapture::~LogCapture() {
+  SetLogSink(std::move(previous_));
+  delete buffer_;
+}
+
+std::string LogCapture::Text() const {
+  std::lock_guard<std::mutex> lock(buffer_->mutex);
+  return buffer_->text;
+}
+
+void LogCapture::Clear() {
+  std::lock_guard<std::mutex> lock(buffer_->mutex);
+  buffer_->text.clear();
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,74 @@
+#pragma once
+// The pack file: a 392-byte header with nine location slots, 32 bytes apart
+// from 0x78, and the images wherever the slots say.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/operator.h"
+
+namespace tarnwick {
+
+inline constexpr size_t kPackHeaderSize = 392;
+
+enum class PackSlot : int {
+  Dfu = 0,
+  UBootBin = 1,
+  BootImg = 2,
+  BootRecover = 3,
+  System = 4,
+  Data = 5,
+  Cache = 6,
+  Spare = 7,  // never looked at
+  BootRes = 8,
+};
+inline constexpr int kPackSlotCount = 9;
+
+// Byte offset of a slot's (offset, length) pair in the header.
+constexpr size_t PackSlotOffset(PackSlot slot) { return 0x78 + 0x20 * static_cast<size_t>(slot); }
+
+const char* PackSlotName(PackSlot slot);
+
+struct PackHeader {
+  std::array<uint8_t, kPackHeaderSize> bytes{};
+  uint32_t Offset(PackSlot slot) const;
+  uint32_t Length(PackSlot slot) const;
+};
+
+// One loaded image: its length and a buffer of length + 512 bytes, zero after the image.
+struct ImageBuffer {
+  uint32_t length = 0;
+  std::vector<uint8_t> data;
+};
+
+// The seven card images of one burn.
+struct CardImages {
+  ImageBuffer uBootBin, bootImg, bootRes, cache, bootRecover, system, data;
+};
+
+// Loads the header (into headerCopy) and the seven card images. When the file
+// cannot be opened the operator sees "open file fail!"; a file too short for its
+// header or an image past the file's end is refused with a message naming it.
+// Both return false with *refusal (when given) set. A read the system refuses
+// throws FileError; memory that cannot be had throws MemoryError.
+[[nodiscard]] bool LoadCardImages(const std::string& packFile, IOperator& op,
+                                  PackHeader& headerCopy, CardImages& images,
+                                  std::string* refusal = nullptr);
+
+// Loads the header and one image (the DFU image for the board download), with
+// the same rules; only that image's location is checked.
+[[nodiscard]] bool LoadPackImage(const std::string& packFile, IOperator& op, PackSlot slot,
+                                 PackHeader& headerCopy, ImageBuffer& image,
+                                 std::string* refusal = nullptr);
+
+// Builds a pack file from image files (empty path = empty image); each image
+// starts at a multiple of 512. Returns false with *error set on failure.
+struct PackInputs {
+  std::array<std::string, kPackSlotCount> files;  // indexed by PackSlot
+};
+[[nodiscard]] bool WritePackFile(const std::string& packFile, const PackInputs& inputs,
+                                 std::string* error);
+
+}  // namespace tarnwick

@@ -1,0 +1,40 @@
+#pragma once
+// CSDReadWrite: raw, sector-addressed write access to one disk through the
+// disk service. Writes go in chunks of at most 65,536 sectors (32 MiB).
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "common/sector.h"
+#include "platform/disk_service.h"
+
+namespace tarnwick {
+
+inline constexpr uint32_t kMaxChunkSectors = 0x10000;
+
+class CSDReadWrite : public ISectorWriter {
+ public:
+  explicit CSDReadWrite(IDiskService& disks);
+  ~CSDReadWrite() override;
+  CSDReadWrite(const CSDReadWrite&) = delete;
+  CSDReadWrite& operator=(const CSDReadWrite&) = delete;
+
+  // True when the disk was opened; otherwise LastOpenError() says why.
+  [[nodiscard]] bool OpenDisk(const std::string& devicePath);
+  bool CloseDisk();
+  [[nodiscard]] bool WriteSectors(SectorNo first, uint32_t count, const uint8_t* buf) override;
+  [[nodiscard]] bool WriteSectorsAux(SectorNo first, uint32_t count, const uint8_t* buf);
+  // fsync of the open disk; false when it fails or no disk is open.
+  [[nodiscard]] bool Flush();
+  // The geometry probe, with its own short-lived handle.
+  [[nodiscard]] bool GetDiskGeometry(const std::string& devicePath, DiskGeometry& geometry);
+
+  const std::string& LastOpenError() const { return m_strOpenError; }
+
+ private:
+  IDiskService& m_disks;
+  std::unique_ptr<IDiskWriter> m_hDevice;  // null: no disk open
+  std::string m_strOpenError;
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,77 @@
+#pragma once
+// The disk service: the only way the core reaches disks. It offers the slot
+// table that card discovery probes, the geometry probe, and opening a disk
+// for writing. A Linux backend (platform/linux), a simulated one whose disks
+// are card image files (platform/sim) and test fakes implement it.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tarnwick {
+
+// Media types as the geometry record carries them.
+inline constexpr uint32_t kRemovableMedia = 11;
+inline constexpr uint32_t kFixedMedia = 12;
+
+// The drive geometry record (24 bytes on the original platform).
+struct DiskGeometry {
+  int64_t Cylinders = 0;
+  uint32_t MediaType = 0;
+  uint32_t TracksPerCylinder = 0;
+  uint32_t SectorsPerTrack = 0;
+  uint32_t BytesPerSector = 0;
+};
+
+// Size of the media-types answer and where its first media entry's disk
+// information (the geometry record's layout) lies in it.
+inline constexpr size_t kMediaTypesAnswerSize = 520;
+inline constexpr size_t kMediaTypesFirstEntryOffset = 8;
+
+// A disk opened for the geometry probe (read-only; nothing is written).
+class IDiskQuery {
+ public:
+  virtual ~IDiskQuery() = default;
+  // The geometry request. False when the device does not answer it.
+  [[nodiscard]] virtual bool GetDriveGeometry(DiskGeometry& geometry) = 0;
+  // The media-types request: fills the 520-byte answer (entry count at byte 4,
+  // first entry's disk information at bytes 8..31). False when refused.
+  [[nodiscard]] virtual bool GetMediaTypes(uint8_t (&answer)[kMediaTypesAnswerSize]) = 0;
+};
+
+// A disk opened for writing. Error results are errno values (0 = success).
+class IDiskWriter {
+ public:
+  virtual ~IDiskWriter() = default;
+  // Writes len bytes at a 64-bit byte position. A short transfer is continued
+  // until complete; a transfer of 0 bytes fails with ENOSPC. EINVAL and
+  // EOVERFLOW mean the position itself was refused.
+  [[nodiscard]] virtual int WriteAt(uint64_t byteOffset, const void* data, size_t len) = 0;
+  // Makes everything written so far durable (fsync).
+  [[nodiscard]] virtual int Flush() = 0;
+  // Closes the disk. Afterwards the kernel is asked to re-read the partition
+  // table where that applies; a refused re-read is logged by the backend and
+  // does not count as a failure.
+  virtual void Close() = 0;
+};
+
+// One probed slot of the table that discovery walks.
+struct DiskSlot {
+  std::string path;  // device path (block device or card image file)
+};
+
+class IDiskService {
+ public:
+  virtual ~IDiskService() = default;
+  // The device paths that discovery probes, in slot order; at most 13.
+  virtual std::vector<DiskSlot> Slots() = 0;
+  // Opens a path for the geometry probe; nullptr when it cannot be opened.
+  virtual std::unique_ptr<IDiskQuery> OpenForQuery(const std::string& path) = 0;
+  // Opens a path for writing. nullptr when it cannot be opened; then *errorText
+  // (when given) says why, for the operator. A system disk is never opened.
+  virtual std::unique_ptr<IDiskWriter> OpenForWrite(const std::string& path,
+                                                    std::string* errorText) = 0;
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,35 @@
+#pragma once
+// Helpers shared by the test suites: temporary folders and files.
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace tarnwick::testing {
+
+// A temporary folder removed (with its contents) when the object goes away.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return m_path; }
+  std::string File(const std::string& name) const { return (m_path / name).string(); }
+
+ private:
+  std::filesystem::path m_path;
+};
+
+void WriteFile(const std::string& path, const std::string& contents);
+void WriteFile(const std::string& path, const std::vector<uint8_t>& contents);
+std::string ReadFileText(const std::string& path);
+std::vector<uint8_t> ReadFileBytes(const std::string& path);
+
+// True when a program of that name is on PATH.
+bool HaveProgram(const std::string& name);
+
+// Runs a shell command; returns its exit status and puts stdout+stderr in *output.
+int RunCommand(const std::string& command, std::string* output);
+
+}  // namespace tarnwick::testing

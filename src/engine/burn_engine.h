@@ -1,0 +1,89 @@
+#pragma once
+// CBurnEngine owns the burn state that the dialog and the command line share:
+// the two input paths, the sector writer, the partition plan, the records and
+// the pack header copy. It keeps the operation names of the burn.
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "bootcfg/boot_info.h"
+#include "bootcfg/crc32.h"
+#include "engine/operator.h"
+#include "engine/pack_file.h"
+#include "engine/sd_read_write.h"
+#include "layout/fat32.h"
+#include "layout/mbr.h"
+#include "layout/partition_plan.h"
+#include "platform/disk_service.h"
+
+namespace tarnwick {
+
+inline constexpr int kSlotCount = 13;
+
+// The settings the burn reads at each stage ("Burn" section switches).
+class ISettingsReader {
+ public:
+  virtual ~ISettingsReader() = default;
+  virtual int ReadInt(const std::string& section, const std::string& key) = 0;
+};
+
+// One slot of the discovery result.
+struct CardSlot {
+  uint32_t present = 0;
+  uint8_t index = 0;
+  uint64_t size = 0;  // sectors
+};
+
+// How a run ended, for the front ends (exit status, final report).
+struct RunSummary {
+  int cardsFound = 0;
+  int cardsWritten = 0;                 // completely written and flushed
+  std::vector<FailedCard> failed;       // failed or refused cards, in slot order
+  bool aborted = false;                 // ended by a pack read error or lack of memory
+  std::string abortReason;
+};
+
+class CBurnEngine {
+ public:
+  CBurnEngine(IDiskService& disks, IOperator& op, ISettingsReader& settings);
+
+  std::string m_strCfgFile;
+  std::string m_strPackFile;
+  bool m_bWaitDevice = false;
+
+  // Discovery, then every present slot in order, then the final message.
+  // Toolkit errors (FileError, MemoryError) are caught here: the run ends,
+  // the controls are re-enabled and the operator sees the error.
+  void RunBurn();
+  void DetectCards();
+  // Burns the current card (set by RunBurn); returns true when it was written completely.
+  bool BurnToOneSD();
+
+  const std::array<CardSlot, kSlotCount>& Cards() const { return m_arrCards; }
+  const RunSummary& LastRun() const { return m_lastRun; }
+  const PartitionPlan& Plan() const { return m_plan; }
+  const CCrc32& Crc() const { return m_crc; }
+  PackHeader& HeaderCopy() { return m_packHeader; }
+  BootInfo& BootInfoRecord() { return m_bootInfo; }
+  IOperator& Operator() { return m_op; }
+
+ private:
+  IDiskService& m_disks;
+  IOperator& m_op;
+  ISettingsReader& m_settings;
+  CSDReadWrite m_sdReadWrite;
+  CCrc32 m_crc;
+  PartitionPlan m_plan;
+  SectorBytes m_tMBR;
+  std::array<SectorBytes, 3> m_arrEBR{};
+  Fat32Layout m_fat;
+  BootInfo m_bootInfo{};
+  PackHeader m_packHeader;
+  std::array<CardSlot, kSlotCount> m_arrCards{};
+  std::vector<DiskSlot> m_slotPaths;
+  int m_nCurrentSlot = 0;
+  RunSummary m_lastRun;
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,45 @@
+#pragma once
+// An IOperator for tests: records every message box, progress position,
+// refresh, enable/disable and failed-card report, and answers message boxes
+// with a configurable answer.
+#include <string>
+#include <vector>
+
+#include "engine/operator.h"
+
+namespace tarnwick::testing {
+
+class FakeOperator : public IOperator {
+ public:
+  struct Message {
+    std::string text;
+    MsgButtons buttons;
+  };
+
+  MsgAnswer MessageBox(const std::string& text, MsgButtons buttons) override {
+    messages.push_back({text, buttons});
+    return buttons == MsgButtons::Ok ? MsgAnswer::Ok : answer;
+  }
+  void SetProgress(int position) override { progress.push_back(position); }
+  void Refresh() override { ++refreshes; }
+  void EnableControls(bool enable) override { enables.push_back(enable); }
+  void ReportFailedCards(const std::vector<FailedCard>& cards) override {
+    failedReports.push_back(cards);
+  }
+
+  // The texts of the message boxes shown, in order.
+  std::vector<std::string> Texts() const {
+    std::vector<std::string> texts;
+    for (const Message& m : messages) texts.push_back(m.text);
+    return texts;
+  }
+
+  MsgAnswer answer = MsgAnswer::Ok;  // the answer to OK/Cancel boxes
+  std::vector<Message> messages;
+  std::vector<int> progress;
+  int refreshes = 0;
+  std::vector<bool> enables;
+  std::vector<std::vector<FailedCard>> failedReports;
+};
+
+}  // namespace tarnwick::testing

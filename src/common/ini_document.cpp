@@ -1,0 +1,183 @@
+#include "common/ini_document.h"
+
+namespace tarnwick::ini {
+namespace {
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\v' || c == '\f';
+}
+
+size_t SkipBlanks(const std::string& s, size_t from) {
+  while (from < s.size() && IsBlank(s[from])) ++from;
+  return from;
+}
+
+std::string Trim(const std::string& s, size_t begin, size_t end) {
+  begin = SkipBlanks(s, begin);
+  while (end > begin && IsBlank(s[end - 1])) --end;
+  return s.substr(begin, end - begin);
+}
+
+std::string Trim(const std::string& s) {
+  return Trim(s, 0, s.size());
+}
+
+char Lower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool SameName(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (Lower(a[i]) != Lower(b[i])) return false;
+  }
+  return true;
+}
+
+// What a line is: a section header, a key, or anything else (comments,
+// blank lines, lines without '=').
+struct Parsed {
+  enum class Kind { kOther, kHeader, kKey } kind = Kind::kOther;
+  std::string name;   // section or key name, trimmed
+  std::string value;  // key value, trimmed
+  size_t keyEnd = 0;  // offset just after the key name in the line
+};
+
+Parsed Parse(const std::string& line) {
+  Parsed parsed;
+  size_t start = SkipBlanks(line, 0);
+  if (start == line.size() || line[start] == ';') return parsed;
+  if (line[start] == '[') {
+    size_t close = line.find(']', start);
+    if (close != std::string::npos) {
+      parsed.kind = Parsed::Kind::kHeader;
+      parsed.name = Trim(line, start + 1, close);
+      return parsed;
+    }
+  }
+  size_t equals = line.find('=', start);
+  if (equals == std::string::npos) return parsed;
+  parsed.kind = Parsed::Kind::kKey;
+  parsed.name = Trim(line, start, equals);
+  parsed.value = Trim(line, equals + 1, line.size());
+  parsed.keyEnd = start + parsed.name.size();
+  return parsed;
+}
+
+bool HasLineBreakOrNul(const std::string& s) {
+  return s.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
+}
+
+}  // namespace
+
+Document::Document(const std::string& text) {
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t brk = text.find_first_of("\r\n", pos);
+    if (brk == std::string::npos) {
+      m_lines.push_back({text.substr(pos), ""});
+      break;
+    }
+    size_t endingLength =
+        (text[brk] == '\r' && brk + 1 < text.size() && text[brk + 1] == '\n') ? 2 : 1;
+    m_lines.push_back({text.substr(pos, brk - pos), text.substr(brk, endingLength)});
+    pos = brk + endingLength;
+  }
+}
+
+std::optional<Document::Range> Document::FindSection(const std::string& section) const {
+  std::string wanted = Trim(section);
+  bool inWanted = wanted.empty();  // the section "" opens the text
+  size_t begin = 0;
+  for (size_t i = 0; i < m_lines.size(); ++i) {
+    Parsed parsed = Parse(m_lines[i].content);
+    if (parsed.kind != Parsed::Kind::kHeader) continue;
+    if (inWanted) return Range{begin, i};
+    if (SameName(parsed.name, wanted)) {
+      inWanted = true;
+      begin = i + 1;
+    }
+  }
+  if (inWanted) return Range{begin, m_lines.size()};
+  return std::nullopt;
+}
+
+std::optional<size_t> Document::FindKey(const Range& range, const std::string& key) const {
+  std::string wanted = Trim(key);
+  for (size_t i = range.begin; i < range.end; ++i) {
+    Parsed parsed = Parse(m_lines[i].content);
+    if (parsed.kind == Parsed::Kind::kKey && SameName(parsed.name, wanted)) return i;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> Document::Find(const std::string& section,
+                                          const std::string& key) const {
+  std::optional<Range> range = FindSection(section);
+  if (!range) return std::nullopt;
+  std::optional<size_t> line = FindKey(*range, key);
+  if (!line) return std::nullopt;
+  return Parse(m_lines[*line].content).value;
+}
+
+void Document::InsertLine(size_t index, const std::string& content, const std::string& ending) {
+  if (index > 0 && m_lines[index - 1].ending.empty()) m_lines[index - 1].ending = ending;
+  m_lines.insert(m_lines.begin() + static_cast<std::ptrdiff_t>(index), Line{content, ending});
+}
+
+void Document::Set(const std::string& section, const std::string& key, const std::string& value,
+                   const std::string& newLine) {
+  std::string ending = newLine;
+  for (const Line& line : m_lines) {
+    if (!line.ending.empty()) {
+      ending = line.ending;
+      break;
+    }
+  }
+  std::string keyName = Trim(key);
+  std::optional<Range> range = FindSection(section);
+  if (!range) {
+    if (!m_lines.empty() && !Trim(m_lines.back().content).empty()) {
+      InsertLine(m_lines.size(), "", ending);
+    }
+    InsertLine(m_lines.size(), "[" + Trim(section) + "]", ending);
+    InsertLine(m_lines.size(), keyName + "=" + value, ending);
+    return;
+  }
+  if (std::optional<size_t> found = FindKey(*range, keyName)) {
+    std::string& content = m_lines[*found].content;
+    content = content.substr(0, Parse(content).keyEnd) + "=" + value;
+    return;
+  }
+  size_t at = range->begin;
+  for (size_t i = range->begin; i < range->end; ++i) {
+    if (Parse(m_lines[i].content).kind == Parsed::Kind::kKey) at = i + 1;
+  }
+  InsertLine(at, keyName + "=" + value, ending);
+}
+
+std::string Document::Text() const {
+  std::string text;
+  for (const Line& line : m_lines) text += line.content + line.ending;
+  return text;
+}
+
+std::string StripQuotes(const std::string& value) {
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+      value.back() == value.front()) {
+    return value.substr(1, value.size() - 2);
+  }
+  return value;
+}
+
+bool IsStorable(const std::string& section, const std::string& key, const std::string& value) {
+  if (HasLineBreakOrNul(section) || HasLineBreakOrNul(key) || HasLineBreakOrNul(value)) {
+    return false;
+  }
+  if (section.find(']') != std::string::npos) return false;
+  std::string keyName = Trim(key);
+  return !keyName.empty() && keyName.find('=') == std::string::npos && keyName.front() != ';' &&
+         keyName.front() != '[';
+}
+
+}  // namespace tarnwick::ini

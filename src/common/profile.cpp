@@ -1,0 +1,87 @@
+#include "common/profile.h"
+
+#include <optional>
+
+#include "common/ini_document.h"
+#include "common/ini_encoding.h"
+#include "platform/fs/file_access.h"
+
+namespace tarnwick::profile {
+namespace {
+
+// Integers are read as text into a buffer of this many characters.
+constexpr size_t kIntBufferSize = 30;
+// Line ending of a file this service creates.
+constexpr char kNewFileLineEnding[] = "\n";
+
+std::string Cut(const std::string& text, size_t bufferSize) {
+  if (bufferSize == 0) return std::string();
+  return text.substr(0, bufferSize - 1);
+}
+
+int DigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'z') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'Z') return c - 'A' + 10;
+  return 99;
+}
+
+// Blanks and control characters first, an optional sign, a lower-case 0x,
+// 0o or 0b prefix, then the digits of that base up to the first other
+// character; modulo 2^32, negated for '-'.
+uint32_t ParseInt(const std::string& text) {
+  size_t i = 0;
+  while (i < text.size() && static_cast<unsigned char>(text[i]) <= ' ') ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  int base = 10;
+  if (i + 1 < text.size() && text[i] == '0') {
+    char marker = text[i + 1];
+    base = marker == 'x' ? 16 : marker == 'o' ? 8 : marker == 'b' ? 2 : 10;
+    if (base != 10) i += 2;
+  }
+  uint32_t value = 0;
+  for (; i < text.size() && DigitValue(text[i]) < base; ++i) {
+    value = value * static_cast<uint32_t>(base) + static_cast<uint32_t>(DigitValue(text[i]));
+  }
+  return negative ? 0u - value : value;
+}
+
+std::optional<std::string> Lookup(const std::string& section, const std::string& key,
+                                  const std::string& path) {
+  FileContents file = ReadWholeFile(path);
+  if (file.status != FileReadStatus::kOk) return std::nullopt;
+  std::optional<std::string> value = ini::Document(ini::Decode(file.bytes).text).Find(section, key);
+  if (!value) return std::nullopt;
+  return ini::StripQuotes(*value);
+}
+
+}  // namespace
+
+uint32_t ReadInt(const std::string& section, const std::string& key, uint32_t def,
+                 const std::string& path) {
+  std::string text = ReadString(section, key, "", kIntBufferSize, path);
+  return text.empty() ? def : ParseInt(text);
+}
+
+std::string ReadString(const std::string& section, const std::string& key, const std::string& def,
+                       size_t bufferSize, const std::string& path) {
+  return Cut(Lookup(section, key, path).value_or(def), bufferSize);
+}
+
+bool WriteString(const std::string& section, const std::string& key, const std::string& value,
+                 const std::string& path) {
+  if (!ini::IsStorable(section, key, value)) return false;
+  FileContents file = ReadWholeFile(path);
+  // A file that exists but cannot be read must not be replaced by one key.
+  if (file.status == FileReadStatus::kFailed) return false;
+  ini::DecodedText decoded = ini::Decode(file.bytes);
+  ini::Document document(decoded.text);
+  document.Set(section, key, value, kNewFileLineEnding);
+  return ReplaceFileContents(path, ini::Encode(document.Text(), decoded.encoding));
+}
+
+}  // namespace tarnwick::profile

@@ -1,0 +1,192 @@
+// POSIX implementation of the whole-file access.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <string>
+#include <utility>
+
+#include "platform/fs/file_access.h"
+
+namespace tarnwick {
+namespace {
+
+// Symbolic links followed before giving up (the system's own limit).
+constexpr int kMaxLinkDepth = 40;
+
+class Fd {
+ public:
+  explicit Fd(int fd) : m_fd(fd) {}
+  ~Fd() {
+    if (m_fd >= 0) ::close(m_fd);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return m_fd; }
+  bool valid() const { return m_fd >= 0; }
+  // Closes now and reports whether the close succeeded (a late write error
+  // of some file systems shows only here).
+  [[nodiscard]] bool Close() {
+    int fd = m_fd;
+    m_fd = -1;
+    return ::close(fd) == 0;
+  }
+
+ private:
+  int m_fd;
+};
+
+std::string DirName(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string BaseName(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The path of the file a write to path lands in: symbolic links followed to
+// their final target, which need not exist yet. False for a link loop.
+bool ResolveTarget(const std::string& path, std::string* target) {
+  std::string current = path;
+  for (int depth = 0; depth < kMaxLinkDepth; ++depth) {
+    struct stat st {};
+    if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+      *target = current;
+      return true;
+    }
+    std::string link(static_cast<size_t>(st.st_size > 0 ? st.st_size : 256) + 1, '\0');
+    ssize_t n = ::readlink(current.c_str(), link.data(), link.size());
+    if (n < 0 || static_cast<size_t>(n) >= link.size()) return false;
+    link.resize(static_cast<size_t>(n));
+    current = (link.front() == '/') ? link : DirName(current) + "/" + link;
+  }
+  return false;
+}
+
+bool WriteAll(int fd, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Creates a new, empty temporary file next to target; fills *name.
+int CreateTempFile(const std::string& target, std::string* name) {
+  static std::atomic<unsigned> counter{0};
+  std::string stem = DirName(target) + "/." + BaseName(target) + ".tmp-" +
+                     std::to_string(static_cast<long>(::getpid())) + "-";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    *name = stem + std::to_string(counter++);
+    int fd = ::open(name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+void SyncFolder(const std::string& folder) {
+  Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.valid()) (void)::fsync(dir.get());
+}
+
+// Overwrites the existing file at target with bytes, keeping its inode.
+bool RewriteInPlace(const std::string& target, const std::string& bytes) {
+  Fd fd(::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!fd.valid()) return false;
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  if (!WriteAll(fd.get(), bytes)) return false;
+  if (::ftruncate(fd.get(), static_cast<off_t>(bytes.size())) != 0) return false;
+  if (::fsync(fd.get()) != 0) return false;
+  return fd.Close();
+}
+
+enum class TempOutcome { kDone, kFailed, kUseInPlace };
+
+// The temporary-file-and-rename replacement. old is the target's status
+// when it exists, else nullptr.
+TempOutcome ReplaceViaTemp(const std::string& target, const struct stat* old,
+                           const std::string& bytes) {
+  std::string tempName;
+  Fd fd(CreateTempFile(target, &tempName));
+  if (!fd.valid()) return old ? TempOutcome::kUseInPlace : TempOutcome::kFailed;
+  auto discard = [&](TempOutcome outcome) {
+    ::unlink(tempName.c_str());
+    return outcome;
+  };
+  if (old) {
+    struct stat mine {};
+    if (::fstat(fd.get(), &mine) != 0) return discard(TempOutcome::kFailed);
+    if ((mine.st_uid != old->st_uid || mine.st_gid != old->st_gid) &&
+        ::fchown(fd.get(), old->st_uid, old->st_gid) != 0) {
+      // Renaming our file over it would hand the file to us: keep the inode.
+      return discard(TempOutcome::kUseInPlace);
+    }
+    // After fchown, which clears set-id bits.
+    if (::fchmod(fd.get(), old->st_mode & 07777) != 0) return discard(TempOutcome::kUseInPlace);
+  }
+  if (!WriteAll(fd.get(), bytes) || ::fsync(fd.get()) != 0 || !fd.Close()) {
+    return discard(TempOutcome::kFailed);
+  }
+  if (::rename(tempName.c_str(), target.c_str()) != 0) return discard(TempOutcome::kFailed);
+  SyncFolder(DirName(target));
+  return TempOutcome::kDone;
+}
+
+}  // namespace
+
+FileContents ReadWholeFile(const std::string& path) {
+  FileContents result;
+  // O_NONBLOCK: opening a FIFO must not wait for a writer.
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!fd.valid()) {
+    result.status = (errno == ENOENT) ? FileReadStatus::kMissing : FileReadStatus::kFailed;
+    return result;
+  }
+  result.status = FileReadStatus::kFailed;
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return result;
+  std::string bytes;
+  char chunk[65536];
+  for (;;) {
+    ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return result;
+    if (n == 0) break;
+    bytes.append(chunk, static_cast<size_t>(n));
+  }
+  result.status = FileReadStatus::kOk;
+  result.bytes = std::move(bytes);
+  return result;
+}
+
+bool ReplaceFileContents(const std::string& path, const std::string& bytes) {
+  std::string target;
+  if (!ResolveTarget(path, &target)) return false;
+  struct stat old {};
+  bool exists = ::stat(target.c_str(), &old) == 0;
+  if (!exists && errno != ENOENT) return false;
+  if (exists && !S_ISREG(old.st_mode)) return false;
+  // A file with several names would lose the others on rename.
+  if (exists && old.st_nlink > 1) return RewriteInPlace(target, bytes);
+  switch (ReplaceViaTemp(target, exists ? &old : nullptr, bytes)) {
+    case TempOutcome::kDone:
+      return true;
+    case TempOutcome::kUseInPlace:
+      return RewriteInPlace(target, bytes);
+    case TempOutcome::kFailed:
+      break;
+  }
+  return false;
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,49 @@
+#include <algorithm>
+
+#include "bootcfg/boot_info.h"
+#include "bootcfg/config_fields.h"
+#include "common/le.h"
+#include "common/sector.h"
+
+namespace tarnwick {
+
+static_assert(sizeof(UBootInfo) == 1740);
+static_assert(kUBootInfoSectorBytes == 4 * kSectorSize && kUBootInfoSize <= kUBootInfoSectorBytes);
+static_assert(kDdrEntrySize == 344 && kClkEntrySize == 76);
+static_assert(ubootinfo::kDdrInfo + kDdrClkTables * kDdrEntrySize == ubootinfo::kClkInfo);
+static_assert(ubootinfo::kClkInfo + kDdrClkTables * kClkEntrySize == ubootinfo::kUBootInfoCrc);
+static_assert(ubootinfo::kUBootInfoCrc + 4 == kUBootInfoSize);
+static_assert(ubootinfo::kBootImgFlag + 4 == ubootinfo::kDdrInfo);
+
+namespace {
+
+constexpr uint32_t kBootEnvOffset = 8192;     // sectors after P
+constexpr uint32_t kBootEnvBytes = 0x100000;  // 1 MiB
+constexpr uint32_t kBootResOffset = kBootEnvOffset + 2052;
+constexpr uint32_t kBootImgGap = 4;  // sectors after BootRes's whole sectors
+
+}  // namespace
+
+bool ReadDdrClkTables(UBootInfo& record, const std::string& cfgFile) {
+  for (const ConfigSection& section : DdrClkSections())
+    ReadSection(record.data(), section, cfgFile);
+  return true;
+}
+
+void FillUBootInfoHeader(UBootInfo& record, const CCrc32& crc, uint32_t bootPartitionStart,
+                         uint32_t bootResLength, uint32_t bootImgLength) {
+  uint8_t* p = record.data();
+  std::fill(p, p + ubootinfo::kDdrInfo, 0);  // the reserved header words
+  const uint32_t bootResStart = bootPartitionStart + kBootResOffset;
+  PutU32(p, ubootinfo::kBootEnvStart, bootPartitionStart + kBootEnvOffset);
+  PutU32(p, ubootinfo::kBootEnvSize, kBootEnvBytes);
+  PutU32(p, ubootinfo::kBootResStart, bootResStart);
+  PutU32(p, ubootinfo::kBootResSize, bootResLength);
+  PutU32(p, ubootinfo::kBootResFlag, 1);
+  PutU32(p, ubootinfo::kBootImgStart, bootResStart + bootResLength / kSectorSize + kBootImgGap);
+  PutU32(p, ubootinfo::kBootImgSize, bootImgLength);
+  PutU32(p, ubootinfo::kBootImgFlag, 1);
+  PutU32(p, ubootinfo::kUBootInfoCrc, crc.Compute(p, ubootinfo::kUBootInfoCrc));
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,179 @@
+#include "engine/pack_file.h"
+
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <new>
+#include <stdexcept>
+
+#include "common/debug_log.h"
+#include "common/le.h"
+#include "common/sector.h"
+#include "engine/errors.h"
+#include "platform/fs/read_only_file.h"
+
+namespace tarnwick {
+
+static_assert(kPackHeaderSize == 0x188);
+static_assert(PackSlotOffset(PackSlot::Dfu) == 0x78);
+static_assert(PackSlotOffset(PackSlot::Cache) == 0x138);
+static_assert(PackSlotOffset(PackSlot::BootRes) == 0x178);
+static_assert(PackSlotOffset(PackSlot::BootRes) + 8 + 8 == kPackHeaderSize);
+
+namespace {
+
+constexpr const char* kOpenFail = "open file fail!";
+
+// Where a load puts one image.
+struct WantedImage {
+  PackSlot slot;
+  ImageBuffer* out;
+};
+
+bool Refuse(IOperator& op, std::string* refusal, const std::string& text) {
+  op.MessageBox(text, MsgButtons::Ok);
+  if (refusal) *refusal = text;
+  return false;
+}
+
+[[noreturn]] void ThrowReadError(const std::string& path, const ReadOnlyFile& file) {
+  throw FileError("Cannot read the pack file " + path + ": " + file.LastError());
+}
+
+// A zeroed buffer of length + 512 bytes, so a sector's worth of zeros always
+// follows the image.
+std::vector<uint8_t> ImageBufferFor(PackSlot slot, uint32_t length) {
+  const uint64_t bytes = uint64_t{length} + kSectorSize;
+  try {
+    if (bytes > std::vector<uint8_t>().max_size()) throw std::length_error("image too large");
+    return std::vector<uint8_t>(static_cast<size_t>(bytes), 0);
+  } catch (const std::bad_alloc&) {
+  } catch (const std::length_error&) {
+  }
+  throw MemoryError(std::string("Out of memory: the ") + PackSlotName(slot) +
+                    " image of the pack file needs " + std::to_string(bytes) + " bytes");
+}
+
+// The images whose bytes lie (in part) past the end of a file of fileSize
+// bytes, one sentence each. An empty image lies nowhere and is never named.
+std::string ImagesPastEnd(const PackHeader& header, const std::vector<WantedImage>& wanted,
+                          uint64_t fileSize) {
+  std::string text;
+  for (const WantedImage& w : wanted) {
+    const uint64_t offset = header.Offset(w.slot);
+    const uint64_t length = header.Length(w.slot);
+    if (length == 0 || offset + length <= fileSize) continue;
+    if (!text.empty()) text += "\n";
+    text += std::string("Its ") + PackSlotName(w.slot) + " image (offset " +
+            std::to_string(offset) + ", length " + std::to_string(length) +
+            ") ends past the end of the file.";
+  }
+  return text;
+}
+
+// Opens the pack, reads its header and the wanted images in the order given.
+// Every wanted location is checked against the file's size before anything
+// is allocated, so a truncated pack never reaches a card.
+bool LoadImages(const char* caller, const std::string& path, IOperator& op,
+                const std::vector<WantedImage>& wanted, PackHeader& headerCopy,
+                std::string* refusal) {
+  ReadOnlyFile file;
+  if (!file.Open(path)) return Refuse(op, refusal, kOpenFail);
+
+  uint64_t size = 0;
+  if (!file.Size(&size)) ThrowReadError(path, file);
+  PackHeader header;
+  size_t got = 0;
+  if (size >= kPackHeaderSize && !file.ReadAt(0, header.bytes.data(), kPackHeaderSize, &got))
+    ThrowReadError(path, file);
+  if (got < kPackHeaderSize) {
+    DebugLog(1, "%s: pack file shorter than its header\n", caller);
+    return Refuse(op, refusal,
+                  "The pack file " + path + " is too short: it holds " +
+                      std::to_string(size < kPackHeaderSize ? size : got) +
+                      " bytes, less than its " + std::to_string(kPackHeaderSize) + "-byte header.");
+  }
+  headerCopy = header;
+
+  const std::string pastEnd = ImagesPastEnd(header, wanted, size);
+  if (!pastEnd.empty()) {
+    DebugLog(1, "%s: image past the end of the pack file\n", caller);
+    return Refuse(op, refusal,
+                  "The pack file " + path + " is truncated or damaged (" + std::to_string(size) +
+                      " bytes).\n" + pastEnd);
+  }
+
+  for (const WantedImage& w : wanted) {
+    ImageBuffer image;
+    image.length = header.Length(w.slot);
+    image.data = ImageBufferFor(w.slot, image.length);
+    // A read ending early (the file shrank meanwhile) leaves zeros behind.
+    if (image.length != 0 &&
+        !file.ReadAt(header.Offset(w.slot), image.data.data(), image.length, &got))
+      ThrowReadError(path, file);
+    *w.out = std::move(image);
+  }
+  return true;
+}
+
+}  // namespace
+
+const char* PackSlotName(PackSlot slot) {
+  switch (slot) {
+    case PackSlot::Dfu:
+      return "DFU";
+    case PackSlot::UBootBin:
+      return "UBootBin";
+    case PackSlot::BootImg:
+      return "BootImg";
+    case PackSlot::BootRecover:
+      return "BootRecover";
+    case PackSlot::System:
+      return "System";
+    case PackSlot::Data:
+      return "Data";
+    case PackSlot::Cache:
+      return "Cache";
+    case PackSlot::Spare:
+      return "spare";
+    case PackSlot::BootRes:
+      return "BootRes";
+  }
+  return "unknown";
+}
+
+uint32_t PackHeader::Offset(PackSlot slot) const {
+  return GetU32(bytes.data(), PackSlotOffset(slot));
+}
+
+uint32_t PackHeader::Length(PackSlot slot) const {
+  return GetU32(bytes.data(), PackSlotOffset(slot) + 4);
+}
+
+bool LoadCardImages(const std::string& packFile, IOperator& op, PackHeader& headerCopy,
+                    CardImages& images, std::string* refusal) {
+  CardImages loaded;
+  const std::vector<WantedImage> wanted{
+      {PackSlot::UBootBin, &loaded.uBootBin},
+      {PackSlot::BootImg, &loaded.bootImg},
+      {PackSlot::BootRes, &loaded.bootRes},
+      {PackSlot::Cache, &loaded.cache},
+      {PackSlot::BootRecover, &loaded.bootRecover},
+      {PackSlot::System, &loaded.system},
+      {PackSlot::Data, &loaded.data},
+  };
+  if (!LoadImages("LoadCardImages", packFile, op, wanted, headerCopy, refusal)) return false;
+  images = std::move(loaded);
+  return true;
+}
+
+bool LoadPackImage(const std::string& packFile, IOperator& op, PackSlot slot,
+                   PackHeader& headerCopy, ImageBuffer& image, std::string* refusal) {
+  ImageBuffer loaded;
+  if (!LoadImages("LoadPackImage", packFile, op, {{slot, &loaded}}, headerCopy, refusal))
+    return false;
+  image = std::move(loaded);
+  return true;
+}
+
+}  // namespace tarnwick

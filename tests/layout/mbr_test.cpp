@@ -1,0 +1,196 @@
+#include "layout/mbr.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "common/debug_log.h"
+#include "layout/bootcode/bootcode.h"
+#include "layout_fixture.h"
+
+namespace tarnwick {
+namespace {
+
+using testing::ComputePlan;
+using testing::ExampleInput;
+using testing::TempDir;
+
+using Entry = std::array<uint8_t, 16>;
+
+Entry EntryBytes(const SectorBytes& record, int i) {
+  Entry e;
+  std::copy_n(record.begin() + 446 + 16 * i, 16, e.begin());
+  return e;
+}
+
+bool ZeroOutsideEntries(const SectorBytes& record, int entries) {
+  for (size_t i = 0; i < 510; ++i) {
+    if (i >= 446 && i < 446 + 16u * entries) continue;
+    if (record[i] != 0) return false;
+  }
+  return record[510] == 0x55 && record[511] == 0xAA;
+}
+
+struct Records {
+  SectorBytes mbr;
+  std::array<SectorBytes, 3> ebrs;
+  PartitionPlan plan;
+};
+
+Records BuildFor(uint64_t cardSize) {
+  TempDir dir;
+  Records r{MbrTemplate(), {}, ComputePlan(dir, ExampleInput(cardSize))};
+  EXPECT_TRUE(BuildMBR(r.mbr, r.plan));
+  EXPECT_TRUE(BuildEBRs(r.ebrs, r.plan));
+  return r;
+}
+
+TEST(MbrTemplate, HoldsBootCodeSignatureAndTheFirstEntryTemplate) {
+  const SectorBytes mbr = MbrTemplate();
+  EXPECT_TRUE(std::equal(mbr.begin(), mbr.begin() + 440, kMbrBootCode));
+  EXPECT_EQ(std::vector<uint8_t>(mbr.begin() + 440, mbr.begin() + 446),
+            (std::vector<uint8_t>{0xCA, 0x96, 0xCA, 0x96, 0x00, 0x00}));
+  EXPECT_EQ(EntryBytes(mbr, 0),
+            (Entry{0x00, 0x01, 0x01, 0x00, 0x0B, 0xFE, 0xFF, 0xFF, 63, 0, 0, 0, 0, 0, 0, 0}));
+  for (int i = 1; i < 4; ++i) EXPECT_EQ(EntryBytes(mbr, i), Entry{}) << "entry " << i;
+  EXPECT_EQ(mbr[510], 0x55);
+  EXPECT_EQ(mbr[511], 0xAA);
+}
+
+struct EntryCase {
+  const char* record;  // "MBR", "System", "Data", "Cache"
+  int entry;
+  Entry bytes;
+};
+
+class WorkedExampleRecords : public ::testing::TestWithParam<EntryCase> {};
+
+TEST_P(WorkedExampleRecords, EntryBytesAreExact) {
+  const EntryCase& c = GetParam();
+  const Records r = BuildFor(7'743'330);
+  const std::string name = c.record;
+  const SectorBytes& record = name == "MBR"      ? r.mbr
+                              : name == "System" ? r.ebrs[0]
+                              : name == "Data"   ? r.ebrs[1]
+                                                 : r.ebrs[2];
+  EXPECT_EQ(EntryBytes(record, c.entry), c.bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layout, WorkedExampleRecords,
+    ::testing::Values(
+        // MBR: FAT32 at 63 keeps its template CHS bytes; the others have none.
+        EntryCase{
+            "MBR",
+            0,
+            {0x00, 0x01, 0x01, 0x00, 0x0B, 0xFE, 0xFF, 0xFF, 0x3F, 0, 0, 0, 0x1A, 0x26, 0x58, 0}},
+        EntryCase{"MBR", 1, {0, 0, 0, 0, 0x05, 0, 0, 0, 0x59, 0x26, 0x58, 0, 0xBD, 0x00, 0x1C, 0}},
+        EntryCase{"MBR", 2, {0, 0, 0, 0, 0xBB, 0, 0, 0, 0x58, 0x27, 0x74, 0, 0x00, 0x00, 0x01, 0}},
+        EntryCase{"MBR", 3, {0, 0, 0, 0, 0xBB, 0, 0, 0, 0x58, 0x27, 0x75, 0, 0x00, 0x00, 0x01, 0}},
+        // EBRs: the partition 63 sectors after the EBR; the link relative to the extended start.
+        EntryCase{"System", 0, {0, 0, 0, 0, 0x83, 0, 0, 0, 0x3F, 0, 0, 0, 0xC1, 0xFF, 0x07, 0}},
+        EntryCase{
+            "System", 1, {0, 0, 0, 0, 0x05, 0, 0, 0, 0x00, 0x00, 0x08, 0, 0x00, 0x00, 0x10, 0}},
+        EntryCase{"Data", 0, {0, 0, 0, 0, 0x83, 0, 0, 0, 0x3F, 0, 0, 0, 0xC1, 0xFF, 0x0F, 0}},
+        EntryCase{"Data", 1, {0, 0, 0, 0, 0x05, 0, 0, 0, 0x00, 0x00, 0x18, 0, 0x00, 0x00, 0x04, 0}},
+        EntryCase{"Cache", 0, {0, 0, 0, 0, 0x83, 0, 0, 0, 0x3F, 0, 0, 0, 0xC1, 0xFF, 0x03, 0}},
+        EntryCase{"Cache", 1, {}}),
+    [](const ::testing::TestParamInfo<EntryCase>& info) {
+      return std::string(info.param.record) + "Entry" + std::to_string(info.param.entry);
+    });
+
+TEST(BuildEBRs, ChainPlacesEachEbrAtTheWorkedExampleSectors) {
+  const Records r = BuildFor(7'743'330);
+  const uint32_t extendedStart = EntryFirstSector(r.mbr, 1);
+  EXPECT_EQ(extendedStart, 5'776'985u);
+  EXPECT_EQ(extendedStart + EntryFirstSector(r.ebrs[0], 1), 6'301'273u);
+  EXPECT_EQ(extendedStart + EntryFirstSector(r.ebrs[1], 1), 7'349'849u);
+  for (const SectorBytes& ebr : r.ebrs) {
+    EXPECT_EQ(EntryFirstSector(ebr, 0), 63u);  // data never starts at the EBR itself
+    EXPECT_TRUE(ZeroOutsideEntries(ebr, 2));
+  }
+  EXPECT_EQ(EntryType(r.ebrs[0], 1), 0x05);
+  EXPECT_EQ(EntryType(r.ebrs[1], 1), 0x05);
+}
+
+TEST(BuildEBRs, ClearsWhateverTheRecordsHeldBefore) {
+  TempDir dir;
+  const PartitionPlan plan = ComputePlan(dir, ExampleInput(7'743'330));
+  std::array<SectorBytes, 3> ebrs;
+  for (SectorBytes& e : ebrs) e.fill(0xEE);
+  ASSERT_TRUE(BuildEBRs(ebrs, plan));
+  for (const SectorBytes& e : ebrs) EXPECT_TRUE(ZeroOutsideEntries(e, 2));
+  EXPECT_EQ(EntryBytes(ebrs[2], 1), Entry{});
+}
+
+TEST(BuildMBR, LogsEachEntryWithItsFirstSectorAndCount) {
+  TempDir dir;
+  const PartitionPlan plan = ComputePlan(dir, ExampleInput(7'743'330));
+  SectorBytes mbr = MbrTemplate();
+  LogCapture log;
+  ASSERT_TRUE(BuildMBR(mbr, plan));
+  EXPECT_EQ(log.Text(),
+            "m_tMBR.Partition[0]: [0x3f 0x58261a]\n"
+            "m_tMBR.Partition[1]: [0x582659 0x1c00bd]\n"
+            "m_tMBR.Partition[2]: [0x742758 0x10000]\n"
+            "m_tMBR.Partition[3]: [0x752758 0x10000]\n");
+}
+
+TEST(BuildMBR, CardsOfDifferentSizesDifferOnlyInEntryPositionsAndCounts) {
+  const Records a = BuildFor(7'743'330);
+  const Records b = BuildFor(31'116'288);
+  std::vector<size_t> differing;
+  for (size_t i = 0; i < 512; ++i) {
+    if (a.mbr[i] != b.mbr[i]) differing.push_back(i);
+  }
+  ASSERT_FALSE(differing.empty());
+  for (size_t off : differing) {
+    ASSERT_GE(off, 446u);
+    ASSERT_LT(off, 510u);
+    EXPECT_GE((off - 446) % 16, 8u) << "byte " << off << " is not a first-sector or count field";
+  }
+  // The EBRs depend on the configured sizes only.
+  EXPECT_EQ(a.ebrs, b.ebrs);
+}
+
+TEST(BuildMBR, RebuildingKeepsTemplateStatusAndChs) {
+  TempDir dir;
+  SectorBytes mbr = MbrTemplate();
+  ASSERT_TRUE(BuildMBR(mbr, ComputePlan(dir, ExampleInput(31'116'288))));
+  ASSERT_TRUE(BuildMBR(mbr, ComputePlan(dir, ExampleInput(7'743'330))));
+  EXPECT_EQ(mbr, BuildFor(7'743'330).mbr);
+}
+
+TEST(BuildMBR, EmptyRecoveryAndBootStillGetTypedEntries) {
+  TempDir dir;
+  testing::PlanInput in = ExampleInput(7'743'330);
+  in.recovery = 0;
+  in.boot = 0;
+  const PartitionPlan plan = ComputePlan(dir, in);
+  SectorBytes mbr = MbrTemplate();
+  ASSERT_TRUE(BuildMBR(mbr, plan));
+  for (int i : {2, 3}) {
+    EXPECT_EQ(EntryType(mbr, i), 0xBB);
+    EXPECT_EQ(EntrySectorCount(mbr, i), 0u);
+    EXPECT_EQ(EntryFirstSector(mbr, i), plan.m_arrStartSector[i]);
+  }
+  EXPECT_EQ(EntryFirstSector(mbr, 2), EntryFirstSector(mbr, 3));
+}
+
+TEST(BuildMBR, StoresTheLowThirtyTwoBitsOfWidePlanValues) {
+  PartitionPlan plan;
+  plan.m_arrStartSector = {63, 0x1'0000'0040ull, 0x2'0000'0000ull, 0x2'FFFF'FFFFull};
+  plan.m_arrTotalSectors = {0x1'0000'0001ull, 5, 6, 7};
+  SectorBytes mbr = MbrTemplate();
+  ASSERT_TRUE(BuildMBR(mbr, plan));
+  EXPECT_EQ(EntrySectorCount(mbr, 0), 1u);
+  EXPECT_EQ(EntryFirstSector(mbr, 1), 0x40u);
+  EXPECT_EQ(EntryFirstSector(mbr, 2), 0u);
+  EXPECT_EQ(EntryFirstSector(mbr, 3), 0xFFFFFFFFu);
+  EXPECT_EQ(EntrySectorCount(mbr, 3), 7u);
+}
+
+}  // namespace
+}  // namespace tarnwick

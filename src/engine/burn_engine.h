@@ -9,6 +9,7 @@
 
 #include "bootcfg/boot_info.h"
 #include "bootcfg/crc32.h"
+#include "engine/card_regions.h"
 #include "engine/operator.h"
 #include "engine/pack_file.h"
 #include "engine/sd_read_write.h"
@@ -38,9 +39,10 @@ struct CardSlot {
 // How a run ended, for the front ends (exit status, final report).
 struct RunSummary {
   int cardsFound = 0;
-  int cardsWritten = 0;                 // completely written and flushed
-  std::vector<FailedCard> failed;       // failed or refused cards, in slot order
-  bool aborted = false;                 // ended by a pack read error or lack of memory
+  int cardsWritten = 0;            // completely written and flushed
+  std::vector<FailedCard> failed;  // failed or refused cards, in slot order
+  int cardsRefused = 0;            // of those, refused before anything was written
+  bool aborted = false;            // ended by a pack read error or lack of memory
   std::string abortReason;
 };
 
@@ -64,6 +66,8 @@ class CBurnEngine {
   const RunSummary& LastRun() const { return m_lastRun; }
   const PartitionPlan& Plan() const { return m_plan; }
   const CCrc32& Crc() const { return m_crc; }
+  const UBootInfo& UBootInfoRecord() const { return m_uBootInfo; }
+  int CurrentSlot() const { return m_nCurrentSlot; }
   PackHeader& HeaderCopy() { return m_packHeader; }
   BootInfo& BootInfoRecord() { return m_bootInfo; }
   IOperator& Operator() { return m_op; }
@@ -84,6 +88,19 @@ class CBurnEngine {
   std::vector<DiskSlot> m_slotPaths;
   int m_nCurrentSlot = 0;
   RunSummary m_lastRun;
+  UBootInfo m_uBootInfo{};
+  // Why the current card failed, and whether it was refused untouched.
+  std::string m_strCardFailure;
+  bool m_bCardRefused = false;
+
+  std::string CurrentDevicePath() const;
+  bool FailCard(const std::string& reason, bool refused);
+  void SetProgress(int position);
+  bool WriteRegion(const char* name, uint64_t first, uint64_t count, const uint8_t* buf);
+  bool WritePhase(const CardRegions& regions, const CardImages& images,
+                  const std::vector<uint8_t>& uBootInfoSectors);
+  void EndRun();
+  void AbortRun(const std::string& error);
 };
 
 }  // namespace tarnwick

@@ -1,0 +1,89 @@
+#include "engine/burn_engine.h"
+
+#include <new>
+
+#include "engine/errors.h"
+
+namespace tarnwick {
+
+namespace {
+constexpr const char* kBurnDone = "烧写完成";
+}  // namespace
+
+CBurnEngine::CBurnEngine(IDiskService& disks, IOperator& op, ISettingsReader& settings)
+    : m_disks(disks), m_op(op), m_settings(settings), m_sdReadWrite(disks), m_tMBR(MbrTemplate()) {
+  m_plan.Initialise();
+  m_fat.m_tDBR = Fat32BootSectorTemplate();
+}
+
+void CBurnEngine::RunBurn() {
+  m_lastRun = RunSummary{};
+  try {
+    DetectCards();
+    m_op.Refresh();
+    for (int k = 0; k < kSlotCount; ++k) {
+      m_nCurrentSlot = k;
+      if (!m_arrCards[k].present) continue;
+      ++m_lastRun.cardsFound;
+      m_plan.m_nCardSize = m_arrCards[k].size;
+      m_plan.ComputePartitionPlan(m_strCfgFile);
+      // A failed card never stops the run: the next present slot is burned all the same.
+      if (BurnToOneSD()) {
+        ++m_lastRun.cardsWritten;
+      } else {
+        m_lastRun.failed.push_back({k, CurrentDevicePath(), m_strCardFailure});
+        if (m_bCardRefused) ++m_lastRun.cardsRefused;
+      }
+    }
+  } catch (const FileError& e) {
+    AbortRun(e.what());
+    return;
+  } catch (const MemoryError& e) {
+    AbortRun(e.what());
+    return;
+  } catch (const std::bad_alloc&) {
+    AbortRun("not enough memory for the card images");
+    return;
+  }
+  EndRun();
+}
+
+// The dialog goes back to the operator: controls first, then the failed
+// cards (if any), then the final message.
+void CBurnEngine::EndRun() {
+  m_op.EnableControls(true);
+  if (!m_lastRun.failed.empty()) m_op.ReportFailedCards(m_lastRun.failed);
+  m_op.MessageBox(kBurnDone, MsgButtons::Ok);
+  m_bWaitDevice = false;
+}
+
+// A pack read the system refused, or memory that could not be had, ends the
+// run at once. The card being prepared has not been touched; the controls are
+// given back so that the dialog stays usable, cards that failed earlier in
+// the run are listed, and the error is shown instead of the final message.
+void CBurnEngine::AbortRun(const std::string& error) {
+  m_lastRun.aborted = true;
+  m_lastRun.abortReason = error;
+  m_op.EnableControls(true);
+  if (!m_lastRun.failed.empty()) m_op.ReportFailedCards(m_lastRun.failed);
+  m_op.MessageBox(error, MsgButtons::Ok);
+  m_bWaitDevice = false;
+}
+
+std::string CBurnEngine::CurrentDevicePath() const {
+  const size_t index = m_arrCards[m_nCurrentSlot].index;
+  return index < m_slotPaths.size() ? m_slotPaths[index].path : std::string();
+}
+
+bool CBurnEngine::FailCard(const std::string& reason, bool refused) {
+  m_strCardFailure = reason;
+  m_bCardRefused = refused;
+  return false;
+}
+
+void CBurnEngine::SetProgress(int position) {
+  m_op.SetProgress(position);
+  m_op.Refresh();
+}
+
+}  // namespace tarnwick

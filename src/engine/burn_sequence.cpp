@@ -1,0 +1,184 @@
+// The burn of one card: preparation and validation with the card untouched,
+// then the write phase in its fixed order.
+#include <algorithm>
+#include <array>
+
+#include "common/debug_log.h"
+#include "engine/burn_engine.h"
+
+namespace tarnwick {
+
+namespace {
+
+// Card-reader mode: BootInfo carries the addresses of section "AddrInfo".
+constexpr int kCardMode = 1;
+constexpr size_t kMiscBytes = kMiscSectors * kSectorSize;
+// The boot environment area and the zero sector after it.
+constexpr size_t kBootEnvBufferBytes = kBootEnvBytes + kSectorSize;
+
+unsigned Hex(uint64_t sector) {
+  return static_cast<unsigned>(sector);
+}
+
+// Closes the card on every way out of the write phase.
+class DiskCloser {
+ public:
+  explicit DiskCloser(CSDReadWrite& writer) : m_writer(writer) {}
+  ~DiskCloser() { m_writer.CloseDisk(); }
+  DiskCloser(const DiskCloser&) = delete;
+  DiskCloser& operator=(const DiskCloser&) = delete;
+
+ private:
+  CSDReadWrite& m_writer;
+};
+
+}  // namespace
+
+bool CBurnEngine::BurnToOneSD() {
+  m_strCardFailure.clear();
+  m_bCardRefused = false;
+
+  BuildMBR(m_tMBR, m_plan);
+  BuildEBRs(m_arrEBR, m_plan);
+  PrepareFat32(m_fat, m_tMBR);
+  m_uBootInfo.fill(0);
+  ReadDdrClkTables(m_uBootInfo, m_strCfgFile);
+
+  CardImages images;
+  std::string refusal;
+  if (!LoadCardImages(m_strPackFile, m_op, m_packHeader, images, &refusal)) {
+    // The operator has seen why in a message box.
+    return FailCard(refusal.empty() ? "open file fail!" : refusal, true);
+  }
+
+  // BootInfo is built here rather than after the MBR is written: its boot
+  // loader copy table has to be checked before the first write, and the
+  // record checked is the record written.
+  BuildBootInfo(m_bootInfo, m_crc, m_strCfgFile, images.uBootBin.length,
+                images.uBootBin.data.data(), kCardMode);
+  FillUBootInfoHeader(m_uBootInfo, m_crc, EntryFirstSector(m_tMBR, 3), images.bootRes.length,
+                      images.bootImg.length);
+
+  const CardImageLengths lengths{images.uBootBin.length, images.bootImg.length,
+                                 images.bootRes.length,  images.bootRecover.length,
+                                 images.system.length,   images.data.length,
+                                 images.cache.length};
+  CardRegions regions;
+  std::string reason;
+  if (!BuildCardRegions(m_plan, lengths, m_bootInfo, m_fat, regions, reason)) {
+    DebugLog(1, "BurnToOneSD: %s\n", reason.c_str());
+    return FailCard(reason, true);
+  }
+
+  std::vector<uint8_t> uBootInfoSectors(kUBootInfoSectorBytes, 0);
+  std::copy(m_uBootInfo.begin(), m_uBootInfo.end(), uBootInfoSectors.begin());
+
+  SetProgress(1);
+  if (!m_sdReadWrite.OpenDisk(CurrentDevicePath())) {
+    DebugLog(1, "BurnToOneSD: OpenDisk failed\n");
+    return FailCard("OpenDisk failed: " + m_sdReadWrite.LastOpenError(), false);
+  }
+  DiskCloser closer(m_sdReadWrite);
+  return WritePhase(regions, images, uBootInfoSectors);
+}
+
+bool CBurnEngine::WriteRegion(const char* name, uint64_t first, uint64_t count,
+                              const uint8_t* buf) {
+  if (m_sdReadWrite.WriteSectors(static_cast<SectorNo>(first), static_cast<uint32_t>(count), buf)) {
+    return true;
+  }
+  DebugLog(1, "BurnToOneSD: Write %s failed\n", name);
+  return FailCard(std::string("Write ") + name + " failed", false);
+}
+
+bool CBurnEngine::WritePhase(const CardRegions& r, const CardImages& images,
+                             const std::vector<uint8_t>& uBootInfoSectors) {
+  DebugLog(1, "WriteSector: MBR: [0x0, 0x1]\n");
+  if (!WriteRegion("MBR", 0, 1, m_tMBR.data())) return false;
+  SetProgress(2);
+
+  for (uint64_t j = 0; j < kBootInfoCopies; ++j) {
+    DebugLog(1, "WrtieSector: BootInfo[0x%x]: [0x%x, 0x1]\n", Hex(j), Hex(r.P + j));
+    if (!WriteRegion("BootInfo", r.P + j, 1, m_bootInfo.data())) return false;
+  }
+  SetProgress(3);
+
+  for (size_t i = 0; i < r.uBootCopies.size(); ++i) {
+    const SectorRun& copy = r.uBootCopies[i];
+    DebugLog(1, "WrtieSector: UBootBin[0x%x]: [0x%x, 0x%x]\n", Hex(i), Hex(copy.first),
+             Hex(copy.count));
+    if (!WriteRegion("UBootBin", copy.first, copy.count, images.uBootBin.data.data())) {
+      return false;
+    }
+  }
+  SetProgress(4);
+
+  DebugLog(1, "WrtieSector: UBootInfo: [0x%x, 0x4]\n", Hex(r.P + kUBootInfoOffset));
+  if (!WriteRegion("UBootInfo", r.P + kUBootInfoOffset, kUBootInfoSectors,
+                   uBootInfoSectors.data())) {
+    return false;
+  }
+  SetProgress(5);
+
+  // The switchable image stages, in their write order (Cache before Data).
+  struct ImageStage {
+    const char* name;
+    const char* key;
+    const SectorRun& run;
+    const ImageBuffer& image;
+    int progress;
+  };
+  const std::array<ImageStage, 6> stages{{
+      {"BootImg", "BurnBootImg", r.bootImg, images.bootImg, 6},
+      {"BootRes", "BurnBootRes", r.bootRes, images.bootRes, 7},
+      {"BootRecover", "BurnBootRecover", r.bootRecover, images.bootRecover, 8},
+      {"System", "BurnSystem", r.system, images.system, 9},
+      {"Cache", "BurnCache", r.cache, images.cache, 10},
+      {"Data", "BurnData", r.data, images.data, 11},
+  }};
+  for (const ImageStage& stage : stages) {
+    DebugLog(1, "WrtieSector: %s: [0x%x, 0x%x]\n", stage.name, Hex(stage.run.first),
+             Hex(stage.run.count));
+    // Read each time the stage is reached; 2 switches the write off.
+    const bool skip = m_settings.ReadInt("Burn", stage.key) == 2;
+    if (!skip &&
+        !WriteRegion(stage.name, stage.run.first, stage.run.count, stage.image.data.data())) {
+      return false;
+    }
+    SetProgress(stage.progress);
+  }
+
+  DebugLog(1, "WrtieSector: EBRSystem: [0x%x, 1]\n", Hex(r.X));
+  if (!WriteRegion("EBRSystem", r.X, 1, m_arrEBR[0].data())) return false;
+  DebugLog(1, "WrtieSector: EBRData: [0x%x, 1]\n", Hex(r.X + r.L1));
+  if (!WriteRegion("EBRData", r.X + r.L1, 1, m_arrEBR[1].data())) return false;
+  DebugLog(1, "WrtieSector: EBRCache: [0x%x, 1]\n", Hex(r.X + r.L2));
+  if (!WriteRegion("EBRCache", r.X + r.L2, 1, m_arrEBR[2].data())) return false;
+  SetProgress(12);
+
+  const std::vector<uint8_t> zeros(kBootEnvBufferBytes, 0);
+  static_assert(kMiscBytes <= kBootEnvBufferBytes);
+  DebugLog(1, "WrtieSector: Misc: [0x%x, 8]\n", Hex(r.P + kMiscOffset));
+  if (!WriteRegion("Misc", r.P + kMiscOffset, kMiscSectors, zeros.data())) return false;
+  SetProgress(13);
+
+  DebugLog(1, "WrtieSector: BootEnv: [0x%x, 0x%x]\n", Hex(r.bootEnv.first), Hex(r.bootEnv.count));
+  if (!WriteRegion("BootEnv", r.bootEnv.first, r.bootEnv.count, zeros.data())) return false;
+  SetProgress(14);
+
+  if (!FormatFat32(m_fat, m_plan.m_szVolumeLabel, m_sdReadWrite)) {
+    DebugLog(1, "BurnToOneSD: Format FAT32 failed\n");
+    return FailCard("Format FAT32 failed", false);
+  }
+  SetProgress(15);
+
+  // "Write ok" only once the card holds everything.
+  if (!m_sdReadWrite.Flush()) {
+    DebugLog(1, "BurnToOneSD: Flush failed\n");
+    return FailCard("Flush failed", false);
+  }
+  DebugLog(1, "BurnToOneSD: Write ok\n");
+  return true;
+}
+
+}  // namespace tarnwick

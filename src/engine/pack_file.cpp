@@ -1,8 +1,5 @@
 #include "engine/pack_file.h"
 
-#include <filesystem>
-#include <fstream>
-#include <limits>
 #include <new>
 #include <stdexcept>
 

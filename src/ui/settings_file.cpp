@@ -1,0 +1,68 @@
+#include "ui/settings_file.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "common/profile.h"
+
+namespace tarnwick {
+namespace {
+
+// Read buffer of a text setting, terminator included.
+constexpr size_t kTextBufferSize = 50;
+
+std::string WorkingDirectory() {
+  std::error_code error;
+  std::filesystem::path cwd = std::filesystem::current_path(error);
+  // A working directory that no longer exists: the name alone, relative to it.
+  return error ? std::string() : cwd.string();
+}
+
+std::string SettingsPath(const std::string& directory) {
+  if (directory.empty()) return kSettingsFileName;
+  if (directory.back() == '/') return directory + kSettingsFileName;
+  return directory + "/" + kSettingsFileName;
+}
+
+}  // namespace
+
+CSettingsFile::CSettingsFile() : CSettingsFile(WorkingDirectory()) {}
+
+CSettingsFile::CSettingsFile(const std::string& directory) : m_strPath(SettingsPath(directory)) {}
+
+int CSettingsFile::ReadInt(const std::string& section, const std::string& key) {
+  return static_cast<int>(profile::ReadInt(section, key, 0, m_strPath));
+}
+
+bool CSettingsFile::WriteInt(const std::string& section, const std::string& key, int value) {
+  return profile::WriteString(section, key, std::to_string(value), m_strPath);
+}
+
+std::string CSettingsFile::ReadString(const std::string& section, const std::string& key) const {
+  return profile::ReadString(section, key, "", kTextBufferSize, m_strPath);
+}
+
+bool CSettingsFile::WriteString(const std::string& section, const std::string& key,
+                                const std::string& value) {
+  return profile::WriteString(section, key, value, m_strPath);
+}
+
+ModeSettings ReconcileModeSettings(CSettingsFile& settings) {
+  ModeSettings result;
+  int permission = settings.ReadInt("Burn", "CanUseBoardMode");
+  if (permission == 0) {
+    (void)settings.WriteInt("Burn", "Mode", kModeReader);
+    return result;
+  }
+  result.boardModePermitted = true;
+  if (permission != 1) (void)settings.WriteInt("Burn", "CanUseBoardMode", 1);
+  int mode = settings.ReadInt("Burn", "Mode");
+  if (mode == kModeBoard || mode == kModeReader) {
+    result.mode = mode;
+  } else {
+    (void)settings.WriteInt("Burn", "Mode", kModeReader);
+  }
+  return result;
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,164 @@
+// The settings file: its place, its reads and writes, and the start-up repair
+// of the mode settings.
+#include "ui/settings_file.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "test_support.h"
+
+namespace tarnwick {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ReadFileText;
+using testing::RunCommand;
+using testing::TempDir;
+using testing::WriteFile;
+
+std::string Inode(const std::string& path) {
+  std::string out;
+  return RunCommand("stat -c %i '" + path + "'", &out) == 0 ? out : std::string("?");
+}
+
+struct ReconcileCase {
+  const char* name;
+  std::optional<std::string> before;  // nothing: no settings file
+  bool permitted;
+  int mode;
+  std::optional<std::string> after;  // nothing: the file is not written at all
+};
+
+const ReconcileCase kReconcileCases[] = {
+    {"first_run", std::nullopt, false, kModeReader, "[Burn]\nMode=2\n"},
+    {"forbidden_board_mode_forces_reader", "[Burn]\nCanUseBoardMode=0\nMode=1\n", false,
+     kModeReader, "[Burn]\nCanUseBoardMode=0\nMode=2\n"},
+    {"forbidden_by_text_value", "[Burn]\nCanUseBoardMode=yes\nMode=1\n", false, kModeReader,
+     "[Burn]\nCanUseBoardMode=yes\nMode=2\n"},
+    {"permission_5_repaired_mode_added", "[Burn]\nCanUseBoardMode=5\n", true, kModeReader,
+     "[Burn]\nCanUseBoardMode=1\nMode=2\n"},
+    {"permission_hex_repaired", "[Burn]\nCanUseBoardMode=0x10\nMode=1\n", true, kModeBoard,
+     "[Burn]\nCanUseBoardMode=1\nMode=1\n"},
+    {"permission_negative_repaired", "[Burn]\nCanUseBoardMode=-1\nMode=2\n", true, kModeReader,
+     "[Burn]\nCanUseBoardMode=1\nMode=2\n"},
+    {"board_mode_kept_untouched", "[Burn]\r\nCanUseBoardMode=1\r\nMode=1\r\n", true, kModeBoard,
+     std::nullopt},
+    {"reader_mode_kept_untouched", "[burn]\nCANUSEBOARDMODE = 1\nmode = 2 ; hand\n", true,
+     kModeReader, std::nullopt},
+    {"unknown_mode_repaired", "[Burn]\nCanUseBoardMode=1\nMode=7\n", true, kModeReader,
+     "[Burn]\nCanUseBoardMode=1\nMode=2\n"},
+    {"mode_zero_repaired", "[Burn]\nCanUseBoardMode=1\nMode=0\n", true, kModeReader,
+     "[Burn]\nCanUseBoardMode=1\nMode=2\n"},
+};
+
+class Reconcile : public ::testing::TestWithParam<ReconcileCase> {};
+
+TEST_P(Reconcile, ModeAndFileAsExpected) {
+  const ReconcileCase& c = GetParam();
+  TempDir dir;
+  CSettingsFile settings(dir.path().string());
+  if (c.before) WriteFile(settings.Path(), *c.before);
+  std::string inodeBefore = c.before ? Inode(settings.Path()) : "";
+  ModeSettings result = ReconcileModeSettings(settings);
+  EXPECT_EQ(result.boardModePermitted, c.permitted);
+  EXPECT_EQ(result.mode, c.mode);
+  if (c.after) {
+    EXPECT_EQ(ReadFileText(settings.Path()), *c.after);
+  } else {
+    EXPECT_EQ(ReadFileText(settings.Path()), *c.before);
+    EXPECT_EQ(Inode(settings.Path()), inodeBefore) << "the file was rewritten";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Reconcile, ::testing::ValuesIn(kReconcileCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SettingsFile, ReconcileWithUnwritableFolderStillDecides) {
+  CSettingsFile settings("/nonexistent-tarnwick-folder");
+  ModeSettings result = ReconcileModeSettings(settings);
+  EXPECT_FALSE(result.boardModePermitted);
+  EXPECT_EQ(result.mode, kModeReader);
+}
+
+TEST(SettingsFile, PathIsFixedAtConstruction) {
+  TempDir first;
+  TempDir second;
+  fs::path previous = fs::current_path();
+  fs::current_path(first.path());
+  const std::string expected = fs::current_path().string() + "/Tarnwick.ini";
+  CSettingsFile settings;
+  fs::current_path(second.path());
+  EXPECT_EQ(settings.Path(), expected);
+  fs::current_path(previous);
+  EXPECT_EQ(CSettingsFile("/work/x").Path(), "/work/x/Tarnwick.ini");
+  EXPECT_EQ(CSettingsFile("/").Path(), "/Tarnwick.ini");
+}
+
+struct IntCase {
+  const char* stored;
+  int expected;
+};
+
+TEST(SettingsFile, ReadIntConvertsAsSigned) {
+  const IntCase cases[] = {
+      {"2", 2},      {"-1", -1}, {"4294967295", -1}, {"0x1F", 31}, {"2147483648", INT32_MIN},
+      {"12abc", 12}, {"", 0},    {"abc", 0}};
+  TempDir dir;
+  CSettingsFile settings(dir.path().string());
+  for (const IntCase& c : cases) {
+    WriteFile(settings.Path(), std::string("[Burn]\nBurnSystem=") + c.stored + "\n");
+    EXPECT_EQ(settings.ReadInt("Burn", "BurnSystem"), c.expected) << c.stored;
+  }
+  EXPECT_EQ(settings.ReadInt("Burn", "Missing"), 0);
+}
+
+TEST(SettingsFile, WriteIntStoresDecimalAndReadsBack) {
+  TempDir dir;
+  CSettingsFile settings(dir.path().string());
+  for (int value : {0, 1, -5, INT32_MAX, INT32_MIN}) {
+    ASSERT_TRUE(settings.WriteInt("Burn", "Mode", value));
+    EXPECT_EQ(settings.ReadInt("Burn", "Mode"), value);
+    EXPECT_EQ(ReadFileText(settings.Path()), "[Burn]\nMode=" + std::to_string(value) + "\n");
+  }
+}
+
+TEST(SettingsFile, ReadStringKeepsAtMost49Characters) {
+  TempDir dir;
+  CSettingsFile settings(dir.path().string());
+  const std::string sixty = std::string(56, 'c') + ".ini";
+  ASSERT_TRUE(settings.WriteString("ResName", "CfgFile", sixty));
+  EXPECT_EQ(settings.ReadString("ResName", "CfgFile"), sixty.substr(0, 49));
+  EXPECT_EQ(settings.ReadString("ResName", "PackFile"), "");
+  ASSERT_TRUE(settings.WriteString("ResName", "PackFile", "board.pack"));
+  EXPECT_EQ(settings.ReadString("ResName", "PackFile"), "board.pack");
+}
+
+TEST(SettingsFile, HandEditsAreSeenByTheNextRead) {
+  TempDir dir;
+  CSettingsFile settings(dir.path().string());
+  ISettingsReader& reader = settings;
+  EXPECT_EQ(reader.ReadInt("Burn", "WarningBeforeBurn"), 0);
+  WriteFile(settings.Path(), "[Burn]\nWarningBeforeBurn=1\nBurnSystem=2\n");
+  EXPECT_EQ(reader.ReadInt("Burn", "WarningBeforeBurn"), 1);
+  EXPECT_EQ(reader.ReadInt("Burn", "BurnSystem"), 2);
+  WriteFile(settings.Path(), "[Burn]\nWarningBeforeBurn=2\n");
+  EXPECT_EQ(reader.ReadInt("Burn", "WarningBeforeBurn"), 2);
+  EXPECT_EQ(reader.ReadInt("Burn", "BurnSystem"), 0);
+}
+
+TEST(SettingsFile, WritesKeepOtherSectionsAndKeys) {
+  TempDir dir;
+  CSettingsFile settings(dir.path().string());
+  WriteFile(settings.Path(), "; site switches\r\n[Burn]\r\nBurnData=2\r\n[ResName]\r\n");
+  ASSERT_TRUE(settings.WriteInt("Burn", "Mode", 1));
+  ASSERT_TRUE(settings.WriteString("ResName", "CfgFile", "board.ini"));
+  EXPECT_EQ(ReadFileText(settings.Path()),
+            "; site switches\r\n[Burn]\r\nBurnData=2\r\nMode=1\r\n[ResName]\r\n"
+            "CfgFile=board.ini\r\n");
+}
+
+}  // namespace
+}  // namespace tarnwick

@@ -1,0 +1,47 @@
+#pragma once
+// Device-change notices from the system. A source collects them (the udev
+// monitor on Linux, the simulated board in tests and demos); the front end's
+// event loop keeps them in a queue and hands them to the handler one after
+// the other, only after the handler that is running has returned, so a
+// notice that comes in during a download is seen once the download is over.
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <utility>
+
+namespace tarnwick {
+
+// A new device (or new media in a reader) has arrived.
+inline constexpr uint32_t kDeviceArrival = 0x8000;
+
+struct DeviceNotice {
+  uint32_t event = 0;
+  std::string device;  // what arrived, for the log
+};
+
+class DeviceEventQueue {
+ public:
+  void Post(DeviceNotice notice) { m_notices.push_back(std::move(notice)); }
+  [[nodiscard]] bool Pop(DeviceNotice& notice) {
+    if (m_notices.empty()) return false;
+    notice = std::move(m_notices.front());
+    m_notices.pop_front();
+    return true;
+  }
+  bool Empty() const { return m_notices.empty(); }
+
+ private:
+  std::deque<DeviceNotice> m_notices;
+};
+
+class IDeviceEventSource {
+ public:
+  virtual ~IDeviceEventSource() = default;
+  // Appends the notices that came in since the last call; never blocks.
+  virtual void Collect(DeviceEventQueue& queue) = 0;
+  // Blocks until a notice may have come in, or at most `limit`.
+  virtual void Wait(std::chrono::milliseconds limit) = 0;
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,122 @@
+#include "usbdev/dfu_downloader.h"
+
+#include <algorithm>
+#include <new>
+
+#include "bootcfg/boot_info.h"
+#include "engine/errors.h"
+#include "platform/system_error_codes.h"
+
+namespace tarnwick {
+namespace {
+
+// Room after the image: the BootInfo sector and at least one sector of zeros.
+constexpr uint32_t kPackageExtra = 1024;
+
+}  // namespace
+
+ScsiRequest MakeVendorRequest(uint8_t* block, uint32_t length, bool first, bool last) {
+  ScsiRequest request;
+  request.cdb = {0xCF, 0x12, static_cast<uint8_t>(last ? 1 : 0)};
+  request.cdbLength = 16;
+  request.direction = ScsiDirection::ToDevice;
+  request.data = block;
+  request.dataLength = length;
+  request.senseLength = kVendorSenseLength;
+  request.timeoutSeconds = first ? kFirstBlockTimeoutSeconds : kBlockTimeoutSeconds;
+  return request;
+}
+
+int DownBootloader(IScsiBus& bus, IOperator& op, ScsiHandle handle, uint8_t* block, uint32_t length,
+                   bool first, bool last) {
+  ScsiResult result = bus.PassThrough(handle, MakeVendorRequest(block, length, first, last));
+  if (result.outcome == ScsiOutcome::Completed) return 1;
+  if (result.outcome == ScsiOutcome::TimedOut || result.error == kErrorSemTimeout) {
+    op.MessageBox("DownBootloader: Timeout", MsgButtons::Ok);
+  } else {
+    op.MessageBox("DownBootloader: failed\n", MsgButtons::Ok);
+  }
+  return 0;
+}
+
+uint32_t DownloadLength(uint32_t imageLength) {
+  return (imageLength + kPackageExtra) & ~(kDownloadBlockSize - 1);
+}
+
+std::vector<uint8_t> BuildDownloadPackage(const ImageBuffer& image, const std::string& cfgFile,
+                                          const CCrc32& crc) {
+  std::vector<uint8_t> package;
+  try {
+    package.assign(static_cast<size_t>(image.length) + kPackageExtra, 0);
+  } catch (const std::bad_alloc&) {
+    throw MemoryError("not enough memory for the download package");
+  }
+  std::copy_n(image.data.begin(), std::min<size_t>(image.length, image.data.size()),
+              package.begin() + kBootInfoSize);
+  BootInfo info{};
+  BuildBootInfo(info, crc, cfgFile, image.length, package.data() + kBootInfoSize, 0);
+  std::copy(info.begin(), info.end(), package.begin());
+  return package;
+}
+
+CDfuDownloader::CDfuDownloader(IScsiBus& bus, IOperator& op)
+    : m_pIoCtrl(std::make_unique<CIOCtrlHelper>(bus)), m_bus(bus), m_op(op) {}
+
+CDfuDownloader::~CDfuDownloader() = default;
+
+void CDfuDownloader::LoadPackForBoard(const std::string& packFile, const std::string& cfgFile,
+                                      const CCrc32& crc, PackHeader& headerCopy) {
+  m_summary = {};
+  ImageBuffer image;
+  if (!LoadPackImage(packFile, m_op, PackSlot::Dfu, headerCopy, image)) return;
+  if (image.length > UINT32_MAX - kPackageExtra) {
+    // The package length would not fit the 32-bit lengths of the download.
+    m_op.MessageBox("The download program in the pack file is too large.", MsgButtons::Ok);
+    return;
+  }
+  std::vector<uint8_t> package = BuildDownloadPackage(image, cfgFile, crc);
+  m_summary.packLoaded = true;
+  DownloadDfu(package.data(), DownloadLength(image.length));
+}
+
+void CDfuDownloader::FindBoards() {
+  m_nBoardCount =
+      m_pIoCtrl->EnumerateDevices() ? static_cast<int>(m_pIoCtrl->m_arrDevices.size()) : 0;
+  if (m_nBoardCount == 0) {
+    m_op.MessageBox("Can't find udisk. please make sure udisk is ok.", MsgButtons::Ok);
+  }
+}
+
+void CDfuDownloader::DownloadDfu(uint8_t* buffer, uint32_t length) {
+  FindBoards();
+  m_summary.boardsFound = m_nBoardCount;
+  m_summary.boardsServed = 0;
+  const uint32_t blocks = length / kDownloadBlockSize;
+  for (int board = 0; board < m_nBoardCount; ++board) {
+    SelectBoard(board);
+    bool complete = true;
+    for (uint32_t k = 0; k < blocks; ++k) {
+      if (SendBlock(buffer + static_cast<size_t>(k) * kDownloadBlockSize, kDownloadBlockSize,
+                    k == 0, k + 1 == blocks) != 0) {
+        m_op.MessageBox("Download DFU failed", MsgButtons::Ok);
+        complete = false;
+        break;
+      }
+    }
+    if (complete) ++m_summary.boardsServed;
+  }
+}
+
+void CDfuDownloader::SelectBoard(int index) {
+  m_pIoCtrl->SelectDevice(static_cast<size_t>(index));
+}
+
+int CDfuDownloader::SendBlock(uint8_t* block, uint32_t length, bool first, bool last) {
+  if (DownBootloader(m_bus, m_op, m_pIoCtrl->m_hDevice, block, length, first, last) == 1) {
+    return 0;
+  }
+  m_op.MessageBox("download bootloader err", MsgButtons::Ok);
+  return kSendBlockFailed;
+}
+
+}  // namespace tarnwick

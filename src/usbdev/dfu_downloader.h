@@ -1,0 +1,80 @@
+#pragma once
+// CDfuDownloader sends the board's download program: it wraps the pack
+// file's DFU image behind a BootInfo sector, finds the boards and sends the
+// package to each of them in 512-byte blocks, one vendor SCSI command per
+// block. Nothing here waits for the board to come back with its card.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bootcfg/crc32.h"
+#include "engine/operator.h"
+#include "engine/pack_file.h"
+#include "platform/scsi_bus.h"
+#include "usbdev/io_ctrl_helper.h"
+
+namespace tarnwick {
+
+inline constexpr uint32_t kDownloadBlockSize = 512;
+inline constexpr uint32_t kFirstBlockTimeoutSeconds = 60;
+inline constexpr uint32_t kBlockTimeoutSeconds = 10;
+inline constexpr uint8_t kVendorSenseLength = 14;
+inline constexpr int kSendBlockFailed = 0x7FFFFFFF;
+
+// The vendor command for one block: CDB CF 12 <last> 00 ... (16 bytes),
+// length bytes from host to device, 60 s for the first block, else 10 s.
+ScsiRequest MakeVendorRequest(uint8_t* block, uint32_t length, bool first, bool last);
+
+// Sends one block to a board. 1 when the command was carried out; 0 after
+// telling the operator why not. The SCSI status and sense are not examined.
+int DownBootloader(IScsiBus& bus, IOperator& op, ScsiHandle handle, uint8_t* block, uint32_t length,
+                   bool first, bool last);
+
+// What the last download achieved; the front ends turn it into an exit status.
+struct DownloadSummary {
+  bool packLoaded = false;  // false: the pack was refused and nothing was sent
+  int boardsFound = 0;
+  int boardsServed = 0;  // boards that received every block
+};
+
+class CDfuDownloader {
+ public:
+  CDfuDownloader(IScsiBus& bus, IOperator& op);
+  ~CDfuDownloader();
+  CDfuDownloader(const CDfuDownloader&) = delete;
+  CDfuDownloader& operator=(const CDfuDownloader&) = delete;
+
+  // Builds the package from the pack file's DFU image (BootInfo from section
+  // "DfuAddrInfo" of cfgFile) and sends it with DownloadDfu. A pack that
+  // cannot be opened or whose DFU image lies outside it is refused with a
+  // message before any board is searched. headerCopy receives the pack header.
+  void LoadPackForBoard(const std::string& packFile, const std::string& cfgFile, const CCrc32& crc,
+                        PackHeader& headerCopy);
+  // A fresh search; m_nBoardCount is the number of boards kept.
+  void FindBoards();
+  // Sends length bytes (a multiple of 512) to every board found.
+  void DownloadDfu(uint8_t* buffer, uint32_t length);
+  void SelectBoard(int index);
+  // 0 on success; kSendBlockFailed after telling the operator.
+  int SendBlock(uint8_t* block, uint32_t length, bool first, bool last);
+
+  const DownloadSummary& LastDownload() const { return m_summary; }
+
+  int m_nBoardCount = 0;
+  std::unique_ptr<CIOCtrlHelper> m_pIoCtrl;
+
+ private:
+  IScsiBus& m_bus;
+  IOperator& m_op;
+  DownloadSummary m_summary;
+};
+
+// The package for a DFU image: BootInfo (mode 0) in the first 512 bytes, the
+// image from byte 512, zeros after it; image.length + 1024 bytes in all. Only
+// the first (image.length + 1024) & ~511 bytes are sent.
+std::vector<uint8_t> BuildDownloadPackage(const ImageBuffer& image, const std::string& cfgFile,
+                                          const CCrc32& crc);
+uint32_t DownloadLength(uint32_t imageLength);
+
+}  // namespace tarnwick

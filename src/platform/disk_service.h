@@ -56,6 +56,9 @@ class IDiskWriter {
   virtual void Close() = 0;
 };
 
+// The slot table never holds more than this many disks.
+inline constexpr size_t kMaxDiskSlots = 13;
+
 // One probed slot of the table that discovery walks.
 struct DiskSlot {
   std::string path;  // device path (block device or card image file)

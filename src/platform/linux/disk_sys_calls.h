@@ -1,0 +1,54 @@
+#pragma once
+// The operating-system calls that the Linux disk service makes, behind one
+// small interface so that the safety rules (exclusive opens, locks, unmounts,
+// partition re-reads) can be tested with fake calls.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tarnwick {
+
+struct DiskFileInfo {
+  bool isBlockDevice = false;
+  bool isRegularFile = false;
+  uint32_t devMajor = 0;  // the file system holding the file
+  uint32_t devMinor = 0;
+  uint32_t rdevMajor = 0;  // the device itself, for a device node
+  uint32_t rdevMinor = 0;
+  uint64_t size = 0;
+};
+
+enum class DiskOpenMode {
+  kReadOnly,
+  kReadWrite,
+  kReadWriteExclusive,  // O_EXCL on a block device: fails with EBUSY while mounted
+};
+
+// Results are errno values (0 = success) unless said otherwise.
+class DiskSysCalls {
+ public:
+  virtual ~DiskSysCalls() = default;
+  // A descriptor (>= 0) or -errno.
+  [[nodiscard]] virtual int Open(const std::string& path, DiskOpenMode mode) = 0;
+  // An exclusive, non-blocking whole-file lock.
+  [[nodiscard]] virtual int LockExclusive(int fd) = 0;
+  // Bytes written (>= 0) or -errno.
+  [[nodiscard]] virtual int64_t WriteAt(int fd, const void* data, size_t len, uint64_t offset) = 0;
+  [[nodiscard]] virtual int Sync(int fd) = 0;
+  virtual int Close(int fd) = 0;
+  // Asks the kernel to re-read the partition table of an open block device.
+  [[nodiscard]] virtual int RereadPartitionTable(int fd) = 0;
+  // Capacity in bytes of an open block device, or -errno.
+  [[nodiscard]] virtual int64_t DeviceBytes(int fd) = 0;
+  [[nodiscard]] virtual int Stat(const std::string& path, DiskFileInfo& info) = 0;
+  [[nodiscard]] virtual int Unmount(const std::string& mountPoint) = 0;
+  // Runs a program (no shell) and returns its exit status, -1 when it could
+  // not be run; *output gets what it printed.
+  [[nodiscard]] virtual int Run(const std::vector<std::string>& argv, std::string* output) = 0;
+  virtual bool IsRoot() = 0;
+};
+
+// The real calls.
+DiskSysCalls& RealDiskSysCalls();
+
+}  // namespace tarnwick

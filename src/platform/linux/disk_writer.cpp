@@ -1,0 +1,60 @@
+#include "platform/linux/disk_writer.h"
+
+#include <algorithm>
+#include <cerrno>
+
+#include "common/debug_log.h"
+
+namespace tarnwick {
+
+LinuxDiskWriter::LinuxDiskWriter(DiskSysCalls& sys, int fd, bool blockDevice)
+    : m_sys(sys), m_fd(fd), m_bBlockDevice(blockDevice) {}
+
+LinuxDiskWriter::~LinuxDiskWriter() {
+  if (m_fd >= 0) m_sys.Close(m_fd);
+}
+
+int LinuxDiskWriter::WriteAt(uint64_t byteOffset, const void* data, size_t len) {
+  if (m_fd < 0) return EBADF;
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  size_t done = 0;
+  // A zero-length request still has its position checked, as a seek would.
+  do {
+    const size_t chunk = std::min(len - done, kMaxWriteCallBytes);
+    size_t chunkDone = 0;
+    do {
+      const int64_t n = m_sys.WriteAt(m_fd, bytes + done + chunkDone, chunk - chunkDone,
+                                      byteOffset + done + chunkDone);
+      if (n < 0) {
+        if (n == -EINTR) continue;
+        return static_cast<int>(-n);
+      }
+      if (n == 0 && chunk != 0) return ENOSPC;
+      chunkDone += static_cast<size_t>(n);
+    } while (chunkDone < chunk);
+    done += chunk;
+  } while (done < len);
+  return 0;
+}
+
+int LinuxDiskWriter::Flush() {
+  return m_fd < 0 ? EBADF : m_sys.Sync(m_fd);
+}
+
+void LinuxDiskWriter::Close() {
+  if (m_fd < 0) return;
+  if (const int err = m_sys.Sync(m_fd); err != 0) {
+    DebugLog(1, "CloseDisk: fsync failed, err = %d\n", err);
+  }
+  // Re-read while the descriptor still holds the disk exclusively, so that no
+  // one else claims it between our close and the kernel's scan.
+  if (m_bBlockDevice) {
+    if (const int err = m_sys.RereadPartitionTable(m_fd); err != 0) {
+      DebugLog(1, "CloseDisk: re-read of the partition table refused, err = %d\n", err);
+    }
+  }
+  m_sys.Close(m_fd);
+  m_fd = -1;
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,36 @@
+#pragma once
+// The writer for a block device or a card image file opened by the Linux disk
+// service: positioned writes in chunks of at most 32 MiB, fsync, and a
+// partition-table re-read when a block device is closed.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "platform/disk_service.h"
+#include "platform/linux/disk_sys_calls.h"
+
+namespace tarnwick {
+
+// Largest single system write.
+inline constexpr size_t kMaxWriteCallBytes = 32u << 20;
+
+class LinuxDiskWriter final : public IDiskWriter {
+ public:
+  // Takes ownership of fd. A block device has its partition table re-read
+  // when it is closed.
+  LinuxDiskWriter(DiskSysCalls& sys, int fd, bool blockDevice);
+  ~LinuxDiskWriter() override;
+  LinuxDiskWriter(const LinuxDiskWriter&) = delete;
+  LinuxDiskWriter& operator=(const LinuxDiskWriter&) = delete;
+
+  [[nodiscard]] int WriteAt(uint64_t byteOffset, const void* data, size_t len) override;
+  [[nodiscard]] int Flush() override;
+  void Close() override;
+
+ private:
+  DiskSysCalls& m_sys;
+  int m_fd;
+  bool m_bBlockDevice;
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,62 @@
+#include "platform/linux/linux_disk_service.h"
+
+#include <filesystem>
+
+#include "platform/linux/disk_open.h"
+
+namespace tarnwick {
+
+SurveyOptions MakeSurveyOptions(const LinuxDiskOptions& options) {
+  SurveyOptions survey;
+  survey.root = options.root;
+  survey.protectedPaths = options.protectedPaths;
+  std::error_code ec;
+  const std::filesystem::path cwd = std::filesystem::current_path(ec);
+  if (!ec) survey.protectedPaths.push_back({"working directory", cwd.string()});
+  return survey;
+}
+
+LinuxDiskService::LinuxDiskService(LinuxDiskOptions options)
+    : m_options(std::move(options)), m_sys(m_options.sys ? *m_options.sys : RealDiskSysCalls()) {}
+
+DiskSurvey LinuxDiskService::Survey() {
+  return DiskSurvey(MakeSurveyOptions(m_options), m_sys);
+}
+
+std::vector<DiskSlot> LinuxDiskService::Slots() {
+  const DiskSurvey survey = Survey();
+  std::vector<DiskSlot> slots;
+  for (const DiskReport& r : survey.Disks()) {
+    if (r.verdict == DiskVerdict::kAccepted) slots.push_back({r.devicePath});
+  }
+  return slots;
+}
+
+std::unique_ptr<IDiskQuery> LinuxDiskService::OpenForQuery(const std::string& path) {
+  const DiskSurvey survey = Survey();
+  const DiskReport* disk = survey.Find(path);
+  if (!disk || disk->verdict == DiskVerdict::kSystemDisk) return nullptr;
+  return QueryBlockDevice(m_sys, path, disk->removable);
+}
+
+std::unique_ptr<IDiskWriter> LinuxDiskService::OpenForWrite(const std::string& path,
+                                                            std::string* errorText) {
+  // The rule is applied afresh: the disk may have changed since discovery.
+  const DiskSurvey survey = Survey();
+  const DiskReport* disk = survey.Find(path);
+  if (!disk) {
+    if (errorText) *errorText = path + " is not a card reader or SD card slot of this computer";
+    return nullptr;
+  }
+  if (disk->verdict != DiskVerdict::kAccepted) {
+    if (errorText) *errorText = path + " is refused: " + disk->reason;
+    return nullptr;
+  }
+  return OpenCardForWrite(m_sys, path, disk->mounts, errorText);
+}
+
+std::vector<DiskReport> LinuxDiskService::ListDisks() {
+  return Survey().Disks();
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,48 @@
+#pragma once
+// The Linux disk service of card discovery: the host's removable card readers
+// and SD slots, never a system disk.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/disk_service.h"
+#include "platform/linux/disk_survey.h"
+#include "platform/linux/disk_sys_calls.h"
+
+namespace tarnwick {
+
+struct LinuxDiskOptions {
+  // Where sys/block, proc/self/mountinfo and proc/swaps are read ("/" on a host).
+  std::string root = "/";
+  // Files whose disks are never written: pack, configuration and settings
+  // files. The working directory is always added.
+  std::vector<ProtectedPath> protectedPaths;
+  // The operating-system calls; nullptr means the real ones.
+  DiskSysCalls* sys = nullptr;
+};
+
+// The survey options with the working directory added to the protected paths.
+SurveyOptions MakeSurveyOptions(const LinuxDiskOptions& options);
+
+class LinuxDiskService final : public IDiskService {
+ public:
+  explicit LinuxDiskService(LinuxDiskOptions options = {});
+
+  // The accepted cards, in name order, at most 13.
+  std::vector<DiskSlot> Slots() override;
+  std::unique_ptr<IDiskQuery> OpenForQuery(const std::string& path) override;
+  // Only a disk that the discovery rule accepts right now is opened.
+  std::unique_ptr<IDiskWriter> OpenForWrite(const std::string& path,
+                                            std::string* errorText) override;
+
+  // Every whole disk with its verdict, for the disks report.
+  std::vector<DiskReport> ListDisks();
+
+ private:
+  DiskSurvey Survey();
+
+  LinuxDiskOptions m_options;
+  DiskSysCalls& m_sys;
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,39 @@
+#pragma once
+// The simulated disk service: its slots are card image files. An image counts
+// as removable media whose geometry is formed from its size. Whenever it is in
+// use, discovery sees these images only, never the host's disks.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/disk_service.h"
+
+namespace tarnwick {
+
+class ImageDiskService final : public IDiskService {
+ public:
+  explicit ImageDiskService(std::vector<std::string> imagePaths = {});
+
+  // Adds an image as the next slot (a card presented by a simulated board);
+  // false when all 13 slots are taken.
+  [[nodiscard]] bool AddImage(const std::string& path);
+
+  std::vector<DiskSlot> Slots() override;
+  std::unique_ptr<IDiskQuery> OpenForQuery(const std::string& path) override;
+  // Opens an existing image of the slot table for reading and writing.
+  std::unique_ptr<IDiskWriter> OpenForWrite(const std::string& path,
+                                            std::string* errorText) override;
+
+ private:
+  bool IsSlot(const std::string& path) const;
+
+  std::vector<std::string> m_images;
+};
+
+// Creates a card image of the given size as a sparse file. Fails (with
+// *errorText) when the file already exists or cannot be made.
+[[nodiscard]] bool CreateCardImage(const std::string& path, uint64_t bytes,
+                                   std::string* errorText = nullptr);
+
+}  // namespace tarnwick

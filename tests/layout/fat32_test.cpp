@@ -70,6 +70,10 @@ struct FatSizeCase {
   uint32_t fatSize;
 };
 
+void PrintTo(const FatSizeCase& c, std::ostream* os) {
+  *os << c.total << " sectors";
+}
+
 class FatSize : public ::testing::TestWithParam<FatSizeCase> {};
 
 TEST_P(FatSize, IsOnePerThousandTwentySixSectorsPlusOne) {

@@ -65,6 +65,10 @@ struct EntryCase {
   Entry bytes;
 };
 
+void PrintTo(const EntryCase& c, std::ostream* os) {
+  *os << c.record << " entry " << c.entry;
+}
+
 class WorkedExampleRecords : public ::testing::TestWithParam<EntryCase> {};
 
 TEST_P(WorkedExampleRecords, EntryBytesAreExact) {

@@ -32,6 +32,10 @@ struct PlanCase {
   uint64_t unusedTail;
 };
 
+void PrintTo(const PlanCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class PlanExamples : public ::testing::TestWithParam<PlanCase> {};
 
 TEST_P(PlanExamples, ComputesEveryPosition) {
@@ -164,6 +168,10 @@ struct LabelCase {
   std::optional<std::string> value;
   std::string expected;
 };
+
+void PrintTo(const LabelCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class PlanLabel : public ::testing::TestWithParam<LabelCase> {};
 

@@ -1,0 +1,114 @@
+#include "cli/args.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <limits>
+
+namespace tarnwick::cli {
+
+std::optional<std::string> ParsedArgs::Value(const std::string& option) const {
+  auto it = values.find(option);
+  if (it == values.end() || it->second.empty()) return std::nullopt;
+  return it->second.back();
+}
+
+bool ParseArgs(int argc, char** argv, const ArgSpec& spec, ParsedArgs& out, std::string* error) {
+  auto isValueOption = [&](const std::string& name) {
+    return std::find(spec.valueOptions.begin(), spec.valueOptions.end(), name) !=
+           spec.valueOptions.end();
+  };
+  auto isFlag = [&](const std::string& name) {
+    return std::find(spec.flagOptions.begin(), spec.flagOptions.end(), name) !=
+           spec.flagOptions.end();
+  };
+  bool optionsEnded = false;
+  for (int i = 0; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+      out.positional.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    if (arg == "-h" || arg == "--help") {
+      out.flags.insert("--help");
+      continue;
+    }
+    std::string name = arg;
+    std::optional<std::string> inlineValue;
+    if (size_t eq = arg.find('='); eq != std::string::npos) {
+      name = arg.substr(0, eq);
+      inlineValue = arg.substr(eq + 1);
+    }
+    if (isFlag(name)) {
+      if (inlineValue) {
+        *error = "option " + name + " takes no value";
+        return false;
+      }
+      out.flags.insert(name);
+    } else if (isValueOption(name)) {
+      if (!inlineValue) {
+        if (i + 1 >= argc) {
+          *error = "option " + name + " needs a value";
+          return false;
+        }
+        inlineValue = argv[++i];
+      }
+      out.values[name].push_back(*inlineValue);
+    } else {
+      *error = "unknown option " + name;
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ParseSize(const std::string& text, uint64_t& bytes) {
+  if (text.empty()) return false;
+  size_t digits = 0;
+  while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') ++digits;
+  if (digits == 0) return false;
+  unsigned shift = 0;
+  std::string suffix = text.substr(digits);
+  if (suffix.size() > 1) return false;
+  if (suffix.size() == 1) {
+    switch (suffix[0]) {
+      case 'K':
+      case 'k':
+        shift = 10;
+        break;
+      case 'M':
+      case 'm':
+        shift = 20;
+        break;
+      case 'G':
+      case 'g':
+        shift = 30;
+        break;
+      case 'T':
+      case 't':
+        shift = 40;
+        break;
+      default:
+        return false;
+    }
+  }
+  constexpr uint64_t kMax = std::numeric_limits<uint64_t>::max();
+  uint64_t value = 0;
+  for (size_t i = 0; i < digits; ++i) {
+    unsigned digit = static_cast<unsigned>(text[i] - '0');
+    if (value > (kMax - digit) / 10) return false;
+    value = value * 10 + digit;
+  }
+  if (value == 0 || value > (kMax >> shift)) return false;
+  bytes = value << shift;
+  return true;
+}
+
+void PrintError(const std::string& text) {
+  std::fprintf(stderr, "tarnwick-cli: %s\n", text.c_str());
+}
+
+}  // namespace tarnwick::cli

@@ -1,0 +1,40 @@
+#pragma once
+// Command-line argument parsing shared by the subcommands: "--name value",
+// "--name=value", flags, and positional arguments.
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace tarnwick::cli {
+
+struct ArgSpec {
+  std::vector<std::string> valueOptions;  // e.g. "--config"; may repeat
+  std::vector<std::string> flagOptions;   // e.g. "--yes"
+};
+
+struct ParsedArgs {
+  std::map<std::string, std::vector<std::string>> values;
+  std::set<std::string> flags;
+  std::vector<std::string> positional;
+
+  bool Has(const std::string& option) const { return values.count(option) || flags.count(option); }
+  // The last value given for an option, if any.
+  std::optional<std::string> Value(const std::string& option) const;
+};
+
+// Parses argv[0..argc). "--help" and "-h" are always accepted as the flag
+// "--help". False with *error on an unknown option or a missing value.
+[[nodiscard]] bool ParseArgs(int argc, char** argv, const ArgSpec& spec, ParsedArgs& out,
+                             std::string* error);
+
+// A byte count with an optional K, M, G or T suffix (powers of 1024, either
+// case). False on anything else, on zero and on overflow.
+[[nodiscard]] bool ParseSize(const std::string& text, uint64_t& bytes);
+
+// Writes "tarnwick-cli: <text>" on standard error.
+void PrintError(const std::string& text);
+
+}  // namespace tarnwick::cli

@@ -1,0 +1,82 @@
+#include "cli/cli_operator.h"
+
+#include <cctype>
+#include <cstdio>
+#include <iostream>
+
+namespace tarnwick::cli {
+
+CCliOperator::CCliOperator(IClock& clock, const CliOperatorOptions& options) : m_options(options) {
+  if (options.showProgress) {
+    m_bar = std::make_unique<CProgressBar>(
+        clock,
+        [](const std::string& text) {
+          std::fputs(text.c_str(), stderr);
+          std::fflush(stderr);
+        },
+        options.columns);
+  }
+}
+
+void CCliOperator::PrintMessage(const std::string& text) {
+  if (m_bar) m_bar->Clear();
+  std::fflush(stdout);
+  std::fprintf(stderr, "%s\n", text.c_str());
+  std::fflush(stderr);
+  if (m_bar) m_bar->Redraw();
+}
+
+MsgAnswer CCliOperator::MessageBox(const std::string& text, MsgButtons buttons) {
+  if (buttons == MsgButtons::Ok) {
+    PrintMessage(text);
+    return MsgAnswer::Ok;
+  }
+  if (m_options.assumeYes) {
+    PrintMessage(text + " [OK: --yes]");
+    return MsgAnswer::Ok;
+  }
+  if (!m_options.canAsk) {
+    PrintMessage(text + " [Cancel: no terminal to answer on; --yes answers OK]");
+    return MsgAnswer::Cancel;
+  }
+  if (m_bar) m_bar->Clear();
+  std::fprintf(stderr, "%s\nOK or Cancel? [o/C] ", text.c_str());
+  std::fflush(stderr);
+  std::string answer;
+  if (!std::getline(std::cin, answer)) answer.clear();
+  for (auto& c : answer) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  bool ok = answer == "o" || answer == "ok" || answer == "y" || answer == "yes";
+  if (m_bar) m_bar->Redraw();
+  return ok ? MsgAnswer::Ok : MsgAnswer::Cancel;
+}
+
+void CCliOperator::SetProgress(int position) {
+  if (!m_bar) return;
+  if (position == 1 && m_cardInfo) {
+    CardInfo info = m_cardInfo();
+    m_bar->StartCard(info.card, info.cards, info.stageBytes);
+  } else {
+    m_bar->SetPosition(position);
+  }
+}
+
+void CCliOperator::ReportFailedCards(const std::vector<FailedCard>& cards) {
+  std::string text = "Cards not written completely:";
+  for (const auto& card : cards) {
+    text += "\n  slot " + std::to_string(card.slot) + " " + card.device + ": " + card.reason;
+  }
+  PrintMessage(text);
+}
+
+void CCliOperator::PrintLogLine(std::string_view line) {
+  if (m_bar) m_bar->Clear();
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  std::fflush(stdout);
+  if (m_bar) m_bar->Redraw();
+}
+
+void CCliOperator::FinishProgress() {
+  if (m_bar) m_bar->Finish();
+}
+
+}  // namespace tarnwick::cli

@@ -1,0 +1,240 @@
+// tarnwick-cli burn: burns card image files or block devices named with
+// --target, or every card that discovery finds, with the engine the dialog uses.
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include "cli/args.h"
+#include "cli/cli_operator.h"
+#include "cli/commands.h"
+#include "common/debug_log.h"
+#include "common/profile.h"
+#include "common/sector.h"
+#include "engine/burn_engine.h"
+#include "platform/clock.h"
+#include "platform/linux/linux_disk_service.h"
+#include "platform/linux/target_disk_service.h"
+#include "platform/linux/terminal.h"
+#include "ui/settings_file.h"
+
+namespace tarnwick::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kUsage =
+    "usage: tarnwick-cli burn --config FILE --pack FILE [--target PATH]...\n"
+    "                         [--size SIZE] [--yes] [--allow-fixed]\n"
+    "\n"
+    "Lays out and writes every target: each --target is one card, in the order\n"
+    "given (at most 13), either a card image file or a block device. A missing\n"
+    "image file is created (sparse) with --size bytes (suffix K, M, G or T,\n"
+    "powers of 1024); an existing one keeps its size. A block device must be a\n"
+    "removable disk that is not a system disk; --allow-fixed lifts the removable\n"
+    "rule (card adapters that report fixed media, loop devices), never the\n"
+    "system-disk rule. Without --target, every card that discovery finds is burned\n"
+    "('tarnwick-cli disks' lists them).\n"
+    "\n"
+    "Settings come from Tarnwick.ini in the working directory. When its\n"
+    "\"WarningBeforeBurn\" is 1 the question is asked on the terminal; --yes\n"
+    "answers it.\n"
+    "Exit status: 0 every card written, 1 a card failed, 2 bad arguments or\n"
+    "inputs refused before writing, 3 no card found.\n";
+
+constexpr const char* kWarningText = "请拔出不相关USB设备，然后开始烧写";
+constexpr size_t kMaxTargets = 13;
+
+struct Target {
+  std::string path;
+  bool create = false;  // a missing image file, made with --size
+};
+
+bool IsRegularFile(const std::string& path) {
+  std::error_code ec;
+  return fs::is_regular_file(path, ec);
+}
+
+// The bytes each stage of one card writes, from the engine's state at the
+// start of the card (pack header and plan already loaded for it).
+StageBytes StageBytesOf(CBurnEngine& engine, ISettingsReader& settings) {
+  const PackHeader& header = engine.HeaderCopy();
+  auto imageBytes = [&](PackSlot slot, const char* key) -> uint64_t {
+    if (settings.ReadInt("Burn", key) == 2) return 0;
+    return ImageSectorCount(header.Length(slot)) * kSectorSize;
+  };
+  uint64_t loaderLen = header.Length(PackSlot::UBootBin);
+  uint64_t loaderRounded = (loaderLen + kSectorSize - 1) / kSectorSize * kSectorSize;
+  uint64_t copies = std::min<uint64_t>(
+      profile::ReadInt("imageStoreInfor", "imageStoreNum", 0, engine.m_strCfgFile) & 0xFF, 8);
+  uint64_t fatSectors = engine.Plan().m_arrTotalSectors[0] / 1026 + 1;
+  StageBytes bytes{};
+  bytes[2] = kSectorSize;
+  bytes[3] = 4 * kSectorSize;
+  bytes[4] = copies * loaderRounded;
+  bytes[5] = 4 * kSectorSize;
+  bytes[6] = imageBytes(PackSlot::BootImg, "BurnBootImg");
+  bytes[7] = imageBytes(PackSlot::BootRes, "BurnBootRes");
+  bytes[8] = imageBytes(PackSlot::BootRecover, "BurnBootRecover");
+  bytes[9] = imageBytes(PackSlot::System, "BurnSystem");
+  bytes[10] = imageBytes(PackSlot::Cache, "BurnCache");
+  bytes[11] = imageBytes(PackSlot::Data, "BurnData");
+  bytes[12] = 3 * kSectorSize;
+  bytes[13] = 8 * kSectorSize;
+  bytes[14] = 2049 * kSectorSize;
+  bytes[15] = (2 * fatSectors + 16) * kSectorSize;
+  return bytes;
+}
+
+// Creates a sparse card image of the given size.
+bool CreateImage(const std::string& path, uint64_t size, std::string* error) {
+  {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out) {
+      *error = "cannot create " + path;
+      return false;
+    }
+  }
+  std::error_code ec;
+  fs::resize_file(path, size, ec);
+  if (ec) {
+    *error = "cannot size " + path + ": " + ec.message();
+    fs::remove(path, ec);
+    return false;
+  }
+  return true;
+}
+
+int Refuse(const std::string& text) {
+  PrintError(text);
+  return 2;
+}
+
+}  // namespace
+
+int CmdBurn(int argc, char** argv) {
+  ParsedArgs args;
+  std::string error;
+  ArgSpec spec{{"--config", "--pack", "--target", "--size"}, {"--yes", "--allow-fixed"}};
+  if (!ParseArgs(argc, argv, spec, args, &error)) {
+    PrintError(error);
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  if (args.Has("--help")) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (!args.positional.empty()) return Refuse("unexpected argument " + args.positional.front());
+  auto cfg = args.Value("--config");
+  auto pack = args.Value("--pack");
+  if (!cfg || !pack) return Refuse("burn needs --config FILE and --pack FILE");
+  if (!IsRegularFile(*cfg)) return Refuse("configuration file not found: " + *cfg);
+  if (!IsRegularFile(*pack)) return Refuse("pack file not found: " + *pack);
+  std::string cfgPath = fs::absolute(*cfg).string();
+  std::string packPath = fs::absolute(*pack).string();
+
+  uint64_t size = 0;
+  if (auto text = args.Value("--size"); text && !ParseSize(*text, size)) {
+    return Refuse("bad --size '" + *text + "': a byte count with an optional K, M, G or T suffix");
+  }
+
+  CSettingsFile settings;
+  LinuxDiskOptions diskOptions;
+  diskOptions.protectedPaths = {
+      {"pack file", packPath}, {"configuration file", cfgPath}, {"settings file", settings.Path()}};
+
+  std::vector<Target> targets;
+  auto targetArgs =
+      args.values.count("--target") ? args.values.at("--target") : std::vector<std::string>{};
+  if (targetArgs.size() > kMaxTargets) return Refuse("at most 13 targets can be burned in one run");
+  std::unique_ptr<IDiskService> disks;
+  if (!targetArgs.empty()) {
+    std::vector<std::string> paths;
+    std::set<std::string> seen;
+    for (const auto& arg : targetArgs) {
+      std::error_code ec;
+      bool exists = fs::exists(arg, ec);
+      std::string key = exists ? fs::canonical(arg, ec).string() : fs::absolute(arg).string();
+      if (!seen.insert(key).second) return Refuse("target named twice: " + arg);
+      Target t{arg, !exists};
+      if (t.create) {
+        if (size == 0)
+          return Refuse("card image " + arg + " does not exist; give --size to create it");
+        fs::path parent = fs::absolute(arg).parent_path();
+        if (!fs::is_directory(parent, ec)) return Refuse("no such folder for " + arg);
+      }
+      targets.push_back(t);
+      paths.push_back(arg);
+    }
+    auto service =
+        std::make_unique<TargetDiskService>(paths, args.Has("--allow-fixed"), diskOptions);
+    for (const Target& t : targets) {
+      if (t.create) continue;
+      if (std::string refusal = service->CheckTarget(t.path); !refusal.empty())
+        return Refuse(refusal);
+    }
+    disks = std::move(service);
+  } else {
+    if (args.Has("--size")) return Refuse("--size only applies to --target image files");
+    disks = std::make_unique<LinuxDiskService>(diskOptions);
+  }
+
+  CliOperatorOptions opOptions;
+  opOptions.assumeYes = args.Has("--yes");
+  opOptions.canAsk = IsTerminal(StdStream::Input) && IsTerminal(StdStream::Error);
+  opOptions.showProgress = IsTerminal(StdStream::Error);
+  opOptions.columns = opOptions.showProgress ? TerminalColumns() : 80;
+  CCliOperator op(SystemClock(), opOptions);
+
+  if (settings.ReadInt("Burn", "WarningBeforeBurn") == 1) {
+    if (!opOptions.assumeYes && !opOptions.canAsk) {
+      return Refuse("\"WarningBeforeBurn\" is 1 in " + settings.Path() +
+                    ": the burn must be confirmed, but there is no terminal to ask on; "
+                    "pass --yes to confirm. Nothing was written.");
+    }
+    if (op.MessageBox(kWarningText, MsgButtons::OkCancel) != MsgAnswer::Ok) {
+      return Refuse("burn cancelled; nothing was written");
+    }
+  }
+
+  for (const Target& t : targets) {
+    if (t.create && !CreateImage(t.path, size, &error)) return Refuse(error);
+  }
+
+  CBurnEngine engine(*disks, op, settings);
+  engine.m_strCfgFile = cfgPath;
+  engine.m_strPackFile = packPath;
+  int cardNumber = 0;
+  op.SetCardInfoSource([&] {
+    CCliOperator::CardInfo info;
+    info.card = ++cardNumber;
+    info.cards = static_cast<int>(std::count_if(engine.Cards().begin(), engine.Cards().end(),
+                                                [](const CardSlot& s) { return s.present != 0; }));
+    info.stageBytes = StageBytesOf(engine, settings);
+    return info;
+  });
+  LogSink previousSink;
+  if (opOptions.showProgress) {
+    previousSink = SetLogSink([&op](std::string_view line) { op.PrintLogLine(line); });
+  }
+  engine.RunBurn();
+  if (opOptions.showProgress) SetLogSink(previousSink);
+  op.FinishProgress();
+
+  const RunSummary& run = engine.LastRun();
+  if (run.aborted) {
+    PrintError("the run was stopped: " + run.abortReason);
+    return 1;
+  }
+  if (run.cardsFound == 0) {
+    PrintError("no card found");
+    return 3;
+  }
+  std::fprintf(stderr, "tarnwick-cli: %d of %d card(s) written completely\n", run.cardsWritten,
+               run.cardsFound);
+  return run.failed.empty() && run.cardsWritten == run.cardsFound ? 0 : 1;
+}
+
+}  // namespace tarnwick::cli

@@ -1,0 +1,85 @@
+// tarnwick-cli disks: what card discovery would burn, and why the other
+// disks of this computer are left out.
+#include <cstdio>
+#include <filesystem>
+
+#include "cli/args.h"
+#include "cli/commands.h"
+#include "platform/linux/linux_disk_service.h"
+#include "ui/settings_file.h"
+
+namespace tarnwick::cli {
+namespace {
+
+constexpr const char* kUsage =
+    "usage: tarnwick-cli disks [--config FILE] [--pack FILE]\n"
+    "\n"
+    "Lists the cards that 'tarnwick-cli burn' without --target would write, in\n"
+    "slot order, and every other disk with the reason it is left out. The disks\n"
+    "holding the working directory, Tarnwick.ini and the given configuration and\n"
+    "pack files count as system disks, as they do for burn.\n";
+
+std::string HumanSize(uint64_t bytes) {
+  static const char* const kUnits[] = {"B", "KiB", "MiB", "GiB", "TiB"};
+  double value = static_cast<double>(bytes);
+  int unit = 0;
+  while (value >= 1024 && unit < 4) {
+    value /= 1024;
+    ++unit;
+  }
+  char buf[32];
+  std::snprintf(buf, sizeof buf, unit == 0 ? "%.0f %s" : "%.1f %s", value, kUnits[unit]);
+  return buf;
+}
+
+}  // namespace
+
+int CmdDisks(int argc, char** argv) {
+  ParsedArgs args;
+  std::string error;
+  if (!ParseArgs(argc, argv, ArgSpec{{"--config", "--pack"}, {}}, args, &error)) {
+    PrintError(error);
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  if (args.Has("--help")) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (!args.positional.empty()) {
+    PrintError("unexpected argument " + args.positional.front());
+    return 2;
+  }
+  LinuxDiskOptions options;
+  options.protectedPaths.push_back({"settings file", CSettingsFile().Path()});
+  if (auto cfg = args.Value("--config")) {
+    options.protectedPaths.push_back(
+        {"configuration file", std::filesystem::absolute(*cfg).string()});
+  }
+  if (auto pack = args.Value("--pack")) {
+    options.protectedPaths.push_back({"pack file", std::filesystem::absolute(*pack).string()});
+  }
+  LinuxDiskService service(options);
+  std::vector<DiskReport> disks = service.ListDisks();
+
+  std::printf("Cards a burn without --target writes, in slot order:\n");
+  int slot = 0;
+  for (const DiskReport& d : disks) {
+    if (d.verdict != DiskVerdict::kAccepted) continue;
+    std::printf("  slot %-2d %-16s %10s  %s\n", slot++, d.devicePath.c_str(),
+                HumanSize(d.sysfsBytes).c_str(), d.reason.c_str());
+  }
+  if (slot == 0) std::printf("  (none)\n");
+  std::printf("Left out:\n");
+  bool any = false;
+  for (const DiskReport& d : disks) {
+    if (d.verdict == DiskVerdict::kAccepted) continue;
+    any = true;
+    std::printf("  %-24s %10s  %s: %s\n", d.devicePath.c_str(), HumanSize(d.sysfsBytes).c_str(),
+                VerdictText(d.verdict), d.reason.c_str());
+  }
+  if (!any) std::printf("  (none)\n");
+  return 0;
+}
+
+}  // namespace tarnwick::cli

@@ -1,0 +1,85 @@
+// tarnwick-cli inspect: decodes a burned card or card image and checks it.
+#include <cstdio>
+
+#include "cli/args.h"
+#include "cli/card_inspector.h"
+#include "cli/commands.h"
+#include "common/sector.h"
+#include "platform/linux/card_reader.h"
+
+namespace tarnwick::cli {
+namespace {
+
+constexpr const char* kUsage =
+    "usage: tarnwick-cli inspect PATH [--config FILE]\n"
+    "\n"
+    "Decodes the card or card image at PATH and checks it: MBR, EBR chain,\n"
+    "partition plan, BootInfo and UBootInfo with their CRCs, the boot loader\n"
+    "copies against imageCrc, the FAT32 structures and the volume label.\n"
+    "With --config the partition sizes and the label are also compared with\n"
+    "section \"PARTITION_SECTORS\" of that configuration file.\n"
+    "Exit status: 0 consistent, 1 not consistent, 2 bad arguments or unreadable.\n";
+
+class ReaderSource final : public ICardSource {
+ public:
+  explicit ReaderSource(CCardReader& reader) : m_reader(reader) {}
+  uint64_t SizeBytes() const override { return m_reader.SizeBytes(); }
+  bool ReadSectors(uint64_t first, uint32_t count, std::vector<uint8_t>& out,
+                   std::string* error) override {
+    out.resize(size_t{count} * kSectorSize);
+    return m_reader.ReadAt(SectorToByte(first), out.data(), out.size(), error);
+  }
+
+ private:
+  CCardReader& m_reader;
+};
+
+}  // namespace
+
+int CmdInspect(int argc, char** argv) {
+  ParsedArgs args;
+  std::string error;
+  if (!ParseArgs(argc, argv, ArgSpec{{"--config"}, {}}, args, &error)) {
+    PrintError(error);
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  if (args.Has("--help")) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (args.positional.size() != 1) {
+    PrintError("inspect needs exactly one PATH");
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  const std::string& path = args.positional[0];
+  std::optional<ExpectedLayout> expected;
+  if (auto cfg = args.Value("--config")) {
+    std::FILE* f = std::fopen(cfg->c_str(), "rb");
+    if (!f) {
+      PrintError("configuration file not found: " + *cfg);
+      return 2;
+    }
+    std::fclose(f);
+    expected = ReadExpectedLayout(*cfg);
+  }
+  auto reader = CCardReader::Open(path, &error);
+  if (!reader) {
+    PrintError(error);
+    return 2;
+  }
+  ReaderSource source(*reader);
+  std::printf("Inspecting %s\n", path.c_str());
+  InspectResult result = InspectCard(source, expected);
+  std::fputs(result.report.c_str(), stdout);
+  std::fflush(stdout);
+  if (!result.problems.empty()) {
+    PrintError(path + ": " + std::to_string(result.problems.size()) +
+               " problem(s) found; the first: " + result.problems.front());
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace tarnwick::cli

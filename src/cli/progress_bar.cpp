@@ -1,0 +1,83 @@
+#include "cli/progress_bar.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace tarnwick::cli {
+namespace {
+
+constexpr int kLastPosition = 15;
+constexpr int kBarWidth = 20;
+
+}  // namespace
+
+const char* StageName(int position) {
+  static const char* const kNames[kLastPosition + 1] = {
+      "preparing", "MBR",         "BootInfo", "UBootBin", "UBootInfo", "BootImg",
+      "BootRes",   "BootRecover", "System",   "Cache",    "Data",      "EBRs",
+      "Misc",      "BootEnv",     "FAT32",    "flush"};
+  return kNames[std::clamp(position, 0, kLastPosition)];
+}
+
+CProgressBar::CProgressBar(IClock& clock, Writer write, int columns)
+    : m_clock(clock), m_write(std::move(write)), m_columns(std::max(columns, 20)) {}
+
+void CProgressBar::StartCard(int card, int cards, const StageBytes& stageBytes) {
+  m_card = card;
+  m_cards = cards;
+  m_stageBytes = stageBytes;
+  m_start = m_clock.Now();
+  m_active = true;
+  SetPosition(1);
+}
+
+void CProgressBar::SetPosition(int position) {
+  m_position = std::clamp(position, 0, kLastPosition);
+  Redraw();
+}
+
+std::string CProgressBar::Render() {
+  uint64_t total = 0, done = 0;
+  for (int p = 2; p <= kLastPosition; ++p) {
+    total += m_stageBytes[p];
+    if (p <= m_position) done += m_stageBytes[p];
+  }
+  int filled = m_position * kBarWidth / kLastPosition;
+  std::string bar = "[" + std::string(filled, '#') + std::string(kBarWidth - filled, '.') + "]";
+  double seconds = std::chrono::duration<double>(m_clock.Now() - m_start).count();
+  char rate[64];
+  if (done > 0 && seconds >= 0.01) {
+    double bytesPerSecond = static_cast<double>(done) / seconds;
+    uint64_t left = static_cast<uint64_t>(static_cast<double>(total - done) / bytesPerSecond + 0.5);
+    std::snprintf(rate, sizeof rate, "%7.1f MB/s %3llu:%02llu left", bytesPerSecond / 1e6,
+                  static_cast<unsigned long long>(left / 60),
+                  static_cast<unsigned long long>(left % 60));
+  } else {
+    std::snprintf(rate, sizeof rate, "    --- MB/s  --:-- left");
+  }
+  char line[256];
+  std::snprintf(line, sizeof line, "card %d/%d %s %2d/15 %-11s %s", m_card, m_cards, bar.c_str(),
+                m_position, StageName(m_position), rate);
+  std::string text = line;
+  if (static_cast<int>(text.size()) >= m_columns) text.resize(m_columns - 1);
+  return text;
+}
+
+void CProgressBar::Redraw() {
+  if (!m_active) return;
+  m_write("\r" + Render() + "\033[K");
+  m_shown = true;
+}
+
+void CProgressBar::Clear() {
+  if (m_shown) m_write("\r\033[K");
+  m_shown = false;
+}
+
+void CProgressBar::Finish() {
+  if (m_shown) m_write("\n");
+  m_shown = false;
+  m_active = false;
+}
+
+}  // namespace tarnwick::cli

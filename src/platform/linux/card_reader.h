@@ -1,0 +1,32 @@
+#pragma once
+// Read-only access to a card: a card image file or a whole block device.
+// The inspector reads a burned card through it; it never writes.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace tarnwick {
+
+class CCardReader {
+ public:
+  // Opens path read-only. nullptr when it cannot be opened, with *error
+  // (when given) saying why.
+  static std::unique_ptr<CCardReader> Open(const std::string& path, std::string* error);
+  ~CCardReader();
+  CCardReader(const CCardReader&) = delete;
+  CCardReader& operator=(const CCardReader&) = delete;
+
+  // Capacity in bytes: the file's size, or the block device's size.
+  uint64_t SizeBytes() const { return m_size; }
+  // Reads exactly len bytes at byteOffset. False (with *error when given) on
+  // a read error or when the range reaches past the end.
+  [[nodiscard]] bool ReadAt(uint64_t byteOffset, void* buffer, size_t len, std::string* error);
+
+ private:
+  CCardReader(int fd, uint64_t size) : m_fd(fd), m_size(size) {}
+  int m_fd;
+  uint64_t m_size;
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,26 @@
+#include "platform/linux/terminal.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace tarnwick {
+
+bool IsTerminal(StdStream stream) {
+  switch (stream) {
+    case StdStream::Input:
+      return ::isatty(STDIN_FILENO) == 1;
+    case StdStream::Output:
+      return ::isatty(STDOUT_FILENO) == 1;
+    case StdStream::Error:
+      return ::isatty(STDERR_FILENO) == 1;
+  }
+  return false;
+}
+
+int TerminalColumns() {
+  struct winsize ws {};
+  if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
+  return 80;
+}
+
+}  // namespace tarnwick

@@ -1,12 +1,13 @@
 // Reads checked against the behaviour measured from the Windows
 // private-profile functions: every case is read as an integer with defaults 0
 // and 77 and as text into buffers of 50 and 12 characters.
+#include "common/profile.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
 
-#include "common/profile.h"
 #include "test_support.h"
 
 namespace tarnwick {
@@ -120,6 +121,9 @@ const ReadCase kCases[] = {
      "ABCDEFGHIJK"},
     {"57_value_of_12", "[card]\r\nsize=ABCDEFGHIJKL\r\n", "card", "size", 0, 0, "ABCDEFGHIJKL",
      "ABCDEFGHIJK"},
+    // Not measured: a quoted value that just fills the buffer keeps all of it.
+    {"quoted_value_fills_buffer", "[card]\r\nsize=\"ABCDEFGHIJK\"\r\n", "card", "size", 0, 0,
+     "ABCDEFGHIJK", "ABCDEFGHIJK"},
     {"58_missing_key", "[card]\r\nother=1\r\n", "card", "size", 0, 77, "dflt", "dflt"},
     {"59_default_with_blanks", "[card]\r\nother=1\r\n", "card", "size", 0, 77, "  dflt", "  dflt",
      "  dflt"},

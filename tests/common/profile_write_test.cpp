@@ -179,6 +179,19 @@ TEST(ProfileWriteFile, OwnerIsKept) {
   EXPECT_EQ(ReadFileText(path), "[a]\nk=2\n");
 }
 
+TEST(ProfileWriteFile, NewFileBelongsToItsFolderOwner) {
+  TempDir dir;
+  fs::create_directory(dir.path() / "home");
+  if (RunCommand("chown 65534:65534 '" + dir.File("home") + "'", nullptr) != 0) {
+    GTEST_SKIP() << "changing a folder's owner needs root";
+  }
+  std::string path = dir.File("home/settings.ini");
+  ASSERT_TRUE(profile::WriteString("a", "k", "1", path));
+  std::string owner;
+  ASSERT_EQ(RunCommand("stat -c %u:%g '" + path + "'", &owner), 0);
+  EXPECT_EQ(owner, "65534:65534\n");
+}
+
 TEST(ProfileWriteFile, HardLinkedFileIsRewrittenUnderBothNames) {
   TempDir dir;
   std::string path = dir.File("settings.ini");

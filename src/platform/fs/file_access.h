@@ -24,7 +24,8 @@ struct FileContents {
 // its final target, which is the file replaced (the link stays a link). The
 // new contents go to a temporary file in the target's folder, are flushed to
 // the disk and renamed over the target; an existing target's owner, group and
-// mode carry over, and a new file gets the mode 0666 less the umask. Where
+// mode carry over; a new file gets the mode 0666 less the umask and, when the
+// caller may give it away (root), the owner and group of its folder. Where
 // that cannot be done (no temporary file can be created in the folder, the
 // owner cannot be carried over, or the file has several hard links) but the
 // file itself is writable, it is rewritten in place. False when the file

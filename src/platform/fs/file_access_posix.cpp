@@ -133,6 +133,15 @@ TempOutcome ReplaceViaTemp(const std::string& target, const struct stat* old,
     }
     // After fchown, which clears set-id bits.
     if (::fchmod(fd.get(), old->st_mode & 07777) != 0) return discard(TempOutcome::kUseInPlace);
+  } else {
+    // A new file belongs to the folder's owner where we may say so (running
+    // as root in a user's folder), so the user can still change it later.
+    struct stat folder {};
+    struct stat mine {};
+    if (::stat(DirName(target).c_str(), &folder) == 0 && ::fstat(fd.get(), &mine) == 0 &&
+        mine.st_uid != folder.st_uid && folder.st_uid != 0) {
+      (void)::fchown(fd.get(), folder.st_uid, folder.st_gid);
+    }
   }
   if (!WriteAll(fd.get(), bytes) || ::fsync(fd.get()) != 0 || !fd.Close()) {
     return discard(TempOutcome::kFailed);

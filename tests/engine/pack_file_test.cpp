@@ -1,0 +1,299 @@
+#include "engine/pack_file.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "common/debug_log.h"
+#include "common/le.h"
+#include "fake_operator.h"
+#include "test_support.h"
+
+namespace tarnwick {
+namespace {
+
+using testing::FakeOperator;
+
+// Image bytes recognisable by slot and position.
+std::vector<uint8_t> Pattern(size_t length, uint8_t seed) {
+  std::vector<uint8_t> bytes(length);
+  for (size_t i = 0; i < length; ++i) bytes[i] = static_cast<uint8_t>(seed + i * 7);
+  return bytes;
+}
+
+// A pack file made by hand: a header whose slots are set one by one, and
+// the file's bytes after it.
+class HandPack {
+ public:
+  explicit HandPack(size_t size) : m_bytes(size, 0) {}
+  void Slot(PackSlot slot, uint32_t offset, uint32_t length) {
+    PutU32(m_bytes.data(), PackSlotOffset(slot), offset);
+    PutU32(m_bytes.data(), PackSlotOffset(slot) + 4, length);
+  }
+  // Places the bytes at offset and points the slot at them.
+  void Image(PackSlot slot, uint32_t offset, const std::vector<uint8_t>& bytes) {
+    std::copy(bytes.begin(), bytes.end(), m_bytes.begin() + offset);
+    Slot(slot, offset, static_cast<uint32_t>(bytes.size()));
+  }
+  void Write(const std::string& path) const { testing::WriteFile(path, m_bytes); }
+
+ private:
+  std::vector<uint8_t> m_bytes;
+};
+
+const ImageBuffer& Member(const CardImages& images, PackSlot slot) {
+  switch (slot) {
+    case PackSlot::UBootBin:
+      return images.uBootBin;
+    case PackSlot::BootImg:
+      return images.bootImg;
+    case PackSlot::BootRes:
+      return images.bootRes;
+    case PackSlot::Cache:
+      return images.cache;
+    case PackSlot::BootRecover:
+      return images.bootRecover;
+    case PackSlot::System:
+      return images.system;
+    default:
+      return images.data;
+  }
+}
+
+const PackSlot kCardSlots[] = {PackSlot::UBootBin, PackSlot::BootImg,     PackSlot::BootRes,
+                               PackSlot::Cache,    PackSlot::BootRecover, PackSlot::System,
+                               PackSlot::Data};
+
+// The buffer holds the image and then at least 512 zero bytes.
+void ExpectImage(const ImageBuffer& image, const std::vector<uint8_t>& bytes,
+                 const std::string& what) {
+  ASSERT_EQ(image.length, bytes.size()) << what;
+  ASSERT_EQ(image.data.size(), bytes.size() + 512) << what;
+  EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), image.data.begin())) << what;
+  EXPECT_TRUE(std::all_of(image.data.begin() + bytes.size(), image.data.end(), [](uint8_t b) {
+    return b == 0;
+  })) << what;
+}
+
+class PackFileTest : public ::testing::Test {
+ protected:
+  bool Load(std::string* refusal = nullptr) {
+    return LoadCardImages(m_pack, m_op, m_header, m_images, refusal);
+  }
+
+  testing::TempDir m_dir;
+  std::string m_pack = m_dir.File("card.pack");
+  LogCapture m_log;
+  FakeOperator m_op;
+  PackHeader m_header;
+  CardImages m_images;
+};
+
+TEST_F(PackFileTest, EachCardImageComesFromItsOwnSlot) {
+  HandPack pack(16384);
+  uint32_t offset = 512;
+  for (PackSlot slot : kCardSlots) {
+    pack.Image(slot, offset, Pattern(1000 + static_cast<size_t>(slot), static_cast<uint8_t>(slot)));
+    offset += 2048;
+  }
+  pack.Write(m_pack);
+  ASSERT_TRUE(Load());
+  for (PackSlot slot : kCardSlots)
+    ExpectImage(Member(m_images, slot),
+                Pattern(1000 + static_cast<size_t>(slot), static_cast<uint8_t>(slot)),
+                PackSlotName(slot));
+  EXPECT_EQ(m_header.Offset(PackSlot::Data), 512u + 6 * 2048u);
+  EXPECT_TRUE(m_op.messages.empty());
+}
+
+TEST_F(PackFileTest, EmptyImagesAreNeverRefusedWhateverTheirOffset) {
+  HandPack pack(kPackHeaderSize);
+  for (PackSlot slot : kCardSlots) pack.Slot(slot, 0xFFFFFF00u + static_cast<uint32_t>(slot), 0);
+  pack.Write(m_pack);
+  ASSERT_TRUE(Load());
+  for (PackSlot slot : kCardSlots) ExpectImage(Member(m_images, slot), {}, PackSlotName(slot));
+}
+
+TEST_F(PackFileTest, IdenticalLocationPairsLoadTheSameBytes) {
+  HandPack pack(4096);
+  pack.Image(PackSlot::BootImg, 1024, Pattern(700, 3));
+  pack.Slot(PackSlot::BootRes, 1024, 700);
+  pack.Write(m_pack);
+  ASSERT_TRUE(Load());
+  ExpectImage(m_images.bootImg, Pattern(700, 3), "BootImg");
+  ExpectImage(m_images.bootRes, Pattern(700, 3), "BootRes");
+}
+
+// Neither a valid pair nor one far past the end in the spare slot (or in the
+// DFU slot, which a card load does not read) changes a card load.
+TEST_F(PackFileTest, SpareAndDfuSlotsDoNotMatterToACardLoad) {
+  for (uint32_t spareOffset : {512u, 0xFFFFFFF0u}) {
+    HandPack pack(4096);
+    pack.Image(PackSlot::UBootBin, 512, Pattern(1000, 9));
+    pack.Slot(PackSlot::Spare, spareOffset, 100);
+    pack.Slot(PackSlot::Dfu, 0xFFFFFFF0u, 0x1000);
+    pack.Write(m_pack);
+    ASSERT_TRUE(Load()) << spareOffset;
+    ExpectImage(m_images.uBootBin, Pattern(1000, 9), "UBootBin");
+  }
+  EXPECT_TRUE(m_op.messages.empty());
+}
+
+TEST_F(PackFileTest, PackTooShortForItsHeaderIsRefused) {
+  for (size_t size : {0u, 1u, 391u}) {
+    testing::WriteFile(m_pack, std::vector<uint8_t>(size, 0));
+    m_op.messages.clear();
+    std::string refusal;
+    EXPECT_FALSE(Load(&refusal)) << size;
+    ASSERT_EQ(m_op.messages.size(), 1u) << size;
+    EXPECT_EQ(m_op.messages[0].buttons, MsgButtons::Ok);
+    EXPECT_EQ(m_op.messages[0].text, refusal);
+    EXPECT_NE(refusal.find("too short"), std::string::npos) << refusal;
+    EXPECT_NE(refusal.find(m_pack), std::string::npos) << refusal;
+  }
+  EXPECT_EQ(m_log.Text(),
+            "LoadCardImages: pack file shorter than its header\n"
+            "LoadCardImages: pack file shorter than its header\n"
+            "LoadCardImages: pack file shorter than its header\n");
+  testing::WriteFile(m_pack, std::vector<uint8_t>(kPackHeaderSize, 0));
+  EXPECT_TRUE(Load());
+}
+
+// An image reaching past the end is refused, naming it, before anything is
+// loaded; the sum is taken in 64 bits, so a wrapping pair is caught too.
+TEST_F(PackFileTest, ImagePastTheEndIsRefusedNamingIt) {
+  constexpr uint32_t kSize = 8192;
+  struct Case {
+    PackSlot slot;
+    uint32_t offset, length;
+    bool refused;
+  };
+  const Case cases[] = {
+      {PackSlot::UBootBin, 4096, 4096, false},      {PackSlot::UBootBin, 4096, 4097, true},
+      {PackSlot::BootImg, kSize, 1, true},          {PackSlot::BootRes, 0, kSize + 1, true},
+      {PackSlot::Cache, 0xFFFFFFFFu, 2, true},      {PackSlot::BootRecover, 1, 0xFFFFFFFFu, true},
+      {PackSlot::System, 0xFFFFFF00u, 0x200, true}, {PackSlot::Data, 8000, 193, true},
+  };
+  for (const Case& c : cases) {
+    HandPack pack(kSize);
+    pack.Image(PackSlot::BootImg, 512, Pattern(100, 1));
+    pack.Slot(c.slot, c.offset, c.length);
+    pack.Write(m_pack);
+    m_op.messages.clear();
+    m_log.Clear();
+    CardImages before;
+    before.system.length = 77;
+    m_images = before;
+    std::string refusal;
+    EXPECT_EQ(Load(&refusal), !c.refused) << PackSlotName(c.slot) << " " << c.length;
+    if (!c.refused) continue;
+    ASSERT_EQ(m_op.Texts(), std::vector<std::string>{refusal});
+    EXPECT_NE(refusal.find(std::string(PackSlotName(c.slot)) + " image"), std::string::npos)
+        << refusal;
+    EXPECT_EQ(m_images.system.length, 77u) << "images kept on refusal";
+    EXPECT_EQ(m_log.Text(), "LoadCardImages: image past the end of the pack file\n");
+  }
+}
+
+TEST_F(PackFileTest, PackThatCannotBeOpenedShowsOpenFileFail) {
+  const std::string lockedPack = m_dir.File("locked.pack");
+  HandPack(kPackHeaderSize).Write(lockedPack);
+  const int holder = ::open(lockedPack.c_str(), O_RDONLY);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+
+  for (const std::string& path : {m_dir.File("missing.pack"), m_dir.path().string(), lockedPack}) {
+    m_op.messages.clear();
+    std::string refusal;
+    EXPECT_FALSE(LoadCardImages(path, m_op, m_header, m_images, &refusal)) << path;
+    ASSERT_EQ(m_op.messages.size(), 1u) << path;
+    EXPECT_EQ(m_op.messages[0].text, "open file fail!");
+    EXPECT_EQ(m_op.messages[0].buttons, MsgButtons::Ok);
+    EXPECT_EQ(refusal, "open file fail!");
+  }
+  ::close(holder);
+  m_op.messages.clear();
+  EXPECT_TRUE(LoadCardImages(lockedPack, m_op, m_header, m_images)) << "lock released";
+}
+
+// The board download reads the DFU image alone: the card slots may be broken.
+TEST_F(PackFileTest, PackImageChecksOnlyItsOwnSlot) {
+  HandPack pack(4096);
+  pack.Image(PackSlot::Dfu, 1536, Pattern(1000, 4));
+  pack.Slot(PackSlot::System, 0xFFFF0000u, 0x10000);
+  pack.Write(m_pack);
+  ImageBuffer dfu;
+  ASSERT_TRUE(LoadPackImage(m_pack, m_op, PackSlot::Dfu, m_header, dfu));
+  ExpectImage(dfu, Pattern(1000, 4), "DFU");
+  EXPECT_FALSE(Load());
+
+  pack.Slot(PackSlot::Dfu, 4000, 97);
+  pack.Write(m_pack);
+  m_op.messages.clear();
+  std::string refusal;
+  EXPECT_FALSE(LoadPackImage(m_pack, m_op, PackSlot::Dfu, m_header, dfu, &refusal));
+  EXPECT_NE(refusal.find("DFU image"), std::string::npos) << refusal;
+  EXPECT_EQ(m_op.Texts(), std::vector<std::string>{refusal});
+}
+
+TEST_F(PackFileTest, WrittenPackLoadsBackWithAlignedImages) {
+  PackInputs inputs;
+  const std::pair<PackSlot, size_t> sizes[] = {
+      {PackSlot::Dfu, 1000},  {PackSlot::UBootBin, 1},      {PackSlot::BootImg, 512},
+      {PackSlot::BootRes, 0}, {PackSlot::BootRecover, 513}, {PackSlot::System, 70000},
+      {PackSlot::Cache, 511},
+  };  // Data has no file: an empty image
+  for (const auto& [slot, size] : sizes) {
+    const std::string file = m_dir.File(std::string(PackSlotName(slot)) + ".img");
+    testing::WriteFile(file, Pattern(size, static_cast<uint8_t>(slot) * 31));
+    inputs.files[static_cast<size_t>(slot)] = file;
+  }
+  std::string error;
+  ASSERT_TRUE(WritePackFile(m_pack, inputs, &error)) << error;
+  ASSERT_TRUE(Load());
+
+  for (const auto& [slot, size] : sizes) {
+    EXPECT_EQ(m_header.Offset(slot) % 512, 0u) << PackSlotName(slot);
+    EXPECT_GE(m_header.Offset(slot), 512u) << PackSlotName(slot);
+    if (slot == PackSlot::Dfu) continue;
+    ExpectImage(Member(m_images, slot), Pattern(size, static_cast<uint8_t>(slot) * 31),
+                PackSlotName(slot));
+  }
+  ExpectImage(m_images.data, {}, "Data");
+  EXPECT_EQ(m_header.Length(PackSlot::Spare), 0u);
+  ImageBuffer dfu;
+  ASSERT_TRUE(LoadPackImage(m_pack, m_op, PackSlot::Dfu, m_header, dfu));
+  ExpectImage(dfu, Pattern(1000, 0), "DFU");
+  EXPECT_EQ(std::filesystem::file_size(m_pack) % 512, 0u);
+}
+
+TEST_F(PackFileTest, WriterRefusesBadInputsAndLeavesNoPack) {
+  const std::string image = m_dir.File("boot.img");
+  testing::WriteFile(image, Pattern(100, 1));
+  struct Case {
+    const char* name;
+    PackSlot slot;
+    std::string file;
+    std::string out;
+  };
+  const Case cases[] = {
+      {"missing input", PackSlot::BootImg, m_dir.File("none.img"), m_pack},
+      {"spare slot", PackSlot::Spare, image, m_pack},
+      {"output is an input", PackSlot::BootImg, image, image},
+  };
+  for (const Case& c : cases) {
+    PackInputs inputs;
+    inputs.files[static_cast<size_t>(c.slot)] = c.file;
+    std::string error;
+    EXPECT_FALSE(WritePackFile(c.out, inputs, &error)) << c.name;
+    EXPECT_FALSE(error.empty()) << c.name;
+    EXPECT_FALSE(std::filesystem::exists(m_pack)) << c.name;
+  }
+  EXPECT_EQ(testing::ReadFileBytes(image), Pattern(100, 1)) << "input untouched";
+}
+
+}  // namespace
+}  // namespace tarnwick

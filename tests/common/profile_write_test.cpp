@@ -241,6 +241,22 @@ TEST(ProfileWriteFile, ClosedFolderRewritesWritableFileInPlace) {
   EXPECT_FALSE(profile::WriteString("a", "k", "2", dir.File("closed/new.ini")));
 }
 
+TEST(ProfileWriteFile, ReadOnlyFileIsLeftAlone) {
+  TempDir dir;
+  std::string path = dir.File("settings.ini");
+  WriteFile(path, "[a]\nk=1\n");
+  fs::permissions(path, fs::perms::owner_read | fs::perms::group_read);
+  bool immutable = false;
+  if (RunCommand("sh -c 'echo x >> \"" + path + "\"'", nullptr) == 0) {
+    WriteFile(path, "[a]\nk=1\n");  // root writes read-only files: lock it harder
+    immutable = RunCommand("chattr +i '" + path + "'", nullptr) == 0;
+    if (!immutable) GTEST_SKIP() << "cannot make a file read-only here";
+  }
+  EXPECT_FALSE(profile::WriteString("a", "k", "2", path));
+  if (immutable) RunCommand("chattr -i '" + path + "'", nullptr);
+  EXPECT_EQ(ReadFileText(path), "[a]\nk=1\n");
+}
+
 TEST(ProfileWriteFile, UnreadableOrSpecialFileIsNotReplaced) {
   TempDir dir;
   std::string fifo = dir.File("fifo.ini");

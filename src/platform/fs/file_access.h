@@ -20,7 +20,8 @@ struct FileContents {
 // Reads the whole regular file at path. Never blocks on a FIFO or a device.
 [[nodiscard]] FileContents ReadWholeFile(const std::string& path);
 
-// Makes the file at path hold exactly bytes. A symbolic link is followed to
+// Makes the file at path hold exactly bytes; a file the caller may not write
+// is left alone (false). A symbolic link is followed to
 // its final target, which is the file replaced (the link stays a link). The
 // new contents go to a temporary file in the target's folder, are flushed to
 // the disk and renamed over the target; an existing target's owner, group and

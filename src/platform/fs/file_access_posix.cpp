@@ -185,6 +185,8 @@ bool ReplaceFileContents(const std::string& path, const std::string& bytes) {
   bool exists = ::stat(target.c_str(), &old) == 0;
   if (!exists && errno != ENOENT) return false;
   if (exists && !S_ISREG(old.st_mode)) return false;
+  // A read-only file stays as it is, although its folder would take a new one.
+  if (exists && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) return false;
   // A file with several names would lose the others on rename.
   if (exists && old.st_nlink > 1) return RewriteInPlace(target, bytes);
   switch (ReplaceViaTemp(target, exists ? &old : nullptr, bytes)) {

@@ -1,5 +1,7 @@
 #include "common/ini_document.h"
 
+#include <cstddef>
+
 namespace tarnwick::ini {
 namespace {
 

@@ -1,0 +1,144 @@
+#pragma once
+// A simulated SCSI bus with boards on it, for tests and demos. A board answers
+// INQUIRY with its identity and takes the download in 512-byte vendor blocks.
+// When the last block has come it checks the package (a BootInfo sector with
+// magic "KDFUUFDK" and a valid infoCrc, whose imageLen and imageCrc match the
+// image that follows), keeps what it received in a file, and then presents
+// its card: it creates a card image file, hands it to the card presenter (the
+// simulated disk service's slot table) and posts a device arrival.
+// Faults can be set per device: a time-out or a failure on block k, a device
+// that cannot be opened, a failing INQUIRY, a board that never shows its card;
+// a device can be unplugged at any time.
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "bootcfg/crc32.h"
+#include "platform/clock.h"
+#include "platform/device_events.h"
+#include "platform/scsi_bus.h"
+
+namespace tarnwick {
+
+enum class SimFault { None, TimeOut, Failure };
+
+struct SimDeviceConfig {
+  // The INQUIRY identity, blank-padded or cut to 8, 16 and 4 characters.
+  std::string vendor = "HALDREN";
+  std::string product = "RUZUD OVUD";
+  std::string revision = "1.00";
+  std::string serial;
+  bool acceptsDownload = true;  // false: the vendor command ends in CHECK CONDITION
+  uint32_t busType = 7;         // USB
+  bool removable = true;
+
+  // Faults.
+  std::optional<uint32_t> faultBlock;  // the block (0 = first) that meets `fault`
+  SimFault fault = SimFault::None;
+  uint32_t openError = 0;  // non-zero: the device cannot be opened
+  SimFault inquiryFault = SimFault::None;
+  bool propertiesFail = false;  // the report's property queries fail
+  bool presentsCard = true;
+
+  // Where the received package and the presented card go (empty: nowhere).
+  std::string receivedPath;
+  std::string cardPath;
+  uint64_t cardBytes = 4ull << 30;
+};
+
+// A device that is not a board: an internal disk.
+SimDeviceConfig SimInternalDisk();
+
+// One command as the bus saw it.
+struct SimCommand {
+  size_t device = 0;
+  std::array<uint8_t, kMaxCdbLength> cdb{};
+  uint8_t cdbLength = 0;
+  ScsiDirection direction = ScsiDirection::None;
+  uint32_t dataLength = 0;
+  uint8_t senseLength = 0;
+  uint32_t timeoutSeconds = 0;
+  std::vector<uint8_t> data;  // what went to the device
+};
+
+class SimBoardBus final : public IScsiBus, public IDeviceEventSource {
+ public:
+  // Time-outs pass on the clock: a test's fake clock only moves forward.
+  explicit SimBoardBus(IClock& clock);
+  ~SimBoardBus() override;
+
+  size_t AddDevice(SimDeviceConfig config);
+  SimDeviceConfig& Device(size_t index) { return m_devices.at(index).config; }
+  // The device disappears: it is no longer listed and commands to it fail.
+  void Unplug(size_t index);
+
+  using CardPresenter = std::function<void(const std::string& cardPath)>;
+  void SetCardPresenter(CardPresenter presenter) { m_presenter = std::move(presenter); }
+
+  // Failure injection for the interface list.
+  void FailInterfaceSet(uint32_t error) { m_interfaceSetError = error; }
+  void FailLookup(uint32_t index, InterfaceLookup step, uint32_t error);
+
+  const std::vector<SimCommand>& Commands() const { return m_commands; }
+  // The vendor commands only.
+  std::vector<SimCommand> VendorCommands() const;
+  // The package of the last complete download, and why it was refused (empty when accepted).
+  const std::vector<uint8_t>& Received(size_t index) const { return m_devices.at(index).received; }
+  const std::string& Refusal(size_t index) const { return m_devices.at(index).refusal; }
+  bool CardPresented(size_t index) const { return m_devices.at(index).presented; }
+  size_t OpenHandleCount() const { return m_handles.size(); }
+  bool IsOpen(ScsiHandle handle) const { return m_handles.count(handle) != 0; }
+  // The device behind a handle that is open.
+  std::optional<size_t> DeviceOf(ScsiHandle handle) const;
+
+  // IScsiBus
+  std::unique_ptr<IScsiInterfaceSet> GetInterfaceSet(uint32_t& error) override;
+  [[nodiscard]] bool Open(const std::string& path, ScsiHandle& handle, uint32_t& error) override;
+  [[nodiscard]] bool Close(ScsiHandle handle) override;
+  [[nodiscard]] bool QueryAdapter(ScsiHandle handle, ScsiAdapterProperties& properties,
+                                  uint32_t& error) override;
+  [[nodiscard]] bool QueryDevice(ScsiHandle handle, ScsiDeviceProperties& properties,
+                                 uint32_t& error) override;
+  [[nodiscard]] bool QueryMediaType(ScsiHandle handle, uint32_t& deviceType,
+                                    uint32_t& error) override;
+  ScsiResult PassThrough(ScsiHandle handle, const ScsiRequest& request) override;
+
+  // IDeviceEventSource
+  void Collect(DeviceEventQueue& queue) override;
+  void Wait(std::chrono::milliseconds limit) override;
+
+  static std::string PathOf(size_t index);
+
+ private:
+  struct SimDevice {
+    SimDeviceConfig config;
+    bool plugged = true;
+    std::vector<uint8_t> incoming;  // blocks of the download in progress
+    std::vector<uint8_t> received;  // the last complete download
+    std::string refusal;
+    bool presented = false;
+  };
+
+  SimDevice* DeviceFor(ScsiHandle handle, uint32_t& error);
+  ScsiResult Inquiry(SimDevice& device, const ScsiRequest& request);
+  ScsiResult VendorBlock(SimDevice& device, const ScsiRequest& request);
+  void FinishDownload(SimDevice& device);
+  std::string CheckPackage(const std::vector<uint8_t>& package) const;
+
+  IClock& m_clock;
+  CCrc32 m_crc;
+  std::vector<SimDevice> m_devices;
+  std::map<ScsiHandle, size_t> m_handles;
+  ScsiHandle m_nextHandle = 1;
+  std::vector<SimCommand> m_commands;
+  std::vector<DeviceNotice> m_pending;
+  CardPresenter m_presenter;
+  uint32_t m_interfaceSetError = 0;
+  std::map<uint32_t, std::pair<InterfaceLookup, uint32_t>> m_lookupFailures;
+};
+
+}  // namespace tarnwick

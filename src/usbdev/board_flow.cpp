@@ -1,0 +1,70 @@
+#include "usbdev/board_flow.h"
+
+#include <algorithm>
+
+#include "common/debug_log.h"
+#include "engine/errors.h"
+
+namespace tarnwick {
+namespace {
+
+// How long one turn of the waiting loop sleeps at most.
+constexpr std::chrono::milliseconds kWaitSlice{500};
+
+}  // namespace
+
+CBoardFlow::CBoardFlow(CBurnEngine& engine, CDfuDownloader& downloader, IDeviceEventSource& events)
+    : m_engine(engine), m_downloader(downloader), m_events(events) {}
+
+void CBoardFlow::OnBurnBoardMode() {
+  try {
+    m_downloader.LoadPackForBoard(m_engine.m_strPackFile, m_engine.m_strCfgFile, m_engine.Crc(),
+                                  m_engine.HeaderCopy());
+  } catch (const FileError& e) {
+    m_engine.Operator().MessageBox(e.what(), MsgButtons::Ok);
+    m_engine.Operator().EnableControls(true);
+    return;
+  } catch (const MemoryError& e) {
+    m_engine.Operator().MessageBox(e.what(), MsgButtons::Ok);
+    m_engine.Operator().EnableControls(true);
+    return;
+  }
+  m_engine.m_bWaitDevice = true;
+}
+
+bool CBoardFlow::OnDeviceChange(uint32_t event) {
+  if (event != kDeviceArrival || !m_engine.m_bWaitDevice) return false;
+  m_engine.m_bWaitDevice = false;
+  ++m_nRuns;
+  m_engine.RunBurn();
+  return true;
+}
+
+void CBoardFlow::DispatchPending() {
+  m_events.Collect(m_queue);
+  DeviceNotice notice;
+  while (m_queue.Pop(notice)) {
+    DebugLog(2, "Device change 0x%x: %s\n", notice.event, notice.device.c_str());
+    (void)OnDeviceChange(notice.event);
+  }
+}
+
+bool CBoardFlow::WaitForArrival(IClock& clock, std::optional<std::chrono::seconds> timeout) {
+  const int runsBefore = m_nRuns;
+  const auto start = clock.Now();
+  for (;;) {
+    DispatchPending();
+    if (m_nRuns != runsBefore) return true;
+    if (!m_engine.m_bWaitDevice) return false;
+    std::chrono::milliseconds slice = kWaitSlice;
+    if (timeout) {
+      auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(start + *timeout - clock.Now());
+      if (left.count() <= 0) return false;
+      slice = std::min(slice, left);
+    }
+    m_events.Wait(slice);
+  }
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,318 @@
+// Opening real cards for writing: unmounting, refusals, exclusive opens and
+// locks, and the writer's transfers, all through fake system calls.
+#include <gtest/gtest.h>
+
+#include "common/debug_log.h"
+#include "fake_disk_host.h"
+#include "platform/linux/disk_writer.h"
+#include "platform/linux/linux_disk_service.h"
+#include "platform/linux/target_disk_service.h"
+
+namespace tarnwick::testing {
+namespace {
+
+// sda holds the system; sdb is a card with two partitions; sdc is fixed.
+class CardHost {
+ public:
+  CardHost() {
+    tree.Disk("sda", "8:0", 7744512, false);
+    tree.Partition("sda", "sda1", "8:1");
+    tree.Mount("8:1", "/", "/dev/sda1");
+    tree.Disk("sdb", "8:16", 7744512, true);
+    tree.Partition("sdb", "sdb1", "8:17");
+    tree.Partition("sdb", "sdb2", "8:18");
+    tree.Disk("sdc", "8:32", 7744512, false);
+    tree.Disk("loop3", "7:3", 16384, false);
+    tree.Virtual("dm-1", "253:1", {"sdc"});
+    sys.BlockNode("/dev/sda", 8, 0);
+    sys.BlockNode("/dev/sdb", 8, 16);
+    sys.BlockNode("/dev/sdb1", 8, 17);
+    sys.BlockNode("/dev/sdc", 8, 32);
+    sys.BlockNode("/dev/loop3", 7, 3);
+    sys.BlockNode("/dev/dm-1", 253, 1);
+    sys.RegularFile("/tmp/card.img", 3965190144);
+  }
+  LinuxDiskOptions Options() { return {tree.Root(), {}, &sys}; }
+
+  FakeDiskTree tree;
+  FakeDiskSysCalls sys;
+};
+
+struct OpenCase {
+  const char* name;
+  std::function<void(CardHost&)> setup;
+  const char* path;
+  bool opened;
+  std::vector<std::string> actions;  // every call that changes something
+  std::string errorPart;
+};
+
+const OpenCase kOpenCases[] = {
+    {"UnmountedCard",
+     [](CardHost&) {},
+     "/dev/sdb",
+     true,
+     {"open /dev/sdb excl", "lock /dev/sdb"},
+     ""},
+    {"AutomountsUnmountedByRootDeepestFirst",
+     [](CardHost& h) {
+       h.tree.Mount("8:17", "/media/user/BOOT", "/dev/sdb1");
+       h.tree.Mount("8:18", "/media/user/BOOT/data", "/dev/sdb2");
+     },
+     "/dev/sdb",
+     true,
+     {"umount /media/user/BOOT/data", "umount /media/user/BOOT", "open /dev/sdb excl",
+      "lock /dev/sdb"},
+     ""},
+    {"AutomountUnmountedThroughUdisksWithoutRoot",
+     [](CardHost& h) {
+       h.sys.root = false;
+       h.tree.Mount("8:17", "/run/media/user/BOOT", "/dev/sdb1");
+     },
+     "/dev/sdb",
+     true,
+     {"run udisksctl unmount --block-device /dev/sdb1", "open /dev/sdb excl", "lock /dev/sdb"},
+     ""},
+    {"MountedElsewhereRefusedBeforeAnyUnmount",
+     [](CardHost& h) {
+       h.tree.Mount("8:17", "/media/user/BOOT", "/dev/sdb1");
+       h.tree.Mount("8:18", "/mnt/data", "/dev/sdb2");
+     },
+     "/dev/sdb",
+     false,
+     {},
+     "/dev/sdb2 is mounted at /mnt/data"},
+    {"UnmountRefused",
+     [](CardHost& h) {
+       h.tree.Mount("8:17", "/media/user/BOOT", "/dev/sdb1");
+       h.sys.unmountErrors["/media/user/BOOT"] = EBUSY;
+     },
+     "/dev/sdb",
+     false,
+     {"umount /media/user/BOOT"},
+     "cannot unmount /dev/sdb1 from /media/user/BOOT"},
+    {"UdisksRefused",
+     [](CardHost& h) {
+       h.sys.root = false;
+       h.sys.runStatus = 1;
+       h.tree.Mount("8:17", "/media/user/BOOT", "/dev/sdb1");
+     },
+     "/dev/sdb",
+     false,
+     {"run udisksctl unmount --block-device /dev/sdb1"},
+     "udisksctl: Error unmounting: target is busy"},
+    {"SystemDiskNeverOpened", [](CardHost&) {}, "/dev/sda", false, {}, "system disk: holds /"},
+    {"FixedDiskRefused", [](CardHost&) {}, "/dev/sdc", false, {}, "fixed disk"},
+    {"LoopDeviceIsNoDiscoveredCard",
+     [](CardHost&) {},
+     "/dev/loop3",
+     false,
+     {},
+     "not a card reader"},
+    {"BusyDevice",
+     [](CardHost& h) { h.sys.openErrors["/dev/sdb"] = EBUSY; },
+     "/dev/sdb",
+     false,
+     {"open /dev/sdb excl"},
+     "is in use"},
+    {"NoRights",
+     [](CardHost& h) { h.sys.openErrors["/dev/sdb"] = EACCES; },
+     "/dev/sdb",
+     false,
+     {"open /dev/sdb excl"},
+     "membership of the disk group"},
+    {"LockedByAnotherProgram",
+     [](CardHost& h) { h.sys.lockError = EWOULDBLOCK; },
+     "/dev/sdb",
+     false,
+     {"open /dev/sdb excl", "lock /dev/sdb", "close /dev/sdb"},
+     "locked by another program"},
+};
+
+class DiscoveryOpenTest : public ::testing::TestWithParam<OpenCase> {};
+
+TEST_P(DiscoveryOpenTest, OpensOnlySafeCards) {
+  const OpenCase& c = GetParam();
+  CardHost host;
+  c.setup(host);
+  LinuxDiskService service(host.Options());
+  LogCapture log;
+  std::string error;
+  std::unique_ptr<IDiskWriter> writer = service.OpenForWrite(c.path, &error);
+  EXPECT_EQ(writer != nullptr, c.opened) << error;
+  EXPECT_EQ(host.sys.Actions(), c.actions);
+  EXPECT_NE(error.find(c.errorPart), std::string::npos) << error;
+  if (!c.opened) {
+    EXPECT_NE(error.find(c.path), std::string::npos) << "names the disk: " << error;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cards, DiscoveryOpenTest, ::testing::ValuesIn(kOpenCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct TargetCase {
+  const char* name;
+  const char* path;
+  bool allowFixed;
+  std::string refusalPart;  // empty: accepted
+  std::vector<std::string> actions;
+};
+
+const TargetCase kTargetCases[] = {
+    {"ImageFile", "/tmp/card.img", false, "", {"open /tmp/card.img rw", "lock /tmp/card.img"}},
+    {"RemovableCard", "/dev/sdb", false, "", {"open /dev/sdb excl", "lock /dev/sdb"}},
+    {"FixedDiskRefused", "/dev/sdc", false, "fixed disk", {}},
+    {"FixedDiskAllowed", "/dev/sdc", true, "", {"open /dev/sdc excl", "lock /dev/sdc"}},
+    {"LoopDeviceRefused", "/dev/loop3", false, "a loop device", {}},
+    {"LoopDeviceAllowed", "/dev/loop3", true, "", {"open /dev/loop3 excl", "lock /dev/loop3"}},
+    {"SystemDiskRefusedEvenWhenFixedAllowed", "/dev/sda", true, "system disk: holds /", {}},
+    {"PartitionRefused", "/dev/sdb1", true, "a partition", {}},
+    {"DeviceMapperRefused", "/dev/dm-1", true, "not a disk that holds a card", {}},
+    {"MissingPath", "/tmp/none.img", true, "No such file", {}},
+};
+
+class TargetTest : public ::testing::TestWithParam<TargetCase> {};
+
+TEST_P(TargetTest, AppliesTheDiscoveryRuleToNamedTargets) {
+  const TargetCase& c = GetParam();
+  CardHost host;
+  TargetDiskService service({c.path}, c.allowFixed, host.Options());
+  const std::string refusal = service.CheckTarget(c.path);
+  std::string error;
+  std::unique_ptr<IDiskWriter> writer = service.OpenForWrite(c.path, &error);
+  if (c.refusalPart.empty()) {
+    EXPECT_EQ(refusal, "");
+    EXPECT_NE(writer, nullptr) << error;
+  } else {
+    EXPECT_NE(refusal.find(c.refusalPart), std::string::npos) << refusal;
+    EXPECT_EQ(error, refusal);
+    EXPECT_EQ(writer, nullptr);
+  }
+  EXPECT_EQ(host.sys.Actions(), c.actions);
+}
+
+INSTANTIATE_TEST_SUITE_P(Targets, TargetTest, ::testing::ValuesIn(kTargetCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(TargetService, SlotsAreTheTargetsInOrderAndImagesAreRemovable) {
+  CardHost host;
+  TargetDiskService service({"/tmp/card.img", "/dev/sdb"}, false, host.Options());
+  ASSERT_EQ(service.Slots().size(), 2u);
+  EXPECT_EQ(service.Slots()[0].path, "/tmp/card.img");
+  EXPECT_EQ(service.Slots()[1].path, "/dev/sdb");
+
+  std::unique_ptr<IDiskQuery> query = service.OpenForQuery("/tmp/card.img");
+  ASSERT_NE(query, nullptr);
+  DiskGeometry g;
+  ASSERT_TRUE(query->GetDriveGeometry(g));
+  EXPECT_EQ(g.Cylinders, 482);
+  EXPECT_EQ(g.MediaType, kRemovableMedia);
+
+  std::string error;
+  EXPECT_EQ(service.OpenForWrite("/dev/sdc", &error), nullptr) << "not a named target";
+  EXPECT_NE(error.find("not one of the named targets"), std::string::npos);
+}
+
+TEST(TargetService, MountedOutsideAutomountIsRefusedBeforeWriting) {
+  CardHost host;
+  host.tree.Mount("8:17", "/mnt/card", "/dev/sdb1");
+  TargetDiskService service({"/dev/sdb"}, false, host.Options());
+  EXPECT_NE(service.CheckTarget("/dev/sdb").find("mounted at /mnt/card"), std::string::npos);
+  EXPECT_TRUE(host.sys.Actions().empty());
+}
+
+// Writer transfers: what the system takes per call and how failures map.
+struct WriteCase {
+  const char* name;
+  size_t len;
+  uint64_t offset;
+  std::vector<int64_t> answers;  // successive answers of the system write; then the full rest
+  int expected;
+  std::vector<std::string> writes;
+};
+
+const WriteCase kWriteCases[] = {
+    {"OneCall", 4096, 0x100000000, {}, 0, {"write 4294967296 4096"}},
+    {"SplitIntoThirtyTwoMiBCalls",
+     (80u << 20),
+     512,
+     {},
+     0,
+     {"write 512 33554432", "write 33554944 33554432", "write 67109376 16777216"}},
+    {"ShortTransferContinued", 4096, 0, {1000}, 0, {"write 0 4096", "write 1000 3096"}},
+    {"InterruptedCallContinued", 512, 0, {-EINTR}, 0, {"write 0 512", "write 0 512"}},
+    {"NothingWrittenIsNoSpace", 4096, 0, {1024, 0}, ENOSPC, {"write 0 4096", "write 1024 3072"}},
+    {"ErrorReported", 512, 0, {-EIO}, EIO, {"write 0 512"}},
+    {"PositionRefused", 512, 0, {-EINVAL}, EINVAL, {"write 0 512"}},
+    {"ZeroLengthStillAsked", 0, 0x2000, {}, 0, {"write 8192 0"}},
+};
+
+class WriterTest : public ::testing::TestWithParam<WriteCase> {};
+
+TEST_P(WriterTest, ContinuesPartialTransfersAndReportsErrno) {
+  const WriteCase& c = GetParam();
+  FakeDiskSysCalls sys;
+  size_t next = 0;
+  sys.write = [&](size_t len, uint64_t) -> int64_t {
+    return next < c.answers.size() ? c.answers[next++] : static_cast<int64_t>(len);
+  };
+  LinuxDiskWriter writer(sys, 7, true);
+  static const std::vector<uint8_t> data(80u << 20);
+  EXPECT_EQ(writer.WriteAt(c.offset, data.data(), c.len), c.expected);
+  EXPECT_EQ(sys.calls, c.writes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Transfers, WriterTest, ::testing::ValuesIn(kWriteCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct CloseCase {
+  const char* name;
+  bool blockDevice;
+  int syncError;
+  int rereadError;
+  std::vector<std::string> calls;
+  std::string log;
+};
+
+const CloseCase kCloseCases[] = {
+    {"BlockDeviceReread", true, 0, 0, {"fsync /dev/sdb", "reread /dev/sdb", "close /dev/sdb"}, ""},
+    {"RereadRefusedIsOnlyLogged",
+     true,
+     0,
+     EINVAL,
+     {"fsync /dev/sdb", "reread /dev/sdb", "close /dev/sdb"},
+     "CloseDisk: re-read of the partition table refused, err = 22\n"},
+    {"ImageFileHasNoPartitionTableToReread", false, 0, 0, {"fsync /dev/sdb", "close /dev/sdb"}, ""},
+    {"FailedSyncLogged",
+     false,
+     EIO,
+     0,
+     {"fsync /dev/sdb", "close /dev/sdb"},
+     "CloseDisk: fsync failed, err = 5\n"},
+};
+
+class CloseTest : public ::testing::TestWithParam<CloseCase> {};
+
+TEST_P(CloseTest, SyncsRereadsAndCloses) {
+  const CloseCase& c = GetParam();
+  FakeDiskSysCalls sys;
+  sys.syncError = c.syncError;
+  sys.rereadError = c.rereadError;
+  const int fd = sys.Open("/dev/sdb", DiskOpenMode::kReadWriteExclusive);
+  sys.calls.clear();
+  LogCapture log;
+  {
+    LinuxDiskWriter writer(sys, fd, c.blockDevice);
+    writer.Close();
+    writer.Close();  // a second close does nothing
+    EXPECT_EQ(writer.WriteAt(0, "x", 1), EBADF);
+  }
+  EXPECT_EQ(sys.calls, c.calls);
+  EXPECT_EQ(log.Text(), c.log);
+}
+
+INSTANTIATE_TEST_SUITE_P(Closes, CloseTest, ::testing::ValuesIn(kCloseCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace tarnwick::testing

@@ -1,0 +1,169 @@
+#pragma once
+// A fake host for the Linux disk services: a sysfs/proc tree in a temporary
+// folder and operating-system calls that record what they are asked and fail
+// on demand. No real device is ever touched.
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/linux/disk_sys_calls.h"
+#include "test_support.h"
+
+namespace tarnwick::testing {
+
+class FakeDiskSysCalls : public DiskSysCalls {
+ public:
+  std::map<std::string, DiskFileInfo> files;   // what Stat answers; others are ENOENT
+  std::map<std::string, int> openErrors;       // errno for an open of that path
+  std::map<std::string, int64_t> deviceBytes;  // capacity of a device path
+  std::map<std::string, int> unmountErrors;    // errno for a mount point
+  int lockError = 0;
+  int rereadError = 0;
+  int syncError = 0;
+  int runStatus = 0;
+  bool root = true;
+  // Replaces the default write (takes every byte) for failure injection.
+  std::function<int64_t(size_t len, uint64_t offset)> write;
+  std::vector<std::string> calls;  // every call in order, e.g. "open /dev/sdb excl"
+
+  int Open(const std::string& path, DiskOpenMode mode) override {
+    static const char* const kModes[] = {"ro", "rw", "excl"};
+    calls.push_back("open " + path + " " + kModes[static_cast<int>(mode)]);
+    if (auto e = openErrors.find(path); e != openErrors.end()) return -e->second;
+    const int fd = m_nextFd++;
+    m_fdPath[fd] = path;
+    return fd;
+  }
+  int LockExclusive(int fd) override {
+    calls.push_back("lock " + m_fdPath[fd]);
+    return lockError;
+  }
+  int64_t WriteAt(int, const void*, size_t len, uint64_t offset) override {
+    calls.push_back("write " + std::to_string(offset) + " " + std::to_string(len));
+    return write ? write(len, offset) : static_cast<int64_t>(len);
+  }
+  int Sync(int fd) override {
+    calls.push_back("fsync " + m_fdPath[fd]);
+    return syncError;
+  }
+  int Close(int fd) override {
+    calls.push_back("close " + m_fdPath[fd]);
+    return 0;
+  }
+  int RereadPartitionTable(int fd) override {
+    calls.push_back("reread " + m_fdPath[fd]);
+    return rereadError;
+  }
+  int64_t DeviceBytes(int fd) override {
+    auto b = deviceBytes.find(m_fdPath[fd]);
+    return b != deviceBytes.end() ? b->second : -ENOTTY;
+  }
+  int Stat(const std::string& path, DiskFileInfo& info) override {
+    auto f = files.find(path);
+    if (f == files.end()) return ENOENT;
+    info = f->second;
+    return 0;
+  }
+  int Unmount(const std::string& mountPoint) override {
+    calls.push_back("umount " + mountPoint);
+    auto e = unmountErrors.find(mountPoint);
+    return e != unmountErrors.end() ? e->second : 0;
+  }
+  int Run(const std::vector<std::string>& argv, std::string* output) override {
+    std::string line = "run";
+    for (const std::string& a : argv) line += " " + a;
+    calls.push_back(line);
+    if (output) *output = runStatus == 0 ? "" : "Error unmounting: target is busy\n";
+    return runStatus;
+  }
+  bool IsRoot() override { return root; }
+
+  // Declares a block device node at a path with its device number.
+  void BlockNode(const std::string& path, uint32_t major, uint32_t minor) {
+    DiskFileInfo info;
+    info.isBlockDevice = true;
+    info.rdevMajor = major;
+    info.rdevMinor = minor;
+    files[path] = info;
+  }
+  // Declares a regular file living on the file system of device major:minor.
+  void RegularFile(const std::string& path, uint64_t size, uint32_t major = 0,
+                   uint32_t minor = 99) {
+    DiskFileInfo info;
+    info.isRegularFile = true;
+    info.size = size;
+    info.devMajor = major;
+    info.devMinor = minor;
+    files[path] = info;
+  }
+  // The calls that changed something (opens for writing, locks, unmounts, runs).
+  std::vector<std::string> Actions() const {
+    std::vector<std::string> out;
+    for (const std::string& c : calls) {
+      if (c.rfind("open", 0) == 0 && c.find(" ro") == c.size() - 3) continue;
+      out.push_back(c);
+    }
+    return out;
+  }
+
+ private:
+  int m_nextFd = 3;
+  std::map<int, std::string> m_fdPath;
+};
+
+// The sysfs and proc files of a fake host.
+class FakeDiskTree {
+ public:
+  std::string Root() const { return m_dir.path().string(); }
+
+  // A whole disk "8:16" with its size in 512-byte sectors and removable flag.
+  void Disk(const std::string& name, const std::string& devNum, uint64_t sectors,
+            bool removable = true) {
+    Put("sys/block/" + name + "/dev", devNum);
+    Put("sys/block/" + name + "/size", std::to_string(sectors));
+    Put("sys/block/" + name + "/removable", removable ? "1" : "0");
+  }
+  void Partition(const std::string& disk, const std::string& name, const std::string& devNum) {
+    Put("sys/block/" + disk + "/" + name + "/dev", devNum);
+    Put("sys/block/" + disk + "/" + name + "/partition", "1");
+  }
+  // An mmcblk device: "SD" for a card slot, "MMC" for soldered eMMC.
+  void Mmc(const std::string& name, const std::string& devNum, const std::string& type) {
+    Disk(name, devNum, 15269888, false);
+    Put("sys/block/" + name + "/device/type", type);
+  }
+  // A device-mapper or md device built on other block devices.
+  void Virtual(const std::string& name, const std::string& devNum,
+               const std::vector<std::string>& slaves, const std::string& dmName = "") {
+    Disk(name, devNum, 1000, false);
+    for (const std::string& s : slaves) Put("sys/block/" + name + "/slaves/" + s, "");
+    if (!dmName.empty()) Put("sys/block/" + name + "/dm/name", dmName);
+  }
+  void Mount(const std::string& devNum, const std::string& mountPoint, const std::string& source) {
+    m_mountinfo += std::to_string(++m_mountId) + " 1 " + devNum + " / " + mountPoint +
+                   " rw,relatime shared:1 - ext4 " + source + " rw\n";
+    Put("proc/self/mountinfo", m_mountinfo);
+  }
+  void Swap(const std::string& file, const std::string& type) {
+    m_swaps += file + "\t" + type + "\t1048572\t0\t-2\n";
+    Put("proc/swaps", m_swaps);
+  }
+
+ private:
+  void Put(const std::string& rel, const std::string& text) {
+    const std::filesystem::path p = m_dir.path() / rel;
+    std::filesystem::create_directories(p.parent_path());
+    WriteFile(p.string(), text + "\n");
+  }
+
+  TempDir m_dir;
+  std::string m_mountinfo;
+  std::string m_swaps = "Filename\t\t\t\tType\t\tSize\t\tUsed\t\tPriority\n";
+  int m_mountId = 20;
+};
+
+}  // namespace tarnwick::testing

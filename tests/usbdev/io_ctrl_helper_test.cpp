@@ -75,6 +75,7 @@ TEST(InquiryRequest, IsByteExact) {
 class IoCtrlHelperTest : public ::testing::Test {
  protected:
   void SetUp() override { g_ahBoard.fill(0); }
+  LogCapture quiet;
   FakeClock clock;
   SimBoardBus bus{clock};
 };

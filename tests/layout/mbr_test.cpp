@@ -159,14 +159,6 @@ TEST(BuildMBR, CardsOfDifferentSizesDifferOnlyInEntryPositionsAndCounts) {
   EXPECT_EQ(a.ebrs, b.ebrs);
 }
 
-TEST(BuildMBR, RebuildingKeepsTemplateStatusAndChs) {
-  TempDir dir;
-  SectorBytes mbr = MbrTemplate();
-  ASSERT_TRUE(BuildMBR(mbr, ComputePlan(dir, ExampleInput(31'116'288))));
-  ASSERT_TRUE(BuildMBR(mbr, ComputePlan(dir, ExampleInput(7'743'330))));
-  EXPECT_EQ(mbr, BuildFor(7'743'330).mbr);
-}
-
 TEST(BuildMBR, EmptyRecoveryAndBootStillGetTypedEntries) {
   TempDir dir;
   testing::PlanInput in = ExampleInput(7'743'330);
@@ -181,19 +173,6 @@ TEST(BuildMBR, EmptyRecoveryAndBootStillGetTypedEntries) {
     EXPECT_EQ(EntryFirstSector(mbr, i), plan.m_arrStartSector[i]);
   }
   EXPECT_EQ(EntryFirstSector(mbr, 2), EntryFirstSector(mbr, 3));
-}
-
-TEST(BuildMBR, StoresTheLowThirtyTwoBitsOfWidePlanValues) {
-  PartitionPlan plan;
-  plan.m_arrStartSector = {63, 0x1'0000'0040ull, 0x2'0000'0000ull, 0x2'FFFF'FFFFull};
-  plan.m_arrTotalSectors = {0x1'0000'0001ull, 5, 6, 7};
-  SectorBytes mbr = MbrTemplate();
-  ASSERT_TRUE(BuildMBR(mbr, plan));
-  EXPECT_EQ(EntrySectorCount(mbr, 0), 1u);
-  EXPECT_EQ(EntryFirstSector(mbr, 1), 0x40u);
-  EXPECT_EQ(EntryFirstSector(mbr, 2), 0u);
-  EXPECT_EQ(EntryFirstSector(mbr, 3), 0xFFFFFFFFu);
-  EXPECT_EQ(EntrySectorCount(mbr, 3), 7u);
 }
 
 }  // namespace

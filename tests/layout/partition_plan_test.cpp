@@ -151,18 +151,6 @@ TEST(PartitionPlan, LogPrintsTheLowThirtyTwoBitsOfWideValues) {
             "m_arrEpTotalSector: [0xffffffc1 0xffffffc1 0xffffffc1]\n");
 }
 
-TEST(PartitionPlan, MissingFileReadsEveryKeyAsZero) {
-  PartitionPlan p;
-  p.m_nCardSize = 1'000'000;
-  p.m_szVolumeLabel.fill('X');
-  LogCapture log;
-  p.ComputePartitionPlan("/nonexistent/board.ini");
-  EXPECT_EQ(p.m_arrTotalSectors[1], 189u);
-  EXPECT_EQ(p.m_arrStartSector[2], p.m_arrStartSector[1] + 192 + 63);
-  EXPECT_EQ(p.m_arrStartSector[3], p.m_arrStartSector[2]);
-  EXPECT_EQ(LabelText(p.m_szVolumeLabel), std::string(11, ' '));
-}
-
 struct LabelCase {
   const char* name;
   std::optional<std::string> value;

@@ -84,7 +84,9 @@ bool CBurnEngine::BurnToOneSD() {
 
 bool CBurnEngine::WriteRegion(const char* name, uint64_t first, uint64_t count,
                               const uint8_t* buf) {
-  if (m_sdReadWrite.WriteSectors(static_cast<SectorNo>(first), static_cast<uint32_t>(count), buf)) {
+  // A region cut to nothing (an empty image in an empty room) has no bytes to write.
+  if (count == 0 ||
+      m_sdReadWrite.WriteSectors(static_cast<SectorNo>(first), static_cast<uint32_t>(count), buf)) {
     return true;
   }
   DebugLog(1, "BurnToOneSD: Write %s failed\n", name);

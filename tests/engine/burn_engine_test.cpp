@@ -1,0 +1,395 @@
+#include <algorithm>
+#include <new>
+
+#include "bootcfg/boot_info.h"
+#include "burn_fixture.h"
+#include "common/le.h"
+#include "engine/errors.h"
+
+namespace tarnwick::testing {
+namespace {
+
+constexpr uint64_t kBootImgStart = 7'688'617;  // with a BootRes of 300,000 bytes
+const std::string kDone = "烧写完成";
+
+std::vector<int> Range(int from, int to) {
+  std::vector<int> v;
+  for (int i = from; i <= to; ++i) v.push_back(i);
+  return v;
+}
+
+size_t IndexOf(const std::vector<std::string>& list, const std::string& item) {
+  return static_cast<size_t>(std::find(list.begin(), list.end(), item) - list.begin());
+}
+
+TEST_F(BurnFixture, NoCardWritesNothingAndEndsWithTheFinalMessage) {
+  FakeCard& fixed = disks.AddCard("fixed", kExampleCylinders);
+  fixed.geometry.MediaType = kFixedMedia;
+  Run();
+  EXPECT_EQ(op.events, (std::vector<std::string>{"enable 1", "box " + kDone}));
+  EXPECT_TRUE(disks.events.empty());
+  EXPECT_FALSE(engine->m_bWaitDevice);
+  EXPECT_EQ(engine->LastRun().cardsFound, 0);
+}
+
+TEST_F(BurnFixture, DebugLogOfOneCardLineForLine) {
+  disks.AddCard("card", kExampleCylinders);
+  Run();
+  EXPECT_EQ(log,
+            "m_arrStartSector: [0x3f 0x582659 0x742758 0x752758]\n"
+            "m_arrTotalSectors: [0x58261a 0x1c00bd 0x10000 0x10000]\n"
+            "m_arrEpTotalSector: [0x7ffc1 0xfffc1 0x3ffc1]\n"
+            "m_tMBR.Partition[0]: [0x3f 0x58261a]\n"
+            "m_tMBR.Partition[1]: [0x582659 0x1c00bd]\n"
+            "m_tMBR.Partition[2]: [0x742758 0x10000]\n"
+            "m_tMBR.Partition[3]: [0x752758 0x10000]\n"
+            "WriteSector: MBR: [0x0, 0x1]\n"
+            "WrtieSector: BootInfo[0x0]: [0x752758, 0x1]\n"
+            "WrtieSector: BootInfo[0x1]: [0x752759, 0x1]\n"
+            "WrtieSector: BootInfo[0x2]: [0x75275a, 0x1]\n"
+            "WrtieSector: BootInfo[0x3]: [0x75275b, 0x1]\n"
+            "WrtieSector: UBootBin[0x0]: [0x752768, 0x2]\n"
+            "WrtieSector: UBootBin[0x1]: [0x75276a, 0x2]\n"
+            "WrtieSector: UBootInfo: [0x75275c, 0x4]\n"
+            "WrtieSector: BootImg: [0x7551a9, 0x9]\n"
+            "WrtieSector: BootRes: [0x754f5c, 0x24a]\n"
+            "WrtieSector: BootRecover: [0x742758, 0x1]\n"
+            "WrtieSector: System: [0x582698, 0xa]\n"
+            "WrtieSector: Cache: [0x702698, 0x2]\n"
+            "WrtieSector: Data: [0x602698, 0x3]\n"
+            "WrtieSector: EBRSystem: [0x582659, 1]\n"
+            "WrtieSector: EBRData: [0x602659, 1]\n"
+            "WrtieSector: EBRCache: [0x702659, 1]\n"
+            "WrtieSector: Misc: [0x752760, 8]\n"
+            "WrtieSector: BootEnv: [0x754758, 0x801]\n"
+            "WrtieSector: DBR: [0x3f, 1]\n"
+            "WrtieSector: nFatLen: 0x2bfe\n"
+            "WrtieSector: FirstFATSector: [0x61, 1]\n"
+            "WrtieSector: SecondFATSector: [0x1660, 1]\n"
+            "WrtieSector: FirstDirSector: [0x2c5f, 1]\n"
+            "BurnToOneSD: Write ok\n");
+}
+
+TEST_F(BurnFixture, WorkedExampleRegionsHoldTheirContents) {
+  FakeCard& card = disks.AddCard("card", kExampleCylinders);
+  Run();
+  ASSERT_EQ(engine->LastRun().cardsWritten, 1);
+  EXPECT_EQ(op.progress, Range(1, 15));
+  EXPECT_EQ(op.events, (std::vector<std::string>{"enable 1", "box " + kDone}));
+  EXPECT_FALSE(engine->m_bWaitDevice);
+  EXPECT_EQ(disks.events.back(), "close card");
+  EXPECT_EQ(disks.events[disks.events.size() - 2], "flush card");
+
+  const Sector mbr = card.Read(0);
+  EXPECT_EQ(GetU32(mbr.data(), 446 + 3 * 16 + 8), kP);
+  const BootInfo& bootInfo = engine->BootInfoRecord();
+  for (uint64_t j = 0; j < 4; ++j)
+    EXPECT_TRUE(std::equal(bootInfo.begin(), bootInfo.end(), card.Read(kP + j).begin())) << j;
+  // Two copies of a 1,000-byte boot loader, two sectors each, back to back from P + 16.
+  EXPECT_EQ(card.ReadBytes(kP + 16, 1024), Expected(PackSlot::UBootBin, 2));
+  EXPECT_EQ(card.ReadBytes(kP + 18, 1024), Expected(PackSlot::UBootBin, 2));
+  EXPECT_FALSE(card.Written(kP + 20));
+
+  const std::vector<uint8_t> uBootInfo = card.ReadBytes(kP + 4, 2048);
+  EXPECT_TRUE(std::equal(engine->UBootInfoRecord().begin(), engine->UBootInfoRecord().end(),
+                         uBootInfo.begin()));
+  EXPECT_TRUE(std::all_of(uBootInfo.begin() + kUBootInfoSize, uBootInfo.end(),
+                          [](uint8_t b) { return b == 0; }));
+  EXPECT_EQ(GetU32(uBootInfo.data(), ubootinfo::kBootResStart), kP + 10244);
+  EXPECT_EQ(GetU32(uBootInfo.data(), ubootinfo::kBootImgStart), kBootImgStart);
+
+  EXPECT_EQ(card.ReadBytes(kP + 8, 4096), std::vector<uint8_t>(4096, 0));
+  EXPECT_EQ(card.ReadBytes(kP + 8192, 2049 * 512), std::vector<uint8_t>(2049 * 512, 0));
+  EXPECT_EQ(card.WrittenIn(kP + 10241, 3), 0u);
+  EXPECT_EQ(card.ReadBytes(kP + 10244, 586 * 512), Expected(PackSlot::BootRes, 586));
+  EXPECT_EQ(card.WrittenIn(kP + 10244 + 586, 3), 0u);
+  // 4,096 bytes are written as nine sectors, the last one zeros.
+  EXPECT_EQ(card.ReadBytes(kBootImgStart, 9 * 512), Expected(PackSlot::BootImg, 9));
+  EXPECT_FALSE(card.Written(kBootImgStart + 9));
+  // An empty image is one zero sector.
+  EXPECT_EQ(card.ReadBytes(kR, 512), std::vector<uint8_t>(512, 0));
+  EXPECT_FALSE(card.Written(kR + 1));
+
+  EXPECT_EQ(card.ReadBytes(kX + 63, 10 * 512), Expected(PackSlot::System, 10));
+  EXPECT_EQ(card.ReadBytes(kX + kL1 + 63, 3 * 512), Expected(PackSlot::Data, 3));
+  EXPECT_EQ(card.ReadBytes(kX + kL2 + 63, 2 * 512), Expected(PackSlot::Cache, 2));
+  for (uint64_t ebr : {kX, kX + kL1, kX + kL2}) {
+    const Sector s = card.Read(ebr);
+    EXPECT_EQ(s[446 + 4], 0x83) << ebr;
+    EXPECT_EQ(GetU16(s.data(), 510), 0xAA55) << ebr;
+    EXPECT_EQ(card.WrittenIn(ebr + 1, 62), 0u) << ebr;
+  }
+  EXPECT_TRUE(card.Written(63));  // the FAT32 boot sector
+}
+
+TEST_F(BurnFixture, CardsAreBurnedInSlotOrderEachWithItsOwnPlan) {
+  disks.AddSlot("drive1").exists = false;
+  disks.AddCard("drive2", kExampleCylinders);
+  disks.AddSlot("drive3").exists = false;
+  disks.AddSlot("drive4").exists = false;
+  disks.AddCard("drive5", 600);  // 9,639,000 sectors
+  Run();
+  EXPECT_EQ(engine->LastRun().cardsWritten, 2);
+  EXPECT_LT(IndexOf(disks.events, "close drive2"), IndexOf(disks.events, "open drive5"));
+  EXPECT_EQ(IndexOf(disks.events, "open drive5"), IndexOf(disks.events, "close drive2") + 1);
+  // The second card's Boot partition lies where its own size puts it.
+  constexpr uint64_t kP5 = 9'573'464;
+  EXPECT_EQ(GetU32(disks.Card(1).Read(0).data(), 446 + 3 * 16 + 8), kP);
+  EXPECT_EQ(GetU32(disks.Card(4).Read(0).data(), 446 + 3 * 16 + 8), kP5);
+  EXPECT_TRUE(disks.Card(4).Written(kP5 + 16));
+  EXPECT_EQ(Count("BurnToOneSD: Write ok\n"), 2u);
+  EXPECT_EQ(op.events, (std::vector<std::string>{"enable 1", "box " + kDone}));
+}
+
+struct StageSwitchCase {
+  const char* key;
+  int value;
+  uint64_t first;  // the stage's first sector
+  const char* line;
+};
+
+void PrintTo(const StageSwitchCase& c, std::ostream* os) {
+  *os << c.key << "=" << c.value;
+}
+
+class StageSwitch : public BurnFixture, public ::testing::WithParamInterface<StageSwitchCase> {};
+
+TEST_P(StageSwitch, TwoSkipsTheWriteAndKeepsEverythingElse) {
+  const StageSwitchCase& c = GetParam();
+  settings.values[c.key] = c.value;
+  FakeCard& card = disks.AddCard("card", kExampleCylinders);
+  Run();
+  EXPECT_EQ(Count(c.line), 1u);
+  EXPECT_EQ(card.Written(c.first), c.value != 2);
+  EXPECT_EQ(op.progress, Range(1, 15));
+  for (uint64_t ebr : {kX, kX + kL1, kX + kL2}) EXPECT_TRUE(card.Written(ebr));
+  EXPECT_EQ(Count("BurnToOneSD: Write ok\n"), 1u);
+  EXPECT_EQ(std::count(settings.reads.begin(), settings.reads.end(), std::string("Burn/") + c.key),
+            1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Burn, StageSwitch,
+    ::testing::Values(
+        StageSwitchCase{"BurnBootImg", 2, kBootImgStart, "WrtieSector: BootImg: [0x7551a9, 0x9]\n"},
+        StageSwitchCase{"BurnBootRes", 2, kP + 10244, "WrtieSector: BootRes: [0x754f5c, 0x24a]\n"},
+        StageSwitchCase{"BurnBootRecover", 2, kR, "WrtieSector: BootRecover: [0x742758, 0x1]\n"},
+        StageSwitchCase{"BurnSystem", 2, kX + 63, "WrtieSector: System: [0x582698, 0xa]\n"},
+        StageSwitchCase{"BurnCache", 2, kX + kL2 + 63, "WrtieSector: Cache: [0x702698, 0x2]\n"},
+        StageSwitchCase{"BurnData", 2, kX + kL1 + 63, "WrtieSector: Data: [0x602698, 0x3]\n"},
+        StageSwitchCase{"BurnSystem", 0, kX + 63, "WrtieSector: System: [0x582698, 0xa]\n"},
+        StageSwitchCase{"BurnSystem", 1, kX + 63, "WrtieSector: System: [0x582698, 0xa]\n"},
+        StageSwitchCase{"BurnSystem", 3, kX + 63, "WrtieSector: System: [0x582698, 0xa]\n"}));
+
+TEST_F(BurnFixture, NoBootLoaderCopiesWhenImageStoreNumIsZero) {
+  config["imageStoreInfor"]["imageStoreNum"] = "0";
+  FakeCard& card = disks.AddCard("card", kExampleCylinders);
+  Run();
+  EXPECT_EQ(log.find("UBootBin["), std::string::npos);
+  EXPECT_EQ(card.WrittenIn(kP + 16, 8176), 0u);
+  EXPECT_EQ(card.WrittenIn(kP, 8), 8u);  // BootInfo copies and UBootInfo
+  EXPECT_EQ(op.progress, Range(1, 15));
+}
+
+TEST_F(BurnFixture, EmptyBootResIsOneZeroSectorAndBootImgFollowsFourLater) {
+  images[PackSlot::BootRes] = {};
+  FakeCard& card = disks.AddCard("card", kExampleCylinders);
+  Run();
+  EXPECT_EQ(Count("WrtieSector: BootRes: [0x754f5c, 0x1]\n"), 1u);
+  EXPECT_EQ(Count("WrtieSector: BootImg: [0x754f60, 0x9]\n"), 1u);
+  EXPECT_EQ(card.ReadBytes(kP + 10244, 512), std::vector<uint8_t>(512, 0));
+  EXPECT_EQ(card.WrittenIn(kP + 10245, 3), 0u);
+}
+
+// An empty BootRecover in a Recovery partition of size 0 would zero the first
+// BootInfo copy, which shares its sector: nothing is written for it.
+TEST_F(BurnFixture, EmptyRecoveryImageInAnEmptyPartitionWritesNothing) {
+  images[PackSlot::BootRecover] = {};
+  config["PARTITION_SECTORS"]["Partition_Recovery"] = "0";
+  FakeCard& card = disks.AddCard("card", kExampleCylinders);
+  Run();
+  EXPECT_EQ(Count("WrtieSector: BootRecover: [0x752758, 0x0]\n"), 1u);
+  const BootInfo& bootInfo = engine->BootInfoRecord();
+  EXPECT_TRUE(std::equal(bootInfo.begin(), bootInfo.end(), card.Read(kP).begin()));
+  EXPECT_EQ(Count("BurnToOneSD: Write ok\n"), 1u);
+}
+
+TEST_F(BurnFixture, RefusedCardIsLeftUntouchedAndTheRunGoesOn) {
+  disks.AddCard("small", 10);  // 160,650 sectors: less than the configured partitions
+  FakeCard& good = disks.AddCard("good", kExampleCylinders);
+  Run();
+  const std::string reason = "card of 160650 sectors is too small for the configured partitions";
+  EXPECT_EQ(Count("BurnToOneSD: " + reason + "\n"), 1u);
+  EXPECT_TRUE(disks.Card(0).sectors.empty());
+  EXPECT_EQ(disks.Card(0).opens, 0);
+  EXPECT_TRUE(good.Written(0));
+  EXPECT_EQ(op.progress, Range(1, 15));  // the refused card never moved the bar
+  const RunSummary& run = engine->LastRun();
+  EXPECT_EQ(run.cardsWritten, 1);
+  EXPECT_EQ(run.cardsRefused, 1);
+  ASSERT_EQ(op.failedReports.size(), 1u);
+  ASSERT_EQ(op.failedReports[0].size(), 1u);
+  EXPECT_EQ(op.failedReports[0][0].slot, 0);
+  EXPECT_EQ(op.failedReports[0][0].device, "small");
+  EXPECT_EQ(op.failedReports[0][0].reason, reason);
+  EXPECT_EQ(op.events, (std::vector<std::string>{"enable 1", "report 1", "box " + kDone}));
+}
+
+TEST_F(BurnFixture, MissingPackIsReportedForEveryCardAndNothingIsWritten) {
+  disks.AddCard("a", kExampleCylinders);
+  disks.AddCard("b", kExampleCylinders);
+  WriteInputs();
+  MakeEngine();
+  engine->m_strPackFile = dir.File("absent.pak");
+  LogCapture quiet;
+  engine->RunBurn();
+  EXPECT_EQ(op.Texts(), (std::vector<std::string>{"open file fail!", "open file fail!", kDone}));
+  EXPECT_EQ(op.events.back(), "box " + kDone);
+  EXPECT_EQ(op.events[op.events.size() - 2], "report 2");
+  EXPECT_TRUE(disks.events.empty());
+  EXPECT_EQ(engine->LastRun().cardsRefused, 2);
+}
+
+// A write failure ends that card where it happened: what came before stays,
+// nothing after is written, the card is closed, the next card is burned, and
+// the operator sees the failed card before the final message.
+struct FailureCase {
+  const char* name;
+  uint64_t failSector;  // 0 with flush = true: the flush fails
+  bool flush;
+  const char* line;
+  int lastProgress;
+};
+
+// Every region's first sector, in write order.
+const std::vector<std::pair<std::string, uint64_t>> kWriteOrder = {
+    {"MBR", 0},
+    {"BootInfo", kP},
+    {"UBootBin", kP + 16},
+    {"UBootInfo", kP + 4},
+    {"BootImg", kBootImgStart},
+    {"BootRes", kP + 10244},
+    {"BootRecover", kR},
+    {"System", kX + 63},
+    {"Cache", kX + kL2 + 63},
+    {"Data", kX + kL1 + 63},
+    {"EBRSystem", kX},
+    {"EBRData", kX + kL1},
+    {"EBRCache", kX + kL2},
+    {"Misc", kP + 8},
+    {"BootEnv", kP + 8192},
+    {"FAT32", 63},
+};
+
+void PrintTo(const FailureCase& c, std::ostream* os) {
+  *os << c.name << " at " << c.failSector;
+}
+
+class WriteFailure : public BurnFixture, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(WriteFailure, EndsTheCardAndTheRunGoesOn) {
+  const FailureCase& c = GetParam();
+  FakeCard& bad = disks.AddCard("bad", kExampleCylinders);
+  disks.AddCard("next", kExampleCylinders);
+  if (c.flush) {
+    bad.failFlush = true;
+  } else {
+    bad.failAtSector = c.failSector;
+  }
+  Run();
+
+  EXPECT_EQ(Count(c.line), 1u);
+  EXPECT_EQ(Count("BurnToOneSD: Write ok\n"), 1u);  // the next card only
+  std::vector<int> expected = Range(1, c.lastProgress);
+  for (int p : Range(1, 15)) expected.push_back(p);
+  EXPECT_EQ(op.progress, expected);
+
+  const size_t failing = IndexOf(
+      [] {
+        std::vector<std::string> names;
+        for (const auto& r : kWriteOrder) names.push_back(r.first);
+        return names;
+      }(),
+      c.name);
+  for (size_t i = 0; i < kWriteOrder.size(); ++i) {
+    if (i < failing || c.flush) {
+      EXPECT_TRUE(bad.Written(kWriteOrder[i].second)) << kWriteOrder[i].first;
+    } else if (i > failing) {
+      EXPECT_FALSE(bad.Written(kWriteOrder[i].second)) << kWriteOrder[i].first;
+    }
+  }
+  if (!c.flush) {
+    EXPECT_FALSE(bad.Written(c.failSector));
+  }
+  EXPECT_EQ(IndexOf(disks.events, "open next"), IndexOf(disks.events, "close bad") + 1);
+  EXPECT_TRUE(disks.Card(1).Written(0));
+
+  ASSERT_EQ(op.failedReports.size(), 1u);
+  ASSERT_EQ(op.failedReports[0].size(), 1u);
+  EXPECT_EQ(op.failedReports[0][0].device, "bad");
+  EXPECT_EQ("BurnToOneSD: " + op.failedReports[0][0].reason + "\n", c.line);
+  EXPECT_EQ(op.events, (std::vector<std::string>{"enable 1", "report 1", "box " + kDone}));
+  EXPECT_EQ(engine->LastRun().cardsWritten, 1);
+  EXPECT_EQ(engine->LastRun().cardsRefused, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Burn, WriteFailure,
+    ::testing::Values(
+        FailureCase{"MBR", 0, false, "BurnToOneSD: Write MBR failed\n", 1},
+        FailureCase{"BootInfo", kP + 2, false, "BurnToOneSD: Write BootInfo failed\n", 2},
+        FailureCase{"UBootBin", kP + 18, false, "BurnToOneSD: Write UBootBin failed\n", 3},
+        FailureCase{"UBootInfo", kP + 4, false, "BurnToOneSD: Write UBootInfo failed\n", 4},
+        FailureCase{"BootImg", kBootImgStart, false, "BurnToOneSD: Write BootImg failed\n", 5},
+        FailureCase{"BootRes", kP + 10244, false, "BurnToOneSD: Write BootRes failed\n", 6},
+        FailureCase{"BootRecover", kR, false, "BurnToOneSD: Write BootRecover failed\n", 7},
+        FailureCase{"System", kX + 63, false, "BurnToOneSD: Write System failed\n", 8},
+        FailureCase{"Cache", kX + kL2 + 63, false, "BurnToOneSD: Write Cache failed\n", 9},
+        FailureCase{"Data", kX + kL1 + 63, false, "BurnToOneSD: Write Data failed\n", 10},
+        FailureCase{"EBRSystem", kX, false, "BurnToOneSD: Write EBRSystem failed\n", 11},
+        FailureCase{"EBRData", kX + kL1, false, "BurnToOneSD: Write EBRData failed\n", 11},
+        FailureCase{"EBRCache", kX + kL2, false, "BurnToOneSD: Write EBRCache failed\n", 11},
+        FailureCase{"Misc", kP + 8, false, "BurnToOneSD: Write Misc failed\n", 12},
+        FailureCase{"BootEnv", kP + 8192 + 2048, false, "BurnToOneSD: Write BootEnv failed\n", 13},
+        // The formatter's first write (the boot sector) and its last (the end of cluster 2).
+        FailureCase{"FAT32", 63, false, "BurnToOneSD: Format FAT32 failed\n", 14},
+        FailureCase{"FAT32", 11'360, false, "BurnToOneSD: Format FAT32 failed\n", 14},
+        FailureCase{"Flush", 0, true, "BurnToOneSD: Flush failed\n", 15}));
+
+// A pack read the system refuses or a lack of memory ends the run at once;
+// the card in hand is closed, the controls come back and the error is shown.
+struct AbortCase {
+  std::function<void()> raise;
+  const char* text;
+};
+
+void PrintTo(const AbortCase& c, std::ostream* os) {
+  *os << c.text;
+}
+
+class RunAbort : public BurnFixture, public ::testing::WithParamInterface<AbortCase> {};
+
+TEST_P(RunAbort, ReEnablesTheControlsAndShowsTheError) {
+  settings.throwAt = "BurnSystem";
+  settings.throwError = GetParam().raise;
+  disks.AddCard("first", kExampleCylinders);
+  disks.AddCard("second", kExampleCylinders);
+  Run();
+  EXPECT_EQ(op.events,
+            (std::vector<std::string>{"enable 1", "box " + std::string(GetParam().text)}));
+  EXPECT_EQ(disks.events.back(), "close first");
+  EXPECT_EQ(IndexOf(disks.events, "open second"), disks.events.size());
+  EXPECT_TRUE(engine->LastRun().aborted);
+  EXPECT_EQ(engine->LastRun().abortReason, GetParam().text);
+  EXPECT_FALSE(engine->m_bWaitDevice);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Burn, RunAbort,
+    ::testing::Values(AbortCase{[] { throw FileError("pack read refused"); }, "pack read refused"},
+                      AbortCase{[] { throw MemoryError("out of memory"); }, "out of memory"},
+                      AbortCase{[] { throw std::bad_alloc(); },
+                                "not enough memory for the card images"}));
+
+}  // namespace
+}  // namespace tarnwick::testing

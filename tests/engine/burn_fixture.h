@@ -1,0 +1,153 @@
+#pragma once
+// A burn set up on fakes: an in-memory disk service, a recording operator, a
+// settings reader with chosen values, and real configuration and pack files
+// in a temporary folder. The default configuration is the worked example
+// (Boot and Recovery 65,536 sectors, System 524,288, Data 1,048,576, Cache
+// 262,144; a card of 482 cylinders = 7,743,330 sectors).
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "common/debug_log.h"
+#include "engine/burn_engine.h"
+#include "fake_disk_service.h"
+#include "fake_operator.h"
+#include "test_support.h"
+
+namespace tarnwick::testing {
+
+// The operator's calls in one ordered list ("enable 1", "report 2", "box TEXT", "progress 3").
+class RecordingOperator : public FakeOperator {
+ public:
+  MsgAnswer MessageBox(const std::string& text, MsgButtons buttons) override {
+    events.push_back("box " + text);
+    return FakeOperator::MessageBox(text, buttons);
+  }
+  void EnableControls(bool enable) override {
+    events.push_back(enable ? "enable 1" : "enable 0");
+    FakeOperator::EnableControls(enable);
+  }
+  void ReportFailedCards(const std::vector<FailedCard>& cards) override {
+    events.push_back("report " + std::to_string(cards.size()));
+    FakeOperator::ReportFailedCards(cards);
+  }
+  std::vector<std::string> events;
+};
+
+class FakeSettings : public ISettingsReader {
+ public:
+  int ReadInt(const std::string& section, const std::string& key) override {
+    reads.push_back(section + "/" + key);
+    if (throwAt == key) throwError();
+    auto it = values.find(key);
+    return it == values.end() ? 0 : it->second;
+  }
+  std::map<std::string, int> values;  // section "Burn"
+  std::vector<std::string> reads;
+  std::string throwAt;  // a key whose read throws throwError()
+  std::function<void()> throwError;
+};
+
+inline std::vector<uint8_t> PatternImage(size_t len, uint8_t seed) {
+  std::vector<uint8_t> bytes(len);
+  for (size_t i = 0; i < len; ++i) bytes[i] = static_cast<uint8_t>((i * 31 + seed) % 251 + 1);
+  return bytes;
+}
+
+// Worked-example positions.
+inline constexpr uint64_t kExampleCylinders = 482;  // 7,743,330 sectors
+inline constexpr uint64_t kX = 5'776'985, kR = 7'612'248, kP = 7'677'784;
+inline constexpr uint64_t kL1 = 524'288, kL2 = 1'572'864;
+
+class BurnFixture : public ::testing::Test {
+ protected:
+  BurnFixture() {
+    cfgFile = dir.File("board.ini");
+    packFile = dir.File("images.pak");
+    images[PackSlot::UBootBin] = PatternImage(1000, 1);
+    images[PackSlot::BootImg] = PatternImage(4096, 2);
+    images[PackSlot::BootRes] = PatternImage(300'000, 3);
+    images[PackSlot::BootRecover] = {};
+    images[PackSlot::System] = PatternImage(5000, 4);
+    images[PackSlot::Data] = PatternImage(1024, 5);
+    images[PackSlot::Cache] = PatternImage(700, 6);
+    config = {{"PARTITION_SECTORS",
+               {{"Partition_Boot", "65536"},
+                {"Partition_Recovery", "65536"},
+                {"Partition_System", "524288"},
+                {"Partition_Data", "1048576"},
+                {"Partition_Cache", "262144"},
+                {"LABEL", "TARNWICK"}}},
+              {"imageStoreInfor", {{"imageStoreNum", "2"}}}};
+  }
+
+  // Writes the configuration and the pack, then runs one burn.
+  void Run() {
+    WriteInputs();
+    MakeEngine();
+    engine->m_bWaitDevice = true;
+    LogCapture capture;
+    engine->RunBurn();
+    log = capture.Text();
+  }
+
+  void MakeEngine() {
+    LogCapture constructionLines;
+    engine = std::make_unique<CBurnEngine>(disks, op, settings);
+    engine->m_strCfgFile = cfgFile;
+    engine->m_strPackFile = packFile;
+  }
+
+  void WriteInputs() {
+    std::ostringstream ini;
+    for (const auto& [section, keys] : config) {
+      ini << "[" << section << "]\n";
+      for (const auto& [key, value] : keys) ini << key << "=" << value << "\n";
+    }
+    WriteFile(cfgFile, ini.str());
+    PackInputs inputs;
+    for (const auto& [slot, bytes] : images) {
+      const std::string file = dir.File(std::string(PackSlotName(slot)) + ".img");
+      WriteFile(file, bytes);
+      inputs.files[static_cast<size_t>(slot)] = file;
+    }
+    std::string error;
+    ASSERT_TRUE(WritePackFile(packFile, inputs, &error)) << error;
+  }
+
+  // The log split in lines, each with its "\n".
+  std::vector<std::string> LogLines() const {
+    std::vector<std::string> lines;
+    std::istringstream in(log);
+    for (std::string line; std::getline(in, line);) lines.push_back(line + "\n");
+    return lines;
+  }
+  size_t Count(const std::string& line) const {
+    size_t n = 0;
+    for (const std::string& l : LogLines()) n += l == line;
+    return n;
+  }
+  // The image's bytes followed by zeros, over count sectors.
+  std::vector<uint8_t> Expected(PackSlot slot, uint64_t count) const {
+    std::vector<uint8_t> bytes = images.at(slot);
+    bytes.resize(count * 512, 0);
+    return bytes;
+  }
+
+  TempDir dir;
+  std::string cfgFile, packFile;
+  std::map<PackSlot, std::vector<uint8_t>> images;
+  std::map<std::string, std::map<std::string, std::string>> config;
+  FakeDiskService disks;
+  RecordingOperator op;
+  FakeSettings settings;
+  std::unique_ptr<CBurnEngine> engine;
+  std::string log;
+};
+
+}  // namespace tarnwick::testing

@@ -1,0 +1,176 @@
+#pragma once
+// An in-memory disk service for engine tests: each slot is a card with a
+// geometry answer and a sparse map of written sectors (sectors never written
+// read back as a pattern byte, as on a card pre-filled with it). Writes can be
+// made to fail at a chosen sector, as can opening and flushing; every open,
+// write, flush and close is recorded in one event list across all cards.
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/le.h"
+#include "platform/disk_service.h"
+
+namespace tarnwick::testing {
+
+inline constexpr uint8_t kPatternByte = 0xA5;
+using Sector = std::array<uint8_t, 512>;
+
+struct FakeCard {
+  std::string path;
+  bool exists = true;  // false: the path cannot be opened at all
+  bool answersGeometry = true;
+  DiskGeometry geometry;
+  bool answersMediaTypes = false;
+  DiskGeometry mediaGeometry;            // the first media entry of the media-types answer
+  uint64_t sectorCount = 0;              // writes past it fail with ENOSPC (0: no limit)
+  std::optional<uint64_t> failAtSector;  // a write covering it fails with EIO
+  bool failOpen = false;
+  bool failFlush = false;
+  std::map<uint64_t, Sector> sectors;
+  int queries = 0;
+  int opens = 0;
+
+  bool Written(uint64_t sector) const { return sectors.count(sector) != 0; }
+  Sector Read(uint64_t sector) const {
+    auto it = sectors.find(sector);
+    if (it != sectors.end()) return it->second;
+    Sector s;
+    s.fill(kPatternByte);
+    return s;
+  }
+  // Bytes [0, len) of the sectors from first on.
+  std::vector<uint8_t> ReadBytes(uint64_t first, size_t len) const {
+    std::vector<uint8_t> out;
+    for (uint64_t s = first; out.size() < len; ++s) {
+      const Sector sec = Read(s);
+      out.insert(out.end(), sec.begin(), sec.end());
+    }
+    out.resize(len);
+    return out;
+  }
+  // How many sectors of [first, first + count) were written.
+  uint64_t WrittenIn(uint64_t first, uint64_t count) const {
+    auto it = sectors.lower_bound(first);
+    uint64_t n = 0;
+    for (; it != sectors.end() && it->first < first + count; ++it) ++n;
+    return n;
+  }
+};
+
+class FakeDiskService : public IDiskService {
+ public:
+  // Cards live in slots in the order added; a removable card of a given size
+  // in sectors (cylinders of 255 x 63 sectors, so sizes must be multiples of 16065).
+  FakeCard& AddCard(const std::string& path, uint64_t cylinders) {
+    FakeCard& card = AddSlot(path);
+    card.geometry = {static_cast<int64_t>(cylinders), kRemovableMedia, 255, 63, 512};
+    card.sectorCount = cylinders * 255 * 63;
+    return card;
+  }
+  FakeCard& AddSlot(const std::string& path) {
+    cards.push_back(std::make_unique<FakeCard>());
+    cards.back()->path = path;
+    return *cards.back();
+  }
+  FakeCard& Card(size_t i) { return *cards[i]; }
+
+  std::vector<DiskSlot> Slots() override {
+    std::vector<DiskSlot> slots;
+    for (const auto& c : cards) slots.push_back({c->path});
+    return slots;
+  }
+
+  std::unique_ptr<IDiskQuery> OpenForQuery(const std::string& path) override {
+    FakeCard* card = Find(path);
+    if (!card || !card->exists) return nullptr;
+    ++card->queries;
+    return std::make_unique<Query>(*card);
+  }
+
+  std::unique_ptr<IDiskWriter> OpenForWrite(const std::string& path,
+                                            std::string* errorText) override {
+    FakeCard* card = Find(path);
+    events.push_back("open " + path);
+    if (!card || !card->exists || card->failOpen) {
+      if (errorText) *errorText = path + ": permission denied";
+      return nullptr;
+    }
+    ++card->opens;
+    return std::make_unique<Writer>(*this, *card);
+  }
+
+  std::vector<std::unique_ptr<FakeCard>> cards;
+  std::vector<std::string> events;
+
+ private:
+  FakeCard* Find(const std::string& path) {
+    for (auto& c : cards)
+      if (c->path == path) return c.get();
+    return nullptr;
+  }
+
+  class Query : public IDiskQuery {
+   public:
+    explicit Query(FakeCard& card) : m_card(card) {}
+    bool GetDriveGeometry(DiskGeometry& geometry) override {
+      if (!m_card.answersGeometry) return false;
+      geometry = m_card.geometry;
+      return true;
+    }
+    bool GetMediaTypes(uint8_t (&answer)[kMediaTypesAnswerSize]) override {
+      if (!m_card.answersMediaTypes) return false;
+      std::memset(answer, 0, sizeof answer);
+      const DiskGeometry& g = m_card.mediaGeometry;
+      PutU32(answer, 4, 1);  // one media entry
+      PutU64(answer, 8, static_cast<uint64_t>(g.Cylinders));
+      PutU32(answer, 16, g.MediaType);
+      PutU32(answer, 20, g.TracksPerCylinder);
+      PutU32(answer, 24, g.SectorsPerTrack);
+      PutU32(answer, 28, g.BytesPerSector);
+      return true;
+    }
+
+   private:
+    FakeCard& m_card;
+  };
+
+  class Writer : public IDiskWriter {
+   public:
+    Writer(FakeDiskService& service, FakeCard& card) : m_service(service), m_card(card) {}
+    int WriteAt(uint64_t byteOffset, const void* data, size_t len) override {
+      if (byteOffset % 512 != 0 || len % 512 != 0) return EINVAL;
+      const uint64_t first = byteOffset / 512;
+      const uint64_t count = len / 512;
+      m_service.events.push_back("write " + m_card.path + " " + std::to_string(first) + " " +
+                                 std::to_string(count));
+      if (m_card.failAtSector && *m_card.failAtSector >= first &&
+          *m_card.failAtSector < first + count) {
+        return EIO;
+      }
+      if (m_card.sectorCount != 0 && first + count > m_card.sectorCount) return ENOSPC;
+      const auto* bytes = static_cast<const uint8_t*>(data);
+      for (uint64_t i = 0; i < count; ++i) {
+        std::memcpy(m_card.sectors[first + i].data(), bytes + i * 512, 512);
+      }
+      return 0;
+    }
+    int Flush() override {
+      m_service.events.push_back("flush " + m_card.path);
+      return m_card.failFlush ? EIO : 0;
+    }
+    void Close() override { m_service.events.push_back("close " + m_card.path); }
+
+   private:
+    FakeDiskService& m_service;
+    FakeCard& m_card;
+  };
+};
+
+}  // namespace tarnwick::testing

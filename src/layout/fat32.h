@@ -9,16 +9,16 @@
 
 namespace tarnwick {
 
+// The fixed boot-sector image (boot code included).
+SectorBytes Fat32BootSectorTemplate();
+
 struct Fat32Layout {
-  SectorBytes m_tDBR{};            // boot sector, from the fixed template
+  SectorBytes m_tDBR = Fat32BootSectorTemplate();  // boot sector, from the fixed template
   uint32_t m_nDBRSector = 0;
   uint32_t m_nFirstFATSector = 0;
   uint32_t m_nSecondFATSector = 0;
   uint32_t m_nFirstDirSector = 0;
 };
-
-// The fixed boot-sector image (boot code included).
-SectorBytes Fat32BootSectorTemplate();
 
 // Fills the per-card boot-sector fields and sector numbers from MBR entry 0.
 bool PrepareFat32(Fat32Layout& fat, const SectorBytes& mbr);

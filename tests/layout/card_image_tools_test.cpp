@@ -96,7 +96,6 @@ Card BurnLayout(const TempDir& dir, const PlanInput& in) {
   EXPECT_EQ(truncate(c.image.c_str(), static_cast<off_t>(SectorToByte(in.cardSize))), 0);
   c.plan = ComputePlan(dir, in);
   c.mbr = MbrTemplate();
-  c.fat.m_tDBR = Fat32BootSectorTemplate();
   EXPECT_TRUE(BuildMBR(c.mbr, c.plan));
   EXPECT_TRUE(BuildEBRs(c.ebrs, c.plan));
   EXPECT_TRUE(PrepareFat32(c.fat, c.mbr));

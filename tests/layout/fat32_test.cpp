@@ -26,7 +26,6 @@ SectorBytes MbrWithFat32(uint32_t first, uint32_t total) {
 
 Fat32Layout Prepared(uint32_t total) {
   Fat32Layout fat;
-  fat.m_tDBR = Fat32BootSectorTemplate();
   EXPECT_TRUE(PrepareFat32(fat, MbrWithFat32(63, total)));
   return fat;
 }

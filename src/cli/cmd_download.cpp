@@ -1,0 +1,219 @@
+// tarnwick-cli download: board mode. Sends the download program to every
+// board found and, with --wait, waits for the board to present its card and
+// then burns as the dialog does.
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <optional>
+
+#include "cli/args.h"
+#include "cli/cli_operator.h"
+#include "cli/commands.h"
+#include "engine/burn_engine.h"
+#include "platform/clock.h"
+#include "platform/linux/linux_disk_service.h"
+#include "platform/linux/scsi_bus_linux.h"
+#include "platform/linux/terminal.h"
+#include "platform/linux/udev_monitor.h"
+#include "platform/sim/image_disk_service.h"
+#include "platform/sim/sim_board.h"
+#include "ui/settings_file.h"
+#include "usbdev/board_flow.h"
+#include "usbdev/dfu_downloader.h"
+
+namespace tarnwick::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kUsage =
+    "usage: tarnwick-cli download --config FILE --pack FILE [--wait] [--timeout SECONDS]\n"
+    "                             [--simulate-board DIR] [--size SIZE] [--yes]\n"
+    "\n"
+    "Board mode: wraps the pack file's download program behind a boot record built\n"
+    "from section \"DfuAddrInfo\" of the configuration and sends it to every board\n"
+    "found (SCSI disks that identify as the board; needs access to /dev/sg*).\n"
+    "With --wait it then waits for a device to arrive (the board presenting its\n"
+    "card) and burns every card that discovery finds, as the dialog does;\n"
+    "--timeout ends the wait after SECONDS (default: no limit).\n"
+    "\n"
+    "--simulate-board DIR uses a simulated board instead of the host's devices: it\n"
+    "keeps the package it received as DIR/received.bin and presents its card as\n"
+    "DIR/card.img, a sparse image of --size bytes (default 4G; suffix K, M, G or T).\n"
+    "Discovery then sees that card only, never a disk of this machine.\n"
+    "\n"
+    "Settings come from Tarnwick.ini in the working directory; when its\n"
+    "\"WarningBeforeBurn\" is 1 the question is asked on the terminal; --yes answers it.\n"
+    "Exit status: 0 every board served (and with --wait every card written),\n"
+    "1 a board or a card failed, 2 bad arguments or a pack refused before sending,\n"
+    "3 no board found (without --wait) or no card found.\n";
+
+constexpr const char* kWarningText = "请拔出不相关USB设备，然后开始烧写";
+constexpr uint64_t kDefaultSimulatedCard = 4ull << 30;
+
+int Refuse(const std::string& text) {
+  PrintError(text);
+  return 2;
+}
+
+bool IsRegularFile(const std::string& path) {
+  std::error_code ec;
+  return fs::is_regular_file(path, ec);
+}
+
+bool ParseSeconds(const std::string& text, std::chrono::seconds& seconds) {
+  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  seconds = std::chrono::seconds(std::stol(text));
+  return seconds.count() > 0;
+}
+
+// The host's devices, or the simulated board and its card.
+struct BoardWorld {
+  std::unique_ptr<IDiskService> disks;
+  std::unique_ptr<IScsiBus> bus;
+  IDeviceEventSource* events = nullptr;
+  std::unique_ptr<IDeviceEventSource> ownedEvents;
+};
+
+int DownloadExitStatus(const DownloadSummary& summary) {
+  if (summary.boardsFound == 0) return 3;
+  std::fprintf(stderr, "tarnwick-cli: %d of %d board(s) received the download program\n",
+               summary.boardsServed, summary.boardsFound);
+  return summary.boardsServed == summary.boardsFound ? 0 : 1;
+}
+
+int BurnExitStatus(const RunSummary& run) {
+  if (run.aborted) {
+    PrintError("the run was stopped: " + run.abortReason);
+    return 1;
+  }
+  if (run.cardsFound == 0) {
+    PrintError("no card found");
+    return 3;
+  }
+  std::fprintf(stderr, "tarnwick-cli: %d of %d card(s) written completely\n", run.cardsWritten,
+               run.cardsFound);
+  return run.failed.empty() && run.cardsWritten == run.cardsFound ? 0 : 1;
+}
+
+}  // namespace
+
+int CmdDownload(int argc, char** argv) {
+  ParsedArgs args;
+  std::string error;
+  ArgSpec spec{{"--config", "--pack", "--timeout", "--simulate-board", "--size"},
+               {"--wait", "--yes"}};
+  if (!ParseArgs(argc, argv, spec, args, &error)) {
+    PrintError(error);
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  if (args.Has("--help")) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (!args.positional.empty()) return Refuse("unexpected argument " + args.positional.front());
+  auto cfg = args.Value("--config");
+  auto pack = args.Value("--pack");
+  if (!cfg || !pack) return Refuse("download needs --config FILE and --pack FILE");
+  if (!IsRegularFile(*cfg)) return Refuse("configuration file not found: " + *cfg);
+  if (!IsRegularFile(*pack)) return Refuse("pack file not found: " + *pack);
+  const std::string cfgPath = fs::absolute(*cfg).string();
+  const std::string packPath = fs::absolute(*pack).string();
+
+  std::optional<std::chrono::seconds> timeout;
+  if (auto text = args.Value("--timeout")) {
+    std::chrono::seconds seconds{};
+    if (!ParseSeconds(*text, seconds)) return Refuse("bad --timeout '" + *text + "': seconds > 0");
+    if (!args.Has("--wait")) return Refuse("--timeout only applies with --wait");
+    timeout = seconds;
+  }
+  auto simDir = args.Value("--simulate-board");
+  uint64_t cardBytes = kDefaultSimulatedCard;
+  if (auto text = args.Value("--size")) {
+    if (!simDir) return Refuse("--size only applies with --simulate-board");
+    if (!ParseSize(*text, cardBytes)) {
+      return Refuse("bad --size '" + *text +
+                    "': a byte count with an optional K, M, G or T suffix");
+    }
+  }
+
+  CSettingsFile settings;
+  BoardWorld world;
+  if (simDir) {
+    std::error_code ec;
+    fs::create_directories(*simDir, ec);
+    if (!fs::is_directory(*simDir, ec)) return Refuse("cannot use folder " + *simDir);
+    auto disks = std::make_unique<ImageDiskService>();
+    auto bus = std::make_unique<SimBoardBus>(SystemClock());
+    SimDeviceConfig board;
+    board.receivedPath = (fs::path(*simDir) / "received.bin").string();
+    board.cardPath = (fs::path(*simDir) / "card.img").string();
+    board.cardBytes = cardBytes;
+    bus->AddDevice(board);
+    ImageDiskService* slots = disks.get();
+    bus->SetCardPresenter([slots](const std::string& card) {
+      if (!slots->AddImage(card)) PrintError("no free slot for the simulated card " + card);
+    });
+    world.events = bus.get();
+    world.bus = std::move(bus);
+    world.disks = std::move(disks);
+  } else {
+    LinuxDiskOptions diskOptions;
+    diskOptions.protectedPaths = {{"pack file", packPath},
+                                  {"configuration file", cfgPath},
+                                  {"settings file", settings.Path()}};
+    world.disks = std::make_unique<LinuxDiskService>(diskOptions);
+    world.bus = std::make_unique<LinuxScsiBus>();
+    // Watching starts before the boards are searched, so a board that shows
+    // its card quickly is not missed.
+    auto monitor = std::make_unique<UdevMonitor>();
+    if (!monitor->Start(&error)) {
+      if (args.Has("--wait")) return Refuse("cannot watch for device arrivals: " + error);
+    }
+    world.events = monitor.get();
+    world.ownedEvents = std::move(monitor);
+  }
+
+  CliOperatorOptions opOptions;
+  opOptions.assumeYes = args.Has("--yes");
+  opOptions.canAsk = IsTerminal(StdStream::Input) && IsTerminal(StdStream::Error);
+  CCliOperator op(SystemClock(), opOptions);
+  if (settings.ReadInt("Burn", "WarningBeforeBurn") == 1) {
+    if (!opOptions.assumeYes && !opOptions.canAsk) {
+      return Refuse("\"WarningBeforeBurn\" is 1 in " + settings.Path() +
+                    ": the burn must be confirmed, but there is no terminal to ask on; "
+                    "pass --yes to confirm. Nothing was sent.");
+    }
+    if (op.MessageBox(kWarningText, MsgButtons::OkCancel) != MsgAnswer::Ok) {
+      return Refuse("download cancelled; nothing was sent");
+    }
+  }
+
+  CBurnEngine engine(*world.disks, op, settings);
+  engine.m_strCfgFile = cfgPath;
+  engine.m_strPackFile = packPath;
+  CDfuDownloader downloader(*world.bus, op);
+  CBoardFlow flow(engine, downloader, *world.events);
+
+  flow.OnBurnBoardMode();
+  const DownloadSummary& summary = downloader.LastDownload();
+  if (!summary.packLoaded) return Refuse("the pack file was refused; nothing was sent");
+  if (!args.Has("--wait")) return DownloadExitStatus(summary);
+
+  if (timeout) {
+    std::fprintf(stderr, "tarnwick-cli: waiting up to %lld s for the board's card\n",
+                 static_cast<long long>(timeout->count()));
+  } else {
+    std::fputs("tarnwick-cli: waiting for the board's card (Ctrl-C stops)\n", stderr);
+  }
+  if (!flow.WaitForArrival(SystemClock(), timeout)) {
+    PrintError("no device arrived within the time-out; nothing was burned");
+    return 3;
+  }
+  return BurnExitStatus(engine.LastRun());
+}
+
+}  // namespace tarnwick::cli

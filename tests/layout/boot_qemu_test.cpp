@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -155,6 +156,8 @@ class Machine {
         ",format=raw,if=ide"
         " > " +
         dir.File("monitor.log") + " 2>&1";
+    // A QEMU that failed to start must fail the test, not kill it on a write.
+    std::signal(SIGPIPE, SIG_IGN);
     m_pipe = popen(cmd.c_str(), "w");
   }
   ~Machine() {

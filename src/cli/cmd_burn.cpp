@@ -35,7 +35,9 @@ constexpr const char* kUsage =
     "removable disk that is not a system disk; --allow-fixed lifts the removable\n"
     "rule (card adapters that report fixed media, loop devices), never the\n"
     "system-disk rule. Without --target, every card that discovery finds is burned\n"
-    "('tarnwick-cli disks' lists them).\n"
+    "('tarnwick-cli disks' lists them). --sys-root DIR (for tests) reads the disk\n"
+    "tree (sys/block, proc) under DIR instead of /; discovered disks are then\n"
+    "never written.\n"
     "\n"
     "Settings come from Tarnwick.ini in the working directory. When its\n"
     "\"WarningBeforeBurn\" is 1 the question is asked on the terminal; --yes\n"
@@ -45,6 +47,8 @@ constexpr const char* kUsage =
 
 constexpr const char* kWarningText = "请拔出不相关USB设备，然后开始烧写";
 constexpr size_t kMaxTargets = 13;
+// A card is counted in whole cylinders of 255 x 63 sectors; a smaller image holds no card.
+constexpr uint64_t kCylinderBytes = uint64_t{255} * 63 * kSectorSize;
 
 struct Target {
   std::string path;
@@ -106,6 +110,26 @@ bool CreateImage(const std::string& path, uint64_t size, std::string* error) {
   return true;
 }
 
+// Discovery over a disk tree read from a test folder: it must never lead to
+// writing this machine's real disks, so every open for writing is refused.
+class ReadOnlyDiskService final : public IDiskService {
+ public:
+  explicit ReadOnlyDiskService(std::unique_ptr<IDiskService> inner) : m_inner(std::move(inner)) {}
+  std::vector<DiskSlot> Slots() override { return m_inner->Slots(); }
+  std::unique_ptr<IDiskQuery> OpenForQuery(const std::string& path) override {
+    return m_inner->OpenForQuery(path);
+  }
+  std::unique_ptr<IDiskWriter> OpenForWrite(const std::string& path,
+                                            std::string* errorText) override {
+    if (errorText)
+      *errorText = path + " is refused: disks found under --sys-root are never written";
+    return nullptr;
+  }
+
+ private:
+  std::unique_ptr<IDiskService> m_inner;
+};
+
 int Refuse(const std::string& text) {
   PrintError(text);
   return 2;
@@ -116,7 +140,8 @@ int Refuse(const std::string& text) {
 int CmdBurn(int argc, char** argv) {
   ParsedArgs args;
   std::string error;
-  ArgSpec spec{{"--config", "--pack", "--target", "--size"}, {"--yes", "--allow-fixed"}};
+  ArgSpec spec{{"--config", "--pack", "--target", "--size", "--sys-root"},
+               {"--yes", "--allow-fixed"}};
   if (!ParseArgs(argc, argv, spec, args, &error)) {
     PrintError(error);
     std::fputs(kUsage, stderr);
@@ -139,6 +164,10 @@ int CmdBurn(int argc, char** argv) {
   if (auto text = args.Value("--size"); text && !ParseSize(*text, size)) {
     return Refuse("bad --size '" + *text + "': a byte count with an optional K, M, G or T suffix");
   }
+  if (size != 0 && size < kCylinderBytes) {
+    return Refuse("--size " + *args.Value("--size") + " is less than one cylinder (" +
+                  std::to_string(kCylinderBytes) + " bytes): too small for a card");
+  }
 
   CSettingsFile settings;
   LinuxDiskOptions diskOptions;
@@ -149,6 +178,11 @@ int CmdBurn(int argc, char** argv) {
   auto targetArgs =
       args.values.count("--target") ? args.values.at("--target") : std::vector<std::string>{};
   if (targetArgs.size() > kMaxTargets) return Refuse("at most 13 targets can be burned in one run");
+  bool testTree = args.Has("--sys-root");
+  if (testTree) {
+    if (!targetArgs.empty()) return Refuse("--sys-root only applies to discovery without --target");
+    diskOptions.root = *args.Value("--sys-root");
+  }
   std::unique_ptr<IDiskService> disks;
   if (!targetArgs.empty()) {
     std::vector<std::string> paths;
@@ -164,6 +198,9 @@ int CmdBurn(int argc, char** argv) {
           return Refuse("card image " + arg + " does not exist; give --size to create it");
         fs::path parent = fs::absolute(arg).parent_path();
         if (!fs::is_directory(parent, ec)) return Refuse("no such folder for " + arg);
+      } else if (fs::is_regular_file(arg, ec) && fs::file_size(arg, ec) < kCylinderBytes) {
+        return Refuse("card image " + arg + " is smaller than one cylinder (" +
+                      std::to_string(kCylinderBytes) + " bytes): too small for a card");
       }
       targets.push_back(t);
       paths.push_back(arg);
@@ -178,7 +215,12 @@ int CmdBurn(int argc, char** argv) {
     disks = std::move(service);
   } else {
     if (args.Has("--size")) return Refuse("--size only applies to --target image files");
-    disks = std::make_unique<LinuxDiskService>(diskOptions);
+    auto service = std::make_unique<LinuxDiskService>(diskOptions);
+    if (testTree) {
+      disks = std::make_unique<ReadOnlyDiskService>(std::move(service));
+    } else {
+      disks = std::move(service);
+    }
   }
 
   CliOperatorOptions opOptions;

@@ -12,12 +12,13 @@ namespace tarnwick::cli {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: tarnwick-cli disks [--config FILE] [--pack FILE]\n"
+    "usage: tarnwick-cli disks [--config FILE] [--pack FILE] [--sys-root DIR]\n"
     "\n"
     "Lists the cards that 'tarnwick-cli burn' without --target would write, in\n"
     "slot order, and every other disk with the reason it is left out. The disks\n"
     "holding the working directory, Tarnwick.ini and the given configuration and\n"
-    "pack files count as system disks, as they do for burn.\n";
+    "pack files count as system disks, as they do for burn. --sys-root DIR (for\n"
+    "tests) reads the disk tree (sys/block, proc) under DIR instead of /.\n";
 
 std::string HumanSize(uint64_t bytes) {
   static const char* const kUnits[] = {"B", "KiB", "MiB", "GiB", "TiB"};
@@ -37,7 +38,7 @@ std::string HumanSize(uint64_t bytes) {
 int CmdDisks(int argc, char** argv) {
   ParsedArgs args;
   std::string error;
-  if (!ParseArgs(argc, argv, ArgSpec{{"--config", "--pack"}, {}}, args, &error)) {
+  if (!ParseArgs(argc, argv, ArgSpec{{"--config", "--pack", "--sys-root"}, {}}, args, &error)) {
     PrintError(error);
     std::fputs(kUsage, stderr);
     return 2;
@@ -51,6 +52,7 @@ int CmdDisks(int argc, char** argv) {
     return 2;
   }
   LinuxDiskOptions options;
+  if (auto root = args.Value("--sys-root")) options.root = *root;
   options.protectedPaths.push_back({"settings file", CSettingsFile().Path()});
   if (auto cfg = args.Value("--config")) {
     options.protectedPaths.push_back(
@@ -75,8 +77,8 @@ int CmdDisks(int argc, char** argv) {
   for (const DiskReport& d : disks) {
     if (d.verdict == DiskVerdict::kAccepted) continue;
     any = true;
-    std::printf("  %-24s %10s  %s: %s\n", d.devicePath.c_str(), HumanSize(d.sysfsBytes).c_str(),
-                VerdictText(d.verdict), d.reason.c_str());
+    std::printf("  %-16s %10s  %s\n", d.devicePath.c_str(), HumanSize(d.sysfsBytes).c_str(),
+                d.reason.c_str());
   }
   if (!any) std::printf("  (none)\n");
   return 0;

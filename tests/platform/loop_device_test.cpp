@@ -1,0 +1,107 @@
+// The Linux writer on a real block device: a loop device attached to a file
+// this test created, detached again whatever happens. No other block device
+// is opened.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "common/debug_log.h"
+#include "platform/linux/target_disk_service.h"
+#include "platform/sim/image_disk_service.h"
+#include "test_support.h"
+
+namespace tarnwick::testing {
+namespace {
+
+// A loop device attached to a backing file; detached when it goes away.
+class LoopDevice {
+ public:
+  explicit LoopDevice(const std::string& backingFile) {
+    std::string out;
+    if (RunCommand("losetup --find --show " + backingFile, &out) == 0 &&
+        out.rfind("/dev/loop", 0) == 0) {
+      m_path = out.substr(0, out.find('\n'));
+    } else {
+      m_error = out;
+    }
+  }
+  ~LoopDevice() {
+    if (!m_path.empty()) RunCommand("losetup -d " + m_path, nullptr);
+  }
+  LoopDevice(const LoopDevice&) = delete;
+  LoopDevice& operator=(const LoopDevice&) = delete;
+  const std::string& Path() const { return m_path; }
+  const std::string& Error() const { return m_error; }
+
+ private:
+  std::string m_path;
+  std::string m_error;
+};
+
+class LoopDeviceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (geteuid() != 0) GTEST_SKIP() << "loop devices need root";
+    if (!HaveProgram("losetup")) GTEST_SKIP() << "losetup is not installed";
+    m_backing = m_dir.File("card.img");
+    ASSERT_TRUE(CreateCardImage(m_backing, kBytes));
+    m_loop = std::make_unique<LoopDevice>(m_backing);
+    if (m_loop->Path().empty())
+      GTEST_SKIP() << "no loop device could be attached: " << m_loop->Error();
+  }
+
+  static constexpr uint64_t kBytes = 16u << 20;
+  TempDir m_dir;
+  std::string m_backing;
+  std::unique_ptr<LoopDevice> m_loop;
+};
+
+TEST_F(LoopDeviceTest, RefusedAsFixedDiskUnlessFixedDisksAreAllowed) {
+  TargetDiskService strict({m_loop->Path()}, false);
+  EXPECT_NE(strict.CheckTarget(m_loop->Path()).find("loop device"), std::string::npos);
+  std::string error;
+  EXPECT_EQ(strict.OpenForWrite(m_loop->Path(), &error), nullptr);
+
+  TargetDiskService allowed({m_loop->Path()}, true);
+  EXPECT_EQ(allowed.CheckTarget(m_loop->Path()), "");
+  std::unique_ptr<IDiskQuery> query = allowed.OpenForQuery(m_loop->Path());
+  ASSERT_NE(query, nullptr);
+  DiskGeometry g;
+  ASSERT_TRUE(query->GetDriveGeometry(g));
+  EXPECT_EQ(g.Cylinders, 2);  // 16 MiB holds two whole 255 x 63 cylinders
+  EXPECT_EQ(g.MediaType, kRemovableMedia);
+}
+
+TEST_F(LoopDeviceTest, WritesExclusivelyAndOnlyLogsTheRefusedReread) {
+  TargetDiskService disks({m_loop->Path()}, true);
+  LogCapture log;
+  std::string error;
+  std::unique_ptr<IDiskWriter> writer = disks.OpenForWrite(m_loop->Path(), &error);
+  ASSERT_NE(writer, nullptr) << error;
+
+  // While the card is held, nobody else gets it exclusively.
+  EXPECT_EQ(disks.OpenForWrite(m_loop->Path(), &error), nullptr);
+  EXPECT_NE(error.find("in use"), std::string::npos) << error;
+
+  std::vector<uint8_t> data(3 * 512);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i % 255 + 1);
+  ASSERT_EQ(writer->WriteAt(2049 * 512, data.data(), data.size()), 0);
+  ASSERT_EQ(writer->Flush(), 0);
+  writer->Close();
+  // A loop device without partition scanning refuses the re-read (EINVAL).
+  EXPECT_EQ(log.Text(), "CloseDisk: re-read of the partition table refused, err = 22\n");
+
+  const std::vector<uint8_t> image = ReadFileBytes(m_backing);
+  ASSERT_EQ(image.size(), kBytes);
+  EXPECT_TRUE(std::equal(data.begin(), data.end(), image.begin() + 2049 * 512));
+  EXPECT_EQ(std::count(image.begin(), image.end(), 0), static_cast<long>(kBytes - data.size()))
+      << "nothing else was written";
+
+  // Closed: the device is free again.
+  writer = disks.OpenForWrite(m_loop->Path(), &error);
+  EXPECT_NE(writer, nullptr) << error;
+}
+
+}  // namespace
+}  // namespace tarnwick::testing

@@ -1,9 +1,13 @@
 #pragma once
-// Helpers for the boot record tests: configuration files written from the
-// field lists, and field values read back at any width.
+// Helpers for the boot record tests: a configuration file setting every key
+// of a field list, and field values read back at any width.
+#include <zlib.h>
+
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bootcfg/config_fields.h"
@@ -12,52 +16,52 @@
 namespace tarnwick::testing {
 
 inline uint32_t GetField(const uint8_t* record, size_t offset, unsigned width) {
-  switch (width) {
-    case 1:
-      return GetU8(record, offset);
-    case 2:
-      return GetU16(record, offset);
-    default:
-      return GetU32(record, offset);
-  }
+  return width == 1   ? GetU8(record, offset)
+         : width == 2 ? GetU16(record, offset)
+                      : GetU32(record, offset);
 }
 
-inline uint32_t LowBits(uint32_t value, unsigned width) {
-  return width == 4 ? value : value & ((1u << (8 * width)) - 1);
+inline uint32_t ZlibComplement(const uint8_t* bytes, size_t length) {
+  return ~static_cast<uint32_t>(crc32(0L, bytes, static_cast<uInt>(length)));
 }
 
-// A distinct value for the n-th key: its low byte and low 16 bits differ from
-// those of the other keys (n < 255), and its top byte makes it wider than
-// any 8- or 16-bit field.
-inline uint32_t DistinctValue(size_t n) {
-  const uint32_t k = static_cast<uint32_t>(n + 1);
-  return 0xC3000000u | ((k & 0xFFu) << 16) | ((k * 7u & 0xFFu) << 8) | (k & 0xFFu);
-}
-
-// Every other value in hexadecimal, the others in decimal.
-inline std::string Notation(size_t n, uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, n % 2 ? "%u" : "0x%X", value);
-  return text;
-}
-
-struct KeyValue {
-  std::string section;
-  std::string key;
-  std::string value;
+struct ExpectedField {
+  size_t offset;
+  unsigned width;
+  uint32_t value;
 };
 
-inline std::string IniText(const std::vector<KeyValue>& entries) {
-  std::string text;
-  std::string section;
-  bool first = true;
-  for (const KeyValue& e : entries) {
-    if (first || e.section != section) text += "[" + e.section + "]\n";
-    first = false;
-    section = e.section;
-    text += e.key + "=" + e.value + "\n";
+// A configuration file and, per key in read order, the field that must hold
+// the key's value.
+struct AllKeys {
+  std::string ini;
+  std::vector<ExpectedField> expected;
+};
+
+// Sets every key of the sections to its own value: distinct in its low 8 and
+// 16 bits, with a top byte that makes it wider than any narrow field; every
+// other value is written in hexadecimal. `extra` lines are appended to each
+// section (keys that must never be read). `fixed` overrides chosen keys.
+inline AllKeys AllKeysIni(const std::vector<ConfigSection>& sections, const std::string& extra,
+                          const std::map<std::string, uint32_t>& fixed = {}) {
+  AllKeys all;
+  uint32_t n = 0;
+  for (const ConfigSection& section : sections) {
+    all.ini += "[" + section.name + "]\n";
+    for (const ConfigField& field : section.fields) {
+      ++n;
+      const uint32_t k = n % 251 + 1;
+      uint32_t value = 0xC3000000u | (n / 251) << 16 | (k * 7 & 0xFF) << 8 | k;
+      if (fixed.count(field.key)) value = fixed.at(field.key);
+      char text[16];
+      std::snprintf(text, sizeof text, n % 2 ? "%u" : "0x%X", value);
+      all.ini += field.key + "=" + text + "\n";
+      const uint32_t mask = field.width == 4 ? 0xFFFFFFFFu : (1u << (8 * field.width)) - 1;
+      all.expected.push_back({field.offset, field.width, value & mask});
+    }
+    all.ini += extra;
   }
-  return text;
+  return all;
 }
 
 }  // namespace tarnwick::testing

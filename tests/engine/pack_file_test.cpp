@@ -44,28 +44,16 @@ class HandPack {
   std::vector<uint8_t> m_bytes;
 };
 
-const ImageBuffer& Member(const CardImages& images, PackSlot slot) {
-  switch (slot) {
-    case PackSlot::UBootBin:
-      return images.uBootBin;
-    case PackSlot::BootImg:
-      return images.bootImg;
-    case PackSlot::BootRes:
-      return images.bootRes;
-    case PackSlot::Cache:
-      return images.cache;
-    case PackSlot::BootRecover:
-      return images.bootRecover;
-    case PackSlot::System:
-      return images.system;
-    default:
-      return images.data;
-  }
-}
-
-const PackSlot kCardSlots[] = {PackSlot::UBootBin, PackSlot::BootImg,     PackSlot::BootRes,
-                               PackSlot::Cache,    PackSlot::BootRecover, PackSlot::System,
-                               PackSlot::Data};
+// The card images and where a load puts them.
+const std::pair<PackSlot, ImageBuffer CardImages::*> kCardSlots[] = {
+    {PackSlot::UBootBin, &CardImages::uBootBin},
+    {PackSlot::BootImg, &CardImages::bootImg},
+    {PackSlot::BootRes, &CardImages::bootRes},
+    {PackSlot::Cache, &CardImages::cache},
+    {PackSlot::BootRecover, &CardImages::bootRecover},
+    {PackSlot::System, &CardImages::system},
+    {PackSlot::Data, &CardImages::data},
+};
 
 // The buffer holds the image and then at least 512 zero bytes.
 void ExpectImage(const ImageBuffer& image, const std::vector<uint8_t>& bytes,
@@ -92,17 +80,21 @@ class PackFileTest : public ::testing::Test {
   CardImages m_images;
 };
 
+// The spare slot and the DFU slot (which a card load does not read) hold
+// pairs far past the end: they do not matter.
 TEST_F(PackFileTest, EachCardImageComesFromItsOwnSlot) {
   HandPack pack(16384);
   uint32_t offset = 512;
-  for (PackSlot slot : kCardSlots) {
+  for (const auto& [slot, member] : kCardSlots) {
     pack.Image(slot, offset, Pattern(1000 + static_cast<size_t>(slot), static_cast<uint8_t>(slot)));
     offset += 2048;
   }
+  pack.Slot(PackSlot::Spare, 0xFFFFFFF0u, 100);
+  pack.Slot(PackSlot::Dfu, 0xFFFFFFF0u, 0x1000);
   pack.Write(m_pack);
   ASSERT_TRUE(Load());
-  for (PackSlot slot : kCardSlots)
-    ExpectImage(Member(m_images, slot),
+  for (const auto& [slot, member] : kCardSlots)
+    ExpectImage(m_images.*member,
                 Pattern(1000 + static_cast<size_t>(slot), static_cast<uint8_t>(slot)),
                 PackSlotName(slot));
   EXPECT_EQ(m_header.Offset(PackSlot::Data), 512u + 6 * 2048u);
@@ -111,10 +103,12 @@ TEST_F(PackFileTest, EachCardImageComesFromItsOwnSlot) {
 
 TEST_F(PackFileTest, EmptyImagesAreNeverRefusedWhateverTheirOffset) {
   HandPack pack(kPackHeaderSize);
-  for (PackSlot slot : kCardSlots) pack.Slot(slot, 0xFFFFFF00u + static_cast<uint32_t>(slot), 0);
+  for (const auto& [slot, member] : kCardSlots)
+    pack.Slot(slot, 0xFFFFFF00u + static_cast<uint32_t>(slot), 0);
   pack.Write(m_pack);
   ASSERT_TRUE(Load());
-  for (PackSlot slot : kCardSlots) ExpectImage(Member(m_images, slot), {}, PackSlotName(slot));
+  for (const auto& [slot, member] : kCardSlots)
+    ExpectImage(m_images.*member, {}, PackSlotName(slot));
 }
 
 TEST_F(PackFileTest, IdenticalLocationPairsLoadTheSameBytes) {
@@ -125,21 +119,6 @@ TEST_F(PackFileTest, IdenticalLocationPairsLoadTheSameBytes) {
   ASSERT_TRUE(Load());
   ExpectImage(m_images.bootImg, Pattern(700, 3), "BootImg");
   ExpectImage(m_images.bootRes, Pattern(700, 3), "BootRes");
-}
-
-// Neither a valid pair nor one far past the end in the spare slot (or in the
-// DFU slot, which a card load does not read) changes a card load.
-TEST_F(PackFileTest, SpareAndDfuSlotsDoNotMatterToACardLoad) {
-  for (uint32_t spareOffset : {512u, 0xFFFFFFF0u}) {
-    HandPack pack(4096);
-    pack.Image(PackSlot::UBootBin, 512, Pattern(1000, 9));
-    pack.Slot(PackSlot::Spare, spareOffset, 100);
-    pack.Slot(PackSlot::Dfu, 0xFFFFFFF0u, 0x1000);
-    pack.Write(m_pack);
-    ASSERT_TRUE(Load()) << spareOffset;
-    ExpectImage(m_images.uBootBin, Pattern(1000, 9), "UBootBin");
-  }
-  EXPECT_TRUE(m_op.messages.empty());
 }
 
 TEST_F(PackFileTest, PackTooShortForItsHeaderIsRefused) {
@@ -240,33 +219,33 @@ TEST_F(PackFileTest, PackImageChecksOnlyItsOwnSlot) {
 }
 
 TEST_F(PackFileTest, WrittenPackLoadsBackWithAlignedImages) {
+  // Sizes of the DFU image and then of the card images in kCardSlots order;
+  // Data has no file (an empty image).
+  const size_t sizes[] = {1000, 1, 512, 0, 511, 513, 70000};
   PackInputs inputs;
-  const std::pair<PackSlot, size_t> sizes[] = {
-      {PackSlot::Dfu, 1000},  {PackSlot::UBootBin, 1},      {PackSlot::BootImg, 512},
-      {PackSlot::BootRes, 0}, {PackSlot::BootRecover, 513}, {PackSlot::System, 70000},
-      {PackSlot::Cache, 511},
-  };  // Data has no file: an empty image
-  for (const auto& [slot, size] : sizes) {
-    const std::string file = m_dir.File(std::string(PackSlotName(slot)) + ".img");
-    testing::WriteFile(file, Pattern(size, static_cast<uint8_t>(slot) * 31));
-    inputs.files[static_cast<size_t>(slot)] = file;
+  std::vector<PackSlot> slots{PackSlot::Dfu};
+  for (const auto& [slot, member] : kCardSlots) slots.push_back(slot);
+  for (size_t i = 0; i < std::size(sizes); ++i) {
+    const std::string file = m_dir.File(std::string(PackSlotName(slots[i])) + ".img");
+    testing::WriteFile(file, Pattern(sizes[i], static_cast<uint8_t>(i * 31)));
+    inputs.files[static_cast<size_t>(slots[i])] = file;
   }
   std::string error;
   ASSERT_TRUE(WritePackFile(m_pack, inputs, &error)) << error;
   ASSERT_TRUE(Load());
-
-  for (const auto& [slot, size] : sizes) {
-    EXPECT_EQ(m_header.Offset(slot) % 512, 0u) << PackSlotName(slot);
-    EXPECT_GE(m_header.Offset(slot), 512u) << PackSlotName(slot);
-    if (slot == PackSlot::Dfu) continue;
-    ExpectImage(Member(m_images, slot), Pattern(size, static_cast<uint8_t>(slot) * 31),
-                PackSlotName(slot));
-  }
-  ExpectImage(m_images.data, {}, "Data");
-  EXPECT_EQ(m_header.Length(PackSlot::Spare), 0u);
   ImageBuffer dfu;
   ASSERT_TRUE(LoadPackImage(m_pack, m_op, PackSlot::Dfu, m_header, dfu));
   ExpectImage(dfu, Pattern(1000, 0), "DFU");
+  for (PackSlot slot : slots) {
+    EXPECT_EQ(m_header.Offset(slot) % 512, 0u) << PackSlotName(slot);
+    EXPECT_GE(m_header.Offset(slot), 512u) << PackSlotName(slot);
+  }
+  for (size_t i = 1; i < std::size(sizes); ++i) {
+    ExpectImage(m_images.*kCardSlots[i - 1].second, Pattern(sizes[i], static_cast<uint8_t>(i * 31)),
+                PackSlotName(slots[i]));
+  }
+  ExpectImage(m_images.data, {}, "Data");
+  EXPECT_EQ(m_header.Length(PackSlot::Spare), 0u);
   EXPECT_EQ(std::filesystem::file_size(m_pack) % 512, 0u);
 }
 

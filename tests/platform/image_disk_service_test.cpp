@@ -1,0 +1,112 @@
+// The simulated disk service: card image files as removable disks.
+#include "platform/sim/image_disk_service.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "test_support.h"
+
+namespace tarnwick::testing {
+namespace {
+
+struct ImageCase {
+  const char* name;
+  uint64_t bytes;
+  int64_t cylinders;
+};
+
+const ImageCase kImages[] = {
+    {"WorkedExampleCard", 3965190144, 482},  // 482 cylinders: 7,743,330 sectors
+    {"JustBelowOneCylinder", 8225279, 0},
+    {"ExactlyOneCylinder", 8225280, 1},
+    {"SixteenGiB", uint64_t{16} << 30, 2088},
+};
+
+class ImageGeometryTest : public ::testing::TestWithParam<ImageCase> {};
+
+TEST_P(ImageGeometryTest, RemovableMediaOfWholeCylinders) {
+  const ImageCase& c = GetParam();
+  TempDir dir;
+  const std::string path = dir.File("card.img");
+  ASSERT_TRUE(CreateCardImage(path, c.bytes));
+  struct stat st {};
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(static_cast<uint64_t>(st.st_size), c.bytes);
+  EXPECT_LT(static_cast<uint64_t>(st.st_blocks) * 512, uint64_t{1} << 20) << "sparse";
+
+  ImageDiskService disks({path});
+  std::unique_ptr<IDiskQuery> query = disks.OpenForQuery(path);
+  ASSERT_NE(query, nullptr);
+  DiskGeometry g;
+  ASSERT_TRUE(query->GetDriveGeometry(g));
+  EXPECT_EQ(g.Cylinders, c.cylinders);
+  EXPECT_EQ(g.MediaType, kRemovableMedia);
+  EXPECT_EQ(g.TracksPerCylinder, 255u);
+  EXPECT_EQ(g.SectorsPerTrack, 63u);
+  EXPECT_EQ(g.BytesPerSector, 512u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, ImageGeometryTest, ::testing::ValuesIn(kImages),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ImageDiskService, SlotTableHoldsAtMostThirteenImages) {
+  std::vector<std::string> paths;
+  for (int i = 1; i <= 14; ++i) paths.push_back("/tmp/card" + std::to_string(i) + ".img");
+  ImageDiskService disks({paths.begin(), paths.begin() + 12});
+  EXPECT_TRUE(disks.AddImage(paths[12]));
+  EXPECT_FALSE(disks.AddImage(paths[13]));
+  const std::vector<DiskSlot> slots = disks.Slots();
+  ASSERT_EQ(slots.size(), 13u);
+  for (size_t i = 0; i < slots.size(); ++i) EXPECT_EQ(slots[i].path, paths[i]);
+  EXPECT_EQ(ImageDiskService(paths).Slots().size(), 13u);
+}
+
+TEST(ImageDiskService, WritesOnlyExistingImagesOfItsSlots) {
+  TempDir dir;
+  const std::string card = dir.File("card.img");
+  const std::string other = dir.File("other.img");
+  ASSERT_TRUE(CreateCardImage(card, 1 << 20));
+  ASSERT_TRUE(CreateCardImage(other, 1 << 20));
+  ImageDiskService disks({card, dir.File("missing.img"), dir.path().string()});
+
+  const struct {
+    std::string path;
+    std::string errorPart;
+  } kRefused[] = {
+      {other, "not a card image of the slot table"},
+      {dir.File("missing.img"), "No such file"},
+      {dir.path().string(), "not a card image file"},
+  };
+  for (const auto& r : kRefused) {
+    std::string error;
+    EXPECT_EQ(disks.OpenForWrite(r.path, &error), nullptr) << r.path;
+    EXPECT_NE(error.find(r.errorPart), std::string::npos) << error;
+    EXPECT_EQ(disks.OpenForQuery(r.path), nullptr) << r.path;
+  }
+
+  std::string error;
+  std::unique_ptr<IDiskWriter> writer = disks.OpenForWrite(card, &error);
+  ASSERT_NE(writer, nullptr) << error;
+  const std::vector<uint8_t> data(1024, 0x5A);
+  EXPECT_EQ(writer->WriteAt(4096, data.data(), data.size()), 0);
+  EXPECT_EQ(writer->Flush(), 0);
+  writer->Close();
+  EXPECT_EQ(writer->WriteAt(0, data.data(), 1), EBADF);
+  const std::vector<uint8_t> image = ReadFileBytes(card);
+  ASSERT_EQ(image.size(), 1u << 20) << "writing never changes the image's size";
+  EXPECT_TRUE(std::equal(data.begin(), data.end(), image.begin() + 4096));
+}
+
+TEST(CreateCardImage, NeverReplacesAnExistingFile) {
+  TempDir dir;
+  const std::string path = dir.File("card.img");
+  WriteFile(path, "precious");
+  std::string error;
+  EXPECT_FALSE(CreateCardImage(path, 1 << 20, &error));
+  EXPECT_NE(error.find("File exists"), std::string::npos) << error;
+  EXPECT_EQ(ReadFileText(path), "precious");
+  EXPECT_FALSE(CreateCardImage(dir.File("no/such/folder.img"), 1 << 20, &error));
+}
+
+}  // namespace
+}  // namespace tarnwick::testing

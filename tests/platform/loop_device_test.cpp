@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <fstream>
+#include <filesystem>
 
 #include "common/debug_log.h"
 #include "platform/linux/target_disk_service.h"
@@ -17,9 +17,10 @@ namespace {
 // A loop device attached to a backing file; detached when it goes away.
 class LoopDevice {
  public:
-  explicit LoopDevice(const std::string& backingFile) {
+  LoopDevice(const std::string& backingFile, bool partitionScan) {
     std::string out;
-    if (RunCommand("losetup --find --show " + backingFile, &out) == 0 &&
+    const std::string scan = partitionScan ? "--partscan " : "";
+    if (RunCommand("losetup --find --show " + scan + backingFile, &out) == 0 &&
         out.rfind("/dev/loop", 0) == 0) {
       m_path = out.substr(0, out.find('\n'));
     } else {
@@ -41,12 +42,13 @@ class LoopDevice {
 
 class LoopDeviceTest : public ::testing::Test {
  protected:
+  virtual bool PartitionScan() const { return false; }
   void SetUp() override {
     if (geteuid() != 0) GTEST_SKIP() << "loop devices need root";
     if (!HaveProgram("losetup")) GTEST_SKIP() << "losetup is not installed";
     m_backing = m_dir.File("card.img");
     ASSERT_TRUE(CreateCardImage(m_backing, kBytes));
-    m_loop = std::make_unique<LoopDevice>(m_backing);
+    m_loop = std::make_unique<LoopDevice>(m_backing, PartitionScan());
     if (m_loop->Path().empty())
       GTEST_SKIP() << "no loop device could be attached: " << m_loop->Error();
   }
@@ -101,6 +103,38 @@ TEST_F(LoopDeviceTest, WritesExclusivelyAndOnlyLogsTheRefusedReread) {
   // Closed: the device is free again.
   writer = disks.OpenForWrite(m_loop->Path(), &error);
   EXPECT_NE(writer, nullptr) << error;
+}
+
+class PartitionedLoopDeviceTest : public LoopDeviceTest {
+ protected:
+  bool PartitionScan() const override { return true; }
+};
+
+TEST_F(PartitionedLoopDeviceTest, NewPartitionTableIsReadWhenTheCardIsClosed) {
+  TargetDiskService disks({m_loop->Path()}, true);
+  std::string error;
+  std::unique_ptr<IDiskWriter> writer = disks.OpenForWrite(m_loop->Path(), &error);
+  ASSERT_NE(writer, nullptr) << error;
+  // One FAT32 partition of 8,192 sectors from sector 2,048.
+  uint8_t mbr[512] = {};
+  const uint8_t entry[16] = {0, 0, 0, 0, 0x0C, 0, 0, 0, 0x00, 0x08, 0, 0, 0x00, 0x20, 0, 0};
+  std::copy(std::begin(entry), std::end(entry), mbr + 446);
+  mbr[510] = 0x55;
+  mbr[511] = 0xAA;
+  ASSERT_EQ(writer->WriteAt(0, mbr, sizeof mbr), 0);
+  LogCapture log;
+  writer->Close();
+  EXPECT_EQ(log.Text(), "") << "the re-read is accepted while the card is held exclusively";
+
+  const std::string name = m_loop->Path().substr(5);
+  const std::string partition = "/sys/block/" + name + "/" + name + "p1/size";
+  std::string config;
+  if (!std::filesystem::exists(partition) &&
+      (RunCommand("zcat /proc/config.gz", &config) != 0 ||
+       config.find("CONFIG_MSDOS_PARTITION=y") == std::string::npos)) {
+    GTEST_SKIP() << "this kernel reads no MBR partition tables (CONFIG_MSDOS_PARTITION)";
+  }
+  EXPECT_EQ(ReadFileText(partition), "8192\n");
 }
 
 }  // namespace

@@ -164,7 +164,8 @@ read_chs:
         int     $0x13
 read_done:
         jnc     read_end
-        # Reset the drive and try again a few times before giving up.
+        # Reset the drive after a failed read; the reset's own status
+        # does not matter.
         xor     %ah, %ah
         mov     drive, %dl
         int     $0x13
@@ -173,7 +174,7 @@ chs_out_of_range:
 read_end:
         popal
         jnc     read_ok
-        dec     %di
+        dec     %di                       # try READ_TRIES times in all
         jnz     read_try
 read_ok:
         ret

@@ -91,11 +91,10 @@ TEST_F(BurnFixture, WorkedExampleRegionsHoldTheirContents) {
   EXPECT_FALSE(card.Written(kP + 20));
 
   const std::vector<uint8_t> uBootInfo = card.ReadBytes(kP + 4, 2048);
-  EXPECT_TRUE(std::equal(engine->UBootInfoRecord().begin(), engine->UBootInfoRecord().end(),
-                         uBootInfo.begin()));
-  EXPECT_TRUE(std::all_of(uBootInfo.begin() + kUBootInfoSize, uBootInfo.end(),
-                          [](uint8_t b) { return b == 0; }));
-  EXPECT_EQ(GetU32(uBootInfo.data(), ubootinfo::kBootResStart), kP + 10244);
+  std::vector<uint8_t> expectedUBootInfo(engine->UBootInfoRecord().begin(),
+                                         engine->UBootInfoRecord().end());
+  expectedUBootInfo.resize(2048, 0);
+  EXPECT_EQ(uBootInfo, expectedUBootInfo);
   EXPECT_EQ(GetU32(uBootInfo.data(), ubootinfo::kBootImgStart), kBootImgStart);
 
   EXPECT_EQ(card.ReadBytes(kP + 8, 4096), std::vector<uint8_t>(4096, 0));
@@ -221,7 +220,7 @@ TEST_F(BurnFixture, RefusedCardIsLeftUntouchedAndTheRunGoesOn) {
   const std::string reason = "card of 160650 sectors is too small for the configured partitions";
   EXPECT_EQ(Count("BurnToOneSD: " + reason + "\n"), 1u);
   EXPECT_TRUE(disks.Card(0).sectors.empty());
-  EXPECT_EQ(disks.Card(0).opens, 0);
+  EXPECT_EQ(IndexOf(disks.events, "open small"), disks.events.size());
   EXPECT_TRUE(good.Written(0));
   EXPECT_EQ(op.progress, Range(1, 15));  // the refused card never moved the bar
   const RunSummary& run = engine->LastRun();

@@ -55,25 +55,5 @@ TEST_F(ImageFileBurn, WritesExactlyTheRegionsOfTheBurn) {
   EXPECT_GT(reference.sectors.size(), 2049u);  // at least the boot environment
 }
 
-// An image too small for the configured partitions is refused untouched.
-TEST_F(ImageFileBurn, RefusedImageKeepsEveryByte) {
-  config["PARTITION_SECTORS"]["Partition_System"] = "80000";
-  WriteInputs();
-  const std::string path = dir.File("card.img");
-  WriteFile(path, std::vector<uint8_t>(kImageBytes, kPatternByte));
-  ImageDiskService imageDisks({path});
-  LogCapture capture;
-  CBurnEngine imageEngine(imageDisks, op, settings);
-  imageEngine.m_strCfgFile = cfgFile;
-  imageEngine.m_strPackFile = packFile;
-  capture.Clear();
-  imageEngine.RunBurn();
-  EXPECT_EQ(imageEngine.LastRun().cardsRefused, 1);
-  const std::vector<uint8_t> card = ReadFileBytes(path);
-  EXPECT_TRUE(std::all_of(card.begin(), card.end(), [](uint8_t b) { return b == kPatternByte; }));
-  EXPECT_NE(capture.Text().find("BurnToOneSD: card of 64260 sectors is too small"),
-            std::string::npos);
-}
-
 }  // namespace
 }  // namespace tarnwick::testing

@@ -13,7 +13,6 @@ namespace tarnwick::testing {
 namespace {
 
 constexpr uint64_t kExampleCard = 7'743'330;
-constexpr uint64_t kP = 7'677'784;
 
 struct Partitions {
   uint32_t boot = 65'536, recovery = 65'536, system = 524'288, data = 1'048'576, cache = 262'144;
@@ -65,32 +64,6 @@ Outcome Build(const Card& card) {
   return out;
 }
 
-TEST(CardRegions, WorkedExamplePositions) {
-  const Outcome out = Build(Card{});
-  ASSERT_TRUE(out.ok) << out.reason;
-  const CardRegions& r = out.regions;
-  EXPECT_EQ(r.X, 5'776'985u);
-  EXPECT_EQ(r.R, 7'612'248u);
-  EXPECT_EQ(r.P, kP);
-  EXPECT_EQ(r.L1, 524'288u);
-  EXPECT_EQ(r.L2, 1'572'864u);
-  ASSERT_EQ(r.uBootCopies.size(), 2u);
-  EXPECT_EQ(r.uBootCopies[0].first, kP + 16);
-  EXPECT_EQ(r.uBootCopies[1].first, kP + 18);
-  EXPECT_EQ(r.uBootCopies[1].count, 2u);
-  EXPECT_EQ(r.bootEnv.first, 7'685'976u);
-  EXPECT_EQ(r.bootEnv.count, 2049u);
-  EXPECT_EQ(r.bootRes.first, 7'688'028u);
-  EXPECT_EQ(r.bootRes.count, 586u);
-  EXPECT_EQ(r.bootImg.first, 7'688'617u);
-  EXPECT_EQ(r.bootImg.count, 9u);
-  EXPECT_EQ(r.bootRecover.first, 7'612'248u);
-  EXPECT_EQ(r.bootRecover.count, 1u);
-  EXPECT_EQ(r.system.first, 5'777'048u);
-  EXPECT_EQ(r.data.first, 6'301'336u);
-  EXPECT_EQ(r.cache.first, 7'349'912u);
-}
-
 struct RegionCase {
   const char* what;
   Card card;
@@ -139,8 +112,6 @@ INSTANTIATE_TEST_SUITE_P(
         RegionCase{"System slot inside its EBR track",
                    With([](Card& c) { c.partitions.system = 56; }),
                    "System slot of 56 sectors leaves no room after its 63-sector EBR track"},
-        RegionCase{"no Cache slot", With([](Card& c) { c.partitions.cache = 0; }),
-                   "Cache slot of 0 sectors leaves no room"},
         RegionCase{"slots wrapping 32 bits",
                    With([](Card& c) { c.partitions.system = 0xFFFFFF00; }),
                    "partition plan does not fit a card of 7743330 sectors"},
@@ -158,16 +129,8 @@ INSTANTIATE_TEST_SUITE_P(
         RegionCase{"empty BootRecover, no Recovery partition",
                    With([](Card& c) { c.partitions.recovery = 0; }), nullptr,
                    &CardRegions::bootRecover, 0},
-        RegionCase{"Data bigger than its partition",
-                   With([](Card& c) { c.lengths.data = 1'048'513u * 512 + 512; }), "Data of"},
         RegionCase{"Boot partition without room for BootEnv",
                    With([](Card& c) { c.partitions.boot = 10'000; }), "BootEnv of 1048576 bytes"},
-        RegionCase{"BootEnv filling the Boot partition", With([](Card& c) {
-                     c.partitions.boot = 10'240;
-                     c.lengths.bootRes = 0;
-                     c.lengths.bootImg = 0;
-                   }),
-                   "BootRes of 0 bytes"},
         RegionCase{"BootImg past the Boot partition", With([](Card& c) {
                      c.partitions.boot = 10'300;
                      c.lengths.bootRes = 0;
@@ -203,13 +166,7 @@ INSTANTIATE_TEST_SUITE_P(
                      c.copies = 0;
                      c.addresses = {0};
                    }),
-                   nullptr}),
-    [](const ::testing::TestParamInfo<RegionCase>& info) {
-      std::string name = info.param.what;
-      for (char& ch : name)
-        if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-      return name;
-    });
+                   nullptr}));
 
 }  // namespace
 }  // namespace tarnwick::testing

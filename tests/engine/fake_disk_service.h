@@ -3,7 +3,7 @@
 // geometry answer and a sparse map of written sectors (sectors never written
 // read back as a pattern byte, as on a card pre-filled with it). Writes can be
 // made to fail at a chosen sector, as can opening and flushing; every open,
-// write, flush and close is recorded in one event list across all cards.
+// flush and close is recorded in one event list across all cards.
 #include <array>
 #include <cerrno>
 #include <cstdint>
@@ -31,11 +31,9 @@ struct FakeCard {
   DiskGeometry mediaGeometry;            // the first media entry of the media-types answer
   uint64_t sectorCount = 0;              // writes past it fail with ENOSPC (0: no limit)
   std::optional<uint64_t> failAtSector;  // a write covering it fails with EIO
-  bool failOpen = false;
   bool failFlush = false;
   std::map<uint64_t, Sector> sectors;
   int queries = 0;
-  int opens = 0;
 
   bool Written(uint64_t sector) const { return sectors.count(sector) != 0; }
   Sector Read(uint64_t sector) const {
@@ -98,11 +96,10 @@ class FakeDiskService : public IDiskService {
                                             std::string* errorText) override {
     FakeCard* card = Find(path);
     events.push_back("open " + path);
-    if (!card || !card->exists || card->failOpen) {
+    if (!card || !card->exists) {
       if (errorText) *errorText = path + ": permission denied";
       return nullptr;
     }
-    ++card->opens;
     return std::make_unique<Writer>(*this, *card);
   }
 
@@ -148,8 +145,6 @@ class FakeDiskService : public IDiskService {
       if (byteOffset % 512 != 0 || len % 512 != 0) return EINVAL;
       const uint64_t first = byteOffset / 512;
       const uint64_t count = len / 512;
-      m_service.events.push_back("write " + m_card.path + " " + std::to_string(first) + " " +
-                                 std::to_string(count));
       if (m_card.failAtSector && *m_card.failAtSector >= first &&
           *m_card.failAtSector < first + count) {
         return EIO;

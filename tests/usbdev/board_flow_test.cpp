@@ -1,0 +1,241 @@
+#include "usbdev/board_flow.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "bootcfg/boot_info.h"
+#include "common/debug_log.h"
+#include "common/le.h"
+#include "fake_clock.h"
+#include "fake_operator.h"
+#include "platform/sim/image_disk_service.h"
+#include "platform/sim/sim_board.h"
+#include "test_support.h"
+
+namespace tarnwick {
+namespace {
+
+using testing::FakeClock;
+using testing::FakeOperator;
+using testing::TempDir;
+using Texts = std::vector<std::string>;
+
+const char kBurnDone[] = "烧写完成";
+const char kNoBoard[] = "Can't find udisk. please make sure udisk is ok.";
+constexpr uint32_t kDeviceRemoveComplete = 0x8004;
+
+class ZeroSettings : public ISettingsReader {
+ public:
+  int ReadInt(const std::string&, const std::string&) override { return 0; }
+};
+
+// Notices the test posts, as the system would, on top of the simulated board's.
+class TestEvents : public IDeviceEventSource {
+ public:
+  explicit TestEvents(SimBoardBus& board, IClock& clock) : m_board(board), m_clock(clock) {}
+  void Collect(DeviceEventQueue& queue) override {
+    m_board.Collect(queue);
+    for (DeviceNotice& n : posted) queue.Post(std::move(n));
+    posted.clear();
+  }
+  void Wait(std::chrono::milliseconds limit) override {
+    ++waits;
+    m_clock.SleepFor(limit);
+  }
+  std::vector<DeviceNotice> posted;
+  int waits = 0;
+
+ private:
+  SimBoardBus& m_board;
+  IClock& m_clock;
+};
+
+class BoardFlowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_ahBoard.fill(0);
+    engine.m_strCfgFile = std::string(TARNWICK_SOURCE_DIR) + "/examples/board.ini";
+    engine.m_strPackFile = MakePack();
+    bus.SetCardPresenter([this](const std::string& card) { ASSERT_TRUE(disks.AddImage(card)); });
+  }
+
+  std::string MakePack() {
+    std::vector<uint8_t> dfu(3000), loader(5000);
+    for (size_t i = 0; i < dfu.size(); ++i) dfu[i] = static_cast<uint8_t>(i * 13);
+    for (size_t i = 0; i < loader.size(); ++i) loader[i] = static_cast<uint8_t>(i * 5 + 1);
+    testing::WriteFile(dir.File("dfu.bin"), dfu);
+    testing::WriteFile(dir.File("loader.bin"), loader);
+    PackInputs inputs;
+    inputs.files[static_cast<int>(PackSlot::Dfu)] = dir.File("dfu.bin");
+    inputs.files[static_cast<int>(PackSlot::UBootBin)] = dir.File("loader.bin");
+    std::string error;
+    EXPECT_TRUE(WritePackFile(dir.File("pack.bin"), inputs, &error)) << error;
+    return dir.File("pack.bin");
+  }
+
+  SimDeviceConfig Board() {
+    SimDeviceConfig board;
+    board.receivedPath = dir.File("received.bin");
+    board.cardPath = dir.File("card.img");
+    board.cardBytes = 4ull << 30;
+    return board;
+  }
+
+  size_t Count(const std::string& text) const {
+    size_t n = 0;
+    for (const auto& t : op.Texts()) n += t == text;
+    return n;
+  }
+
+  LogCapture quiet;
+  TempDir dir;
+  FakeClock clock;
+  FakeOperator op;
+  ZeroSettings settings;
+  ImageDiskService disks;
+  SimBoardBus bus{clock};
+  TestEvents events{bus, clock};
+  CBurnEngine engine{disks, op, settings};
+  CDfuDownloader downloader{bus, op};
+  CBoardFlow flow{engine, downloader, events};
+};
+
+TEST_F(BoardFlowTest, ArrivalDuringTheDownloadIsHandledAfterIt) {
+  bus.AddDevice(Board());
+  flow.OnBurnBoardMode();
+  // The card is there and its notice is queued, but nothing burns inside the handler.
+  EXPECT_TRUE(bus.CardPresented(0));
+  EXPECT_TRUE(engine.m_bWaitDevice);
+  EXPECT_EQ(Count(kBurnDone), 0u);
+  EXPECT_EQ(flow.BurnRunsStarted(), 0);
+
+  flow.DispatchPending();
+  EXPECT_FALSE(engine.m_bWaitDevice);
+  EXPECT_EQ(flow.BurnRunsStarted(), 1);
+  EXPECT_EQ(op.Texts(), Texts{kBurnDone});
+  EXPECT_EQ(engine.LastRun().cardsFound, 1);
+  EXPECT_EQ(engine.LastRun().cardsWritten, 1);
+
+  // The package as sent, and a card that now holds a partition table.
+  EXPECT_EQ(testing::ReadFileBytes(dir.File("received.bin")), bus.Received(0));
+  EXPECT_EQ(bus.Received(0).size(), (3000u + 1024u) & ~511u);
+  std::vector<uint8_t> mbr = testing::ReadFileBytes(dir.File("card.img"));
+  ASSERT_GE(mbr.size(), 512u);
+  EXPECT_EQ(GetU16(mbr.data(), 510), 0xAA55);
+}
+
+TEST_F(BoardFlowTest, OnlyTheFirstArrivalWhileWaitingStartsARun) {
+  struct Case {
+    const char* name;
+    bool waiting;
+    std::vector<uint32_t> events;
+    int runs;
+  };
+  const Case cases[] = {
+      {"arrival while idle", false, {kDeviceArrival}, 0},
+      {"other notices while waiting", true, {kDeviceRemoveComplete, 0x0007}, 0},
+      {"two arrivals while waiting", true, {kDeviceArrival, kDeviceArrival}, 1},
+      {"removal then arrival", true, {kDeviceRemoveComplete, kDeviceArrival}, 1},
+  };
+  for (const Case& c : cases) {
+    FakeOperator caseOp;
+    ImageDiskService noCards;
+    CBurnEngine caseEngine(noCards, caseOp, settings);
+    CDfuDownloader caseDownloader(bus, caseOp);
+    TestEvents caseEvents(bus, clock);
+    CBoardFlow caseFlow(caseEngine, caseDownloader, caseEvents);
+    caseEngine.m_bWaitDevice = c.waiting;
+    for (uint32_t e : c.events) caseEvents.posted.push_back({e, "sdz"});
+    caseFlow.DispatchPending();
+    EXPECT_EQ(caseFlow.BurnRunsStarted(), c.runs) << c.name;
+    EXPECT_EQ(caseOp.Texts().size(), static_cast<size_t>(c.runs)) << c.name;
+    EXPECT_FALSE(caseEngine.m_bWaitDevice && c.runs == 1) << c.name;
+  }
+}
+
+TEST_F(BoardFlowTest, NoBoardStillWaitsAndAnyArrivalStartsARun) {
+  bus.AddDevice(SimInternalDisk());
+  flow.OnBurnBoardMode();
+  EXPECT_EQ(op.Texts(), Texts{kNoBoard});
+  EXPECT_TRUE(engine.m_bWaitDevice);
+  EXPECT_TRUE(bus.VendorCommands().empty());
+
+  events.posted.push_back({kDeviceArrival, "sdq"});
+  EXPECT_TRUE(flow.WaitForArrival(clock, std::chrono::seconds(30)));
+  EXPECT_EQ(op.Texts(), (Texts{kNoBoard, kBurnDone}));
+  EXPECT_EQ(engine.LastRun().cardsFound, 0);
+}
+
+TEST_F(BoardFlowTest, RefusedPackStillWaitsAsTheDialogDoes) {
+  engine.m_strPackFile = dir.File("missing.bin");
+  bus.AddDevice(Board());
+  flow.OnBurnBoardMode();
+  EXPECT_EQ(op.Texts(), Texts{"open file fail!"});
+  EXPECT_TRUE(engine.m_bWaitDevice);
+  EXPECT_TRUE(bus.Commands().empty());
+}
+
+TEST_F(BoardFlowTest, WaitEndsAtItsTimeOutOnTheClock) {
+  SimDeviceConfig board = Board();
+  board.presentsCard = false;
+  bus.AddDevice(board);
+  flow.OnBurnBoardMode();
+  EXPECT_TRUE(op.messages.empty());
+  EXPECT_FALSE(flow.WaitForArrival(clock, std::chrono::seconds(90)));
+  EXPECT_EQ(clock.slept, std::chrono::seconds(90));
+  EXPECT_TRUE(engine.m_bWaitDevice);
+  EXPECT_EQ(flow.BurnRunsStarted(), 0);
+}
+
+TEST_F(BoardFlowTest, BadPackageIsNotStartedByTheBoard) {
+  bus.AddDevice(Board());
+  std::vector<uint8_t> package(1536, 0);
+  downloader.DownloadDfu(package.data(), 1536);
+  EXPECT_EQ(bus.Refusal(0), "BootInfo magic is not KDFUUFDK");
+  EXPECT_FALSE(bus.CardPresented(0));
+  EXPECT_FALSE(std::filesystem::exists(dir.File("card.img")));
+}
+
+TEST_F(BoardFlowTest, BoardChecksThePackageItReceived) {
+  CCrc32 crc;
+  ImageBuffer image;
+  image.length = 1000;
+  image.data.assign(1512, 0x5A);
+  std::fill(image.data.begin() + 1000, image.data.end(), 0);
+  const std::vector<uint8_t> good = BuildDownloadPackage(image, engine.m_strCfgFile, crc);
+  struct Case {
+    const char* name;
+    std::function<void(std::vector<uint8_t>&)> damage;
+    const char* refusal;
+  };
+  const Case cases[] = {
+      {"intact", [](std::vector<uint8_t>&) {}, ""},
+      {"magic", [](std::vector<uint8_t>& p) { p[3] ^= 1; }, "BootInfo magic is not KDFUUFDK"},
+      {"record byte", [](std::vector<uint8_t>& p) { p[100] ^= 1; },
+       "BootInfo infoCrc does not match"},
+      {"image byte", [](std::vector<uint8_t>& p) { p[700] ^= 1; },
+       "imageCrc does not match the image"},
+      {"imageLen past the end",
+       [&crc](std::vector<uint8_t>& p) {
+         PutU32(p.data(), bootinfo::kImageLen, 4096);
+         PutU32(p.data(), bootinfo::kInfoCrc, crc.Compute(p.data(), bootinfo::kInfoCrc));
+       },
+       "imageLen reaches past the end of the package"},
+  };
+  for (const Case& c : cases) {
+    FakeClock caseClock;
+    SimBoardBus sim(caseClock);
+    sim.AddDevice({});
+    FakeOperator caseOp;
+    CDfuDownloader caseDownloader(sim, caseOp);
+    std::vector<uint8_t> package = good;
+    c.damage(package);
+    caseDownloader.DownloadDfu(package.data(), DownloadLength(image.length));
+    EXPECT_EQ(sim.Refusal(0), c.refusal) << c.name;
+  }
+}
+
+}  // namespace
+}  // namespace tarnwick

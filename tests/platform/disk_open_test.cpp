@@ -221,6 +221,18 @@ TEST(TargetService, MountedOutsideAutomountIsRefusedBeforeWriting) {
   EXPECT_TRUE(host.sys.Actions().empty());
 }
 
+TEST(TestTree, DisksOfAFakeTreeAreNeverOpenedWithTheRealCalls) {
+  // The fake disk's name exists on no host, so even a faulty open finds nothing.
+  FakeDiskTree tree;
+  tree.Disk("sdzz", "65:160", 7744512, true);
+  LinuxDiskService service({tree.Root(), {}, nullptr});
+  ASSERT_EQ(service.Slots().size(), 1u);
+  std::string error;
+  EXPECT_EQ(service.OpenForWrite("/dev/sdzz", &error), nullptr);
+  EXPECT_NE(error.find("never opened"), std::string::npos) << error;
+  EXPECT_EQ(service.OpenForQuery("/dev/sdzz"), nullptr);
+}
+
 // Writer transfers: what the system takes per call and how failures map.
 struct WriteCase {
   const char* name;

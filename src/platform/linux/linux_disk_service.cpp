@@ -16,6 +16,11 @@ SurveyOptions MakeSurveyOptions(const LinuxDiskOptions& options) {
   return survey;
 }
 
+std::string TestTreeRefusal(const LinuxDiskOptions& options, const std::string& path) {
+  if (options.sys || options.root.empty() || std::filesystem::path(options.root) == "/") return {};
+  return path + " belongs to the host described under " + options.root + " and is never opened";
+}
+
 LinuxDiskService::LinuxDiskService(LinuxDiskOptions options)
     : m_options(std::move(options)), m_sys(m_options.sys ? *m_options.sys : RealDiskSysCalls()) {}
 
@@ -33,6 +38,7 @@ std::vector<DiskSlot> LinuxDiskService::Slots() {
 }
 
 std::unique_ptr<IDiskQuery> LinuxDiskService::OpenForQuery(const std::string& path) {
+  if (!TestTreeRefusal(m_options, path).empty()) return nullptr;
   const DiskSurvey survey = Survey();
   const DiskReport* disk = survey.Find(path);
   if (!disk || disk->verdict == DiskVerdict::kSystemDisk) return nullptr;
@@ -41,6 +47,10 @@ std::unique_ptr<IDiskQuery> LinuxDiskService::OpenForQuery(const std::string& pa
 
 std::unique_ptr<IDiskWriter> LinuxDiskService::OpenForWrite(const std::string& path,
                                                             std::string* errorText) {
+  if (std::string refusal = TestTreeRefusal(m_options, path); !refusal.empty()) {
+    if (errorText) *errorText = std::move(refusal);
+    return nullptr;
+  }
   // The rule is applied afresh: the disk may have changed since discovery.
   const DiskSurvey survey = Survey();
   const DiskReport* disk = survey.Find(path);

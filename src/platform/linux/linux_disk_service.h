@@ -17,9 +17,15 @@ struct LinuxDiskOptions {
   // Files whose disks are never written: pack, configuration and settings
   // files. The working directory is always added.
   std::vector<ProtectedPath> protectedPaths;
-  // The operating-system calls; nullptr means the real ones.
+  // The operating-system calls; nullptr means the real ones. With the real
+  // calls and a root other than "/", nothing is ever opened: the tree
+  // describes another host, and its device names mean nothing here.
   DiskSysCalls* sys = nullptr;
 };
+
+// Why the service's disks cannot be opened: empty on a real host, or when the
+// calls are fakes.
+std::string TestTreeRefusal(const LinuxDiskOptions& options, const std::string& path);
 
 // The survey options with the working directory added to the protected paths.
 SurveyOptions MakeSurveyOptions(const LinuxDiskOptions& options);

@@ -21,6 +21,7 @@ std::string TargetDiskService::Check(const std::string& path, DiskFileInfo& info
   if (const int err = m_sys.Stat(path, info); err != 0) return path + ": " + std::strerror(err);
   if (info.isRegularFile) return {};
   if (!info.isBlockDevice) return path + " is neither a block device nor a card image file";
+  if (std::string refusal = TestTreeRefusal(m_options, path); !refusal.empty()) return refusal;
 
   const DiskSurvey survey(MakeSurveyOptions(m_options), m_sys);
   const std::string name = survey.NodeName(path);

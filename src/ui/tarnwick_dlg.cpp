@@ -1,0 +1,169 @@
+#include "ui/tarnwick_dlg.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "common/debug_log.h"
+
+namespace tarnwick {
+
+namespace {
+
+// Path boxes show "directory/name"; the settings keep the bare name.
+std::string JoinPath(const std::string& dir, const std::string& name) {
+  return dir + "/" + name;
+}
+
+std::string BareName(const std::string& path) {
+  return std::filesystem::path(path).filename().string();
+}
+
+}  // namespace
+
+std::string CurrentDirectory() {
+  std::error_code ec;
+  std::filesystem::path dir = std::filesystem::current_path(ec);
+  return ec ? std::string(".") : dir.string();
+}
+
+CTarnwickDlg::CTarnwickDlg(IDialogView& view, IJobRunner& jobs, IDiskService& disks,
+                           CDfuDownloader& downloader, IDeviceEventSource& events)
+    : m_view(view),
+      m_jobs(jobs),
+      m_events(events),
+      m_engine(disks, *this, m_settings),
+      m_boardFlow(m_engine, downloader, events) {}
+
+bool CTarnwickDlg::OnInitDialog() {
+  m_view.AddAboutItem(kAboutMenuText);
+  LoadSettings();
+  Refresh();
+  m_engine.m_bWaitDevice = false;
+  m_view.SetProgressRange(0, kProgressMax);
+  m_view.SetProgressStep(1);
+  m_view.SetProgressPos(0);
+  Refresh();
+  return true;
+}
+
+void CTarnwickDlg::LoadSettings() {
+  const ModeSettings modes = ReconcileModeSettings(m_settings);
+  m_bBoardModePermitted = modes.boardModePermitted;
+  if (!m_bBoardModePermitted) m_view.SetEnabled(ControlId::ModeBoard, false);
+  const bool board = modes.mode == kModeBoard;
+  m_view.SetChecked(ControlId::ModeBoard, board);
+  m_view.SetChecked(ControlId::ModeReader, !board);
+
+  m_strCurDir = CurrentDirectory();
+  m_engine.m_strCfgFile = JoinPath(m_strCurDir, m_settings.ReadString("ResName", "CfgFile"));
+  m_engine.m_strPackFile = JoinPath(m_strCurDir, m_settings.ReadString("ResName", "PackFile"));
+}
+
+void CTarnwickDlg::OnBrowseCfg() {
+  Browse(kSelectCfgTitle, m_engine.m_strCfgFile, "CfgFile");
+}
+
+void CTarnwickDlg::OnBrowsePack() {
+  Browse(kSelectPackTitle, m_engine.m_strPackFile, "PackFile");
+}
+
+// The paths belong to the job while one runs, so nothing is picked then.
+void CTarnwickDlg::Browse(const char* title, std::string& path, const char* key) {
+  if (Busy()) return;
+  FilePickRequest request{title, kAllFilesFilter, "*.*", CurrentDirectory()};
+  std::optional<std::string> picked = m_view.PickFile(request);
+  if (!picked) return;
+  path = *picked;
+  Refresh();
+  (void)m_settings.WriteString("ResName", key, BareName(path));
+}
+
+void CTarnwickDlg::OnModeClicked() {
+  if (Busy()) return;
+  const int mode = m_view.IsChecked(ControlId::ModeBoard) ? kModeBoard : kModeReader;
+  (void)m_settings.WriteInt("Burn", "Mode", mode);
+}
+
+void CTarnwickDlg::OnBurn() {
+  if (m_state != DialogState::Idle) return;
+  if (m_settings.ReadInt("Burn", "WarningBeforeBurn") == 1 &&
+      m_view.MessageBox(kWarningBeforeBurnText, MsgButtons::OkCancel) != MsgAnswer::Ok) {
+    return;
+  }
+  EnableControls(false);
+  // The buttons decide, not the settings file.
+  if (m_view.IsChecked(ControlId::ModeBoard)) {
+    StartJob(DialogState::Downloading, [this] { m_boardFlow.OnBurnBoardMode(); });
+  } else if (m_view.IsChecked(ControlId::ModeReader)) {
+    StartJob(DialogState::Burning, [this] { m_engine.RunBurn(); });
+  }
+}
+
+bool CTarnwickDlg::OnDeviceChange(uint32_t event, const std::string& data) {
+  if (Busy()) {
+    m_notices.Post({event, data});
+    return true;
+  }
+  if (event == kDeviceArrival && m_engine.m_bWaitDevice) {
+    DebugLog(1, "Device arrived: %s\n", data.c_str());
+    m_engine.m_bWaitDevice = false;
+    StartJob(DialogState::Burning, [this] { m_engine.RunBurn(); });
+  }
+  return true;
+}
+
+void CTarnwickDlg::PollDeviceEvents() {
+  m_events.Collect(m_notices);
+  DispatchNotices();
+}
+
+// A notice that starts a burn leaves the rest in the queue until the burn is over.
+void CTarnwickDlg::DispatchNotices() {
+  DeviceNotice notice;
+  while (!Busy() && m_notices.Pop(notice)) (void)OnDeviceChange(notice.event, notice.device);
+}
+
+void CTarnwickDlg::StartJob(DialogState state, std::function<void()> work) {
+  m_state = state;
+  m_jobs.Start(std::move(work), [this] { OnJobDone(); });
+}
+
+void CTarnwickDlg::OnJobDone() {
+  m_state = m_engine.m_bWaitDevice ? DialogState::WaitingForBoard : DialogState::Idle;
+  PollDeviceEvents();
+}
+
+MsgAnswer CTarnwickDlg::MessageBox(const std::string& text, MsgButtons buttons) {
+  return m_view.MessageBox(text, buttons);
+}
+
+void CTarnwickDlg::SetProgress(int position) {
+  m_view.SetProgressPos(position);
+}
+
+void CTarnwickDlg::Refresh() {
+  m_view.SetText(ControlId::CfgPath, m_engine.m_strCfgFile);
+  m_view.SetText(ControlId::PackPath, m_engine.m_strPackFile);
+}
+
+void CTarnwickDlg::EnableControls(bool enable) {
+  m_view.SetEnabled(ControlId::CfgBrowse, enable);
+  m_view.SetEnabled(ControlId::PackBrowse, enable);
+  m_view.SetEnabled(ControlId::Burn, enable);
+  m_view.SetEnabled(ControlId::ModeBoard, enable && m_bBoardModePermitted);
+  m_view.SetEnabled(ControlId::ModeReader, enable);
+  m_view.SetEnabled(ControlId::CfgPath, enable);
+  m_view.SetEnabled(ControlId::PackPath, enable);
+}
+
+// The final message alone would say "complete" over a card that was not
+// written, so the cards that failed are named first.
+void CTarnwickDlg::ReportFailedCards(const std::vector<FailedCard>& cards) {
+  std::string text = "Cards not written completely:";
+  for (const FailedCard& card : cards) {
+    text += "\nslot " + std::to_string(card.slot) + " " + card.device + ": " + card.reason;
+  }
+  m_view.MessageBox(text, MsgButtons::Ok);
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,102 @@
+#pragma once
+// CTarnwickDlg: the main dialog's logic, free of any toolkit. It owns the
+// burn state (through CBurnEngine) and the settings file, fills the window
+// through IDialogView, and drives a burn: at once in card-reader mode; in
+// board mode after the download, when the first device arrives. It is also
+// the engine's and the downloader's operator.
+//
+// The download and the burn run as jobs (IJobRunner) so that the window keeps
+// painting; while one runs, the handlers of the controls do nothing, the
+// window cannot be closed and device notices wait in a queue, to be handled
+// in order once the job is over.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/burn_engine.h"
+#include "platform/device_events.h"
+#include "ui/dialog_view.h"
+#include "ui/job_runner.h"
+#include "ui/settings_file.h"
+#include "usbdev/board_flow.h"
+#include "usbdev/dfu_downloader.h"
+
+namespace tarnwick {
+
+inline constexpr int kProgressMax = 15;
+inline constexpr char kAboutMenuText[] = "Zelmar Flash...";
+inline constexpr char kWarningBeforeBurnText[] = "请拔出不相关USB设备，然后开始烧写";
+inline constexpr char kSelectCfgTitle[] = "Select Config file";
+inline constexpr char kSelectPackTitle[] = "Select Bin file";
+inline constexpr char kAllFilesFilter[] = "All Files (*.*)|*.*|";
+
+enum class DialogState {
+  Idle,             // controls enabled
+  Downloading,      // board mode: the download program is being sent
+  WaitingForBoard,  // board mode: the first device arrival starts the burn run
+  Burning,          // the burn run
+};
+
+class CTarnwickDlg final : public IOperator {
+ public:
+  // The settings file is the working directory's, as it is now.
+  CTarnwickDlg(IDialogView& view, IJobRunner& jobs, IDiskService& disks, CDfuDownloader& downloader,
+               IDeviceEventSource& events);
+
+  // Start-up: mode buttons and paths from the settings, progress range 0..15.
+  bool OnInitDialog();
+  void LoadSettings();
+  void OnBrowseCfg();
+  void OnBrowsePack();
+  void OnModeClicked();
+  void OnBurn();
+  // A device-change notice. While a job runs it waits in the queue. An
+  // arrival (0x8000) while a board-mode burn waits starts the burn run; every
+  // other notice is ignored. Always true.
+  bool OnDeviceChange(uint32_t event, const std::string& data);
+  // Takes in the notices of the event source and handles them in order.
+  void PollDeviceEvents();
+
+  // Enter, Escape and the close box end the dialog only when no job runs.
+  bool CanClose() const { return !Busy(); }
+  DialogState State() const { return m_state; }
+  bool BoardModePermitted() const { return m_bBoardModePermitted; }
+  const std::string& CurrentDir() const { return m_strCurDir; }
+  CBurnEngine& Engine() { return m_engine; }
+  CSettingsFile& Settings() { return m_settings; }
+
+  // IOperator, for the engine and the downloader.
+  MsgAnswer MessageBox(const std::string& text, MsgButtons buttons) override;
+  void SetProgress(int position) override;
+  // Copies the two paths into the path boxes; the boxes are never read back.
+  void Refresh() override;
+  // The seven input controls; the board-mode button is enabled only when
+  // board mode is permitted.
+  void EnableControls(bool enable) override;
+  void ReportFailedCards(const std::vector<FailedCard>& cards) override;
+
+ private:
+  bool Busy() const {
+    return m_state == DialogState::Downloading || m_state == DialogState::Burning;
+  }
+  void Browse(const char* title, std::string& path, const char* key);
+  void StartJob(DialogState state, std::function<void()> work);
+  void OnJobDone();
+  void DispatchNotices();
+
+  IDialogView& m_view;
+  IJobRunner& m_jobs;
+  IDeviceEventSource& m_events;
+  CSettingsFile m_settings;
+  CBurnEngine m_engine;
+  CBoardFlow m_boardFlow;
+  DeviceEventQueue m_notices;
+  std::string m_strCurDir;
+  bool m_bBoardModePermitted = false;
+  DialogState m_state = DialogState::Idle;
+};
+
+// The working directory; "." when it cannot be had (it was removed).
+std::string CurrentDirectory();
+
+}  // namespace tarnwick

@@ -1,0 +1,396 @@
+// The main dialog's logic against a fake window: start-up from the settings
+// file, file picks, mode clicks, the burn in both modes, device arrivals,
+// and the one-way path boxes.
+#include "ui/tarnwick_dlg.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "common/debug_log.h"
+#include "dialog_fakes.h"
+#include "platform/sim/image_disk_service.h"
+#include "platform/sim/sim_board.h"
+#include "test_support.h"
+#include "ui/operator_relay.h"
+
+namespace tarnwick {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::FakeEvents;
+using testing::FakeJobs;
+using testing::FakeView;
+using testing::NoSleepClock;
+using testing::ReadFileText;
+using testing::TempDir;
+using testing::WriteFile;
+
+constexpr const char* kBurnDone = "烧写完成";
+constexpr const char* kNoBoard = "Can't find udisk. please make sure udisk is ok.";
+const std::vector<ControlId> kInputs = {
+    ControlId::CfgBrowse,  ControlId::PackBrowse, ControlId::Burn,    ControlId::ModeBoard,
+    ControlId::ModeReader, ControlId::CfgPath,    ControlId::PackPath};
+
+// A dialog in a temporary working directory, with a simulated board bus for
+// the downloader and image files as the disk table.
+class DialogTest : public ::testing::Test {
+ protected:
+  DialogTest() : oldDir(fs::current_path()), bus(clock), downloader(bus, relay) {
+    fs::current_path(dir.path());
+    cwd = fs::current_path().string();
+  }
+  ~DialogTest() override {
+    relay.Attach(nullptr);
+    fs::current_path(oldDir);
+  }
+
+  void Settings(const std::string& text) { WriteFile(dir.File("Tarnwick.ini"), text); }
+
+  // Constructs and starts the dialog; source is where its notices come from.
+  void Open(IDeviceEventSource* source = nullptr) {
+    dlg = std::make_unique<CTarnwickDlg>(
+        view, jobs, disks, downloader, source ? *source : static_cast<IDeviceEventSource&>(events));
+    relay.Attach(dlg.get());
+    ASSERT_TRUE(dlg->OnInitDialog());
+  }
+
+  // A pack with a download program and small card images, and the example
+  // board configuration, in the working directory.
+  void WriteInputs() {
+    fs::copy_file(fs::path(TARNWICK_SOURCE_DIR) / "examples/board.ini", dir.File("board.ini"));
+    PackInputs inputs;
+    const std::pair<PackSlot, size_t> sizes[] = {
+        {PackSlot::Dfu, 3000},    {PackSlot::UBootBin, 1000}, {PackSlot::BootImg, 4096},
+        {PackSlot::System, 5000}, {PackSlot::Data, 1024},     {PackSlot::Cache, 700}};
+    for (const auto& [slot, size] : sizes) {
+      const std::string file = dir.File(std::string(PackSlotName(slot)) + ".img");
+      WriteFile(file, std::vector<uint8_t>(size, static_cast<uint8_t>(0x40 + size % 7)));
+      inputs.files[static_cast<size_t>(slot)] = file;
+    }
+    std::string error;
+    ASSERT_TRUE(WritePackFile(dir.File("example.pack"), inputs, &error)) << error;
+  }
+
+  static unsigned MbrSignature(const std::string& card) {
+    std::ifstream in(card, std::ios::binary);
+    unsigned char sector[512] = {};
+    in.read(reinterpret_cast<char*>(sector), sizeof sector);
+    return sector[510] | sector[511] << 8;
+  }
+
+  bool AllInputsEnabled(bool enabled) const {
+    for (ControlId c : kInputs) {
+      if (view.Enabled(c) != enabled) return false;
+    }
+    return true;
+  }
+
+  TempDir dir;
+  fs::path oldDir;
+  std::string cwd;
+  NoSleepClock clock;
+  SimBoardBus bus;
+  COperatorRelay relay;
+  CDfuDownloader downloader;
+  ImageDiskService disks;
+  FakeView view;
+  FakeJobs jobs;
+  FakeEvents events;
+  LogCapture log;
+  std::unique_ptr<CTarnwickDlg> dlg;
+};
+
+TEST_F(DialogTest, FirstRunCreatesModeOnlyAndPathsEndInSlash) {
+  Open();
+  EXPECT_EQ(ReadFileText(dir.File("Tarnwick.ini")), "[Burn]\nMode=2\n");
+  EXPECT_FALSE(view.Enabled(ControlId::ModeBoard));
+  EXPECT_TRUE(view.checkedState[ControlId::ModeReader]);
+  EXPECT_FALSE(view.checkedState[ControlId::ModeBoard]);
+  EXPECT_EQ(view.texts[ControlId::CfgPath], cwd + "/");
+  EXPECT_EQ(view.texts[ControlId::PackPath], cwd + "/");
+  EXPECT_EQ(view.range, std::make_pair(0, 15));
+  EXPECT_EQ(view.step, 1);
+  EXPECT_EQ(view.positions, std::vector<int>{0});
+  EXPECT_EQ(view.aboutItem, "Zelmar Flash...");
+  EXPECT_EQ(dlg->State(), DialogState::Idle);
+  EXPECT_FALSE(dlg->Engine().m_bWaitDevice);
+}
+
+struct ModeCase {
+  const char* name;
+  const char* settings;
+  bool permitted;
+  bool boardChecked;
+};
+
+const ModeCase kModeCases[] = {
+    {"permission_5_no_mode", "[Burn]\nCanUseBoardMode=5\n", true, false},
+    {"permitted_board", "[Burn]\nCanUseBoardMode=1\nMode=1\n", true, true},
+    {"permitted_reader", "[Burn]\nCanUseBoardMode=1\nMode=2\n", true, false},
+    {"forbidden_board_forced_to_reader", "[Burn]\nCanUseBoardMode=0\nMode=1\n", false, false},
+    {"unknown_mode", "[Burn]\nCanUseBoardMode=1\nMode=9\n", true, false},
+};
+
+class DialogModes : public DialogTest, public ::testing::WithParamInterface<ModeCase> {};
+
+// The buttons follow the repaired settings, and a burn run gives back the
+// board button only where board mode is permitted.
+TEST_P(DialogModes, ButtonsFollowSettingsAndSurviveABurn) {
+  const ModeCase& c = GetParam();
+  Settings(c.settings);
+  Open();
+  EXPECT_EQ(dlg->BoardModePermitted(), c.permitted);
+  EXPECT_EQ(view.Enabled(ControlId::ModeBoard), c.permitted);
+  EXPECT_EQ(view.checkedState[ControlId::ModeBoard], c.boardChecked);
+  EXPECT_EQ(view.checkedState[ControlId::ModeReader], !c.boardChecked);
+
+  view.checkedState[ControlId::ModeBoard] = false;  // a reader burn whatever the mode
+  view.checkedState[ControlId::ModeReader] = true;
+  dlg->OnBurn();
+  EXPECT_EQ(view.BoxTexts().back(), kBurnDone);
+  EXPECT_EQ(view.Enabled(ControlId::ModeBoard), c.permitted);
+  EXPECT_TRUE(view.Enabled(ControlId::ModeReader));
+}
+
+INSTANTIATE_TEST_SUITE_P(Settings, DialogModes, ::testing::ValuesIn(kModeCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(DialogTest, LongRememberedNameUsesFirst49Characters) {
+  const std::string name(60, 'c');
+  Settings("[ResName]\nCfgFile=" + name + "\nPackFile=p.pack\n");
+  Open();
+  EXPECT_EQ(dlg->Engine().m_strCfgFile, cwd + "/" + name.substr(0, 49));
+  EXPECT_EQ(dlg->Engine().m_strPackFile, cwd + "/p.pack");
+}
+
+struct PickCase {
+  const char* name;
+  bool config;
+  std::optional<std::string> picked;
+};
+
+const PickCase kPickCases[] = {
+    {"config_picked", true, "/elsewhere/boards/my board.ini"},
+    {"pack_picked", false, "/elsewhere/packs/release.pack"},
+    {"config_cancelled", true, std::nullopt},
+    {"pack_cancelled", false, std::nullopt},
+};
+
+class DialogPicks : public DialogTest, public ::testing::WithParamInterface<PickCase> {};
+
+TEST_P(DialogPicks, PickSetsPathBoxAndBareNameOrChangesNothing) {
+  const PickCase& c = GetParam();
+  Settings("[ResName]\nCfgFile=old.ini\nPackFile=old.pack\n");
+  Open();
+  const std::string before = ReadFileText(dir.File("Tarnwick.ini"));
+  view.pickAnswer = c.picked;
+  c.config ? dlg->OnBrowseCfg() : dlg->OnBrowsePack();
+
+  ASSERT_EQ(view.picks.size(), 1u);
+  EXPECT_EQ(view.picks[0].title, c.config ? "Select Config file" : "Select Bin file");
+  EXPECT_EQ(view.picks[0].filter, "All Files (*.*)|*.*|");
+  EXPECT_EQ(view.picks[0].initialDir, cwd);
+  const ControlId box = c.config ? ControlId::CfgPath : ControlId::PackPath;
+  const std::string& path = c.config ? dlg->Engine().m_strCfgFile : dlg->Engine().m_strPackFile;
+  if (!c.picked) {
+    EXPECT_EQ(path, cwd + (c.config ? "/old.ini" : "/old.pack"));
+    EXPECT_EQ(ReadFileText(dir.File("Tarnwick.ini")), before);
+    return;
+  }
+  EXPECT_EQ(path, *c.picked);
+  EXPECT_EQ(view.texts[box], *c.picked);
+  const std::string bare = fs::path(*c.picked).filename().string();
+  EXPECT_EQ(dlg->Settings().ReadString("ResName", c.config ? "CfgFile" : "PackFile"), bare);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, DialogPicks, ::testing::ValuesIn(kPickCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(DialogTest, ModeClickStoresTheCheckedButton) {
+  Settings("[Burn]\nCanUseBoardMode=1\nMode=2\n");
+  Open();
+  for (bool board : {true, false, false}) {
+    view.checkedState[ControlId::ModeBoard] = board;
+    view.checkedState[ControlId::ModeReader] = !board;
+    dlg->OnModeClicked();
+    EXPECT_EQ(dlg->Settings().ReadInt("Burn", "Mode"), board ? 1 : 2);
+  }
+}
+
+struct WarningCase {
+  const char* name;
+  const char* value;
+  MsgAnswer answer;
+  bool asked;
+  bool burned;
+};
+
+const WarningCase kWarningCases[] = {
+    {"warning_ok", "1", MsgAnswer::Ok, true, true},
+    {"warning_cancel", "1", MsgAnswer::Cancel, true, false},
+    {"warning_2_not_asked", "2", MsgAnswer::Cancel, false, true},
+    {"warning_absent_not_asked", "", MsgAnswer::Cancel, false, true},
+};
+
+class DialogWarning : public DialogTest, public ::testing::WithParamInterface<WarningCase> {};
+
+TEST_P(DialogWarning, ConfirmationBeforeBurn) {
+  const WarningCase& c = GetParam();
+  Settings(std::string("[Burn]\nCanUseBoardMode=1\nMode=2\nWarningBeforeBurn=") + c.value + "\n");
+  Open();
+  view.okCancelAnswer = c.answer;
+  dlg->OnBurn();
+  std::vector<std::string> expected;
+  if (c.asked) expected.push_back("请拔出不相关USB设备，然后开始烧写");
+  if (c.burned) expected.push_back(kBurnDone);
+  EXPECT_EQ(view.BoxTexts(), expected);
+  if (c.asked) {
+    EXPECT_EQ(view.boxes[0].buttons, MsgButtons::OkCancel);
+  }
+  EXPECT_EQ(jobs.started, c.burned ? 1 : 0);
+  EXPECT_TRUE(AllInputsEnabled(true));
+  EXPECT_EQ(dlg->State(), DialogState::Idle);
+}
+
+INSTANTIATE_TEST_SUITE_P(Burn, DialogWarning, ::testing::ValuesIn(kWarningCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(DialogTest, ReaderBurnWithoutCardDisablesThenEnablesAndCompletes) {
+  Settings("[Burn]\nCanUseBoardMode=1\nMode=2\n");
+  Open();
+  jobs.runAtOnce = false;
+  dlg->OnBurn();
+  EXPECT_EQ(dlg->State(), DialogState::Burning);
+  EXPECT_TRUE(AllInputsEnabled(false));
+  EXPECT_FALSE(dlg->CanClose());
+  dlg->OnBurn();  // a second press while running starts nothing
+  EXPECT_EQ(jobs.started, 1);
+  jobs.RunAll();
+  EXPECT_TRUE(AllInputsEnabled(true));
+  EXPECT_EQ(view.BoxTexts(), std::vector<std::string>{kBurnDone});
+  EXPECT_EQ(dlg->State(), DialogState::Idle);
+  EXPECT_TRUE(dlg->CanClose());
+}
+
+TEST_F(DialogTest, BoardModeWithoutBoardWaitsAndFirstArrivalBurns) {
+  Settings("[Burn]\nCanUseBoardMode=1\nMode=1\n[ResName]\nPackFile=example.pack\n");
+  WriteInputs();
+  Open();
+  dlg->OnBurn();
+  EXPECT_EQ(view.BoxTexts(), std::vector<std::string>{kNoBoard});
+  EXPECT_EQ(dlg->State(), DialogState::WaitingForBoard);
+  EXPECT_TRUE(dlg->Engine().m_bWaitDevice);
+  EXPECT_TRUE(AllInputsEnabled(false));
+  EXPECT_TRUE(dlg->CanClose());
+
+  dlg->OnDeviceChange(0x8007, "removal");  // not an arrival
+  EXPECT_EQ(jobs.started, 1);
+  events.incoming.push_back({kDeviceArrival, "/dev/sdz"});
+  events.incoming.push_back({kDeviceArrival, "/dev/sdy"});
+  dlg->PollDeviceEvents();
+  EXPECT_EQ(jobs.started, 2);  // one run: the second arrival found nothing waiting
+  EXPECT_EQ(view.BoxTexts(), (std::vector<std::string>{kNoBoard, kBurnDone}));
+  EXPECT_FALSE(dlg->Engine().m_bWaitDevice);
+  EXPECT_EQ(dlg->State(), DialogState::Idle);
+  EXPECT_TRUE(AllInputsEnabled(true));
+}
+
+TEST_F(DialogTest, UnreadablePackStillWaitsForBoard) {
+  Settings("[Burn]\nCanUseBoardMode=1\nMode=1\n[ResName]\nPackFile=missing.pack\n");
+  Open();
+  dlg->OnBurn();
+  EXPECT_EQ(view.BoxTexts(), std::vector<std::string>{"open file fail!"});
+  EXPECT_EQ(dlg->State(), DialogState::WaitingForBoard);
+}
+
+TEST_F(DialogTest, ArrivalWhileIdleIsIgnored) {
+  Open();
+  EXPECT_TRUE(dlg->OnDeviceChange(kDeviceArrival, "/dev/sdz"));
+  EXPECT_EQ(jobs.started, 0);
+  EXPECT_TRUE(view.boxes.empty());
+}
+
+TEST_F(DialogTest, ArrivalDuringRunIsIgnoredAfterIt) {
+  Settings("[Burn]\nCanUseBoardMode=1\nMode=2\n");
+  Open();
+  jobs.runAtOnce = false;
+  dlg->OnBurn();
+  EXPECT_TRUE(dlg->OnDeviceChange(kDeviceArrival, "/dev/sdz"));
+  jobs.RunAll();
+  EXPECT_EQ(jobs.started, 1);
+  EXPECT_EQ(view.BoxTexts(), std::vector<std::string>{kBurnDone});
+}
+
+// A board that shows its card while the download is still going: the notice
+// waits until waiting has begun, then starts the run, as the message queue
+// of the original window would have it.
+TEST_F(DialogTest, ArrivalDuringDownloadStartsRunOnceWaiting) {
+  Settings("[Burn]\nCanUseBoardMode=1\nMode=1\n[ResName]\nPackFile=example.pack\n");
+  WriteInputs();
+  Open();
+  jobs.runAtOnce = false;
+  dlg->OnBurn();
+  EXPECT_EQ(dlg->State(), DialogState::Downloading);
+  EXPECT_FALSE(dlg->CanClose());
+  dlg->OnDeviceChange(kDeviceArrival, "/dev/sdz");
+  jobs.RunJob();  // the download ends: waiting, and the queued arrival starts the run
+  EXPECT_EQ(dlg->State(), DialogState::Burning);
+  jobs.RunJob();
+  EXPECT_EQ(view.BoxTexts(), (std::vector<std::string>{kNoBoard, kBurnDone}));
+  EXPECT_EQ(dlg->State(), DialogState::Idle);
+}
+
+TEST_F(DialogTest, HandTypedPathIsIgnoredAndReplacedAtNextRefresh) {
+  Settings("[Burn]\nCanUseBoardMode=1\nMode=2\n[ResName]\nPackFile=example.pack\n");
+  Open();
+  view.texts[ControlId::PackPath] = "/typed/by/hand.pack";
+  dlg->OnBurn();
+  EXPECT_EQ(dlg->Engine().m_strPackFile, cwd + "/example.pack");
+  EXPECT_EQ(view.texts[ControlId::PackPath], cwd + "/example.pack");
+}
+
+// Board mode end to end on the simulated board: the download, the card it
+// presents, the arrival, the burn of that card.
+TEST_F(DialogTest, BoardModeBurnsTheCardTheBoardPresents) {
+  Settings(
+      "[Burn]\nCanUseBoardMode=1\nMode=1\n[ResName]\nCfgFile=board.ini\nPackFile=example.pack\n");
+  WriteInputs();
+  SimDeviceConfig board;
+  board.cardPath = dir.File("card.img");
+  board.cardBytes = 2ull << 30;
+  bus.AddDevice(board);
+  bus.SetCardPresenter([this](const std::string& path) { ASSERT_TRUE(disks.AddImage(path)); });
+  Open(&bus);
+  jobs.runAtOnce = false;
+  dlg->OnBurn();
+  jobs.RunJob();  // the download; the board's arrival notice then starts the run
+  EXPECT_EQ(dlg->State(), DialogState::Burning);
+  jobs.RunJob();
+  EXPECT_EQ(view.BoxTexts(), std::vector<std::string>{kBurnDone});
+  EXPECT_EQ(dlg->Engine().LastRun().cardsWritten, 1);
+  EXPECT_EQ(view.positions.back(), 15);
+  EXPECT_EQ(MbrSignature(board.cardPath), 0xAA55);
+}
+
+TEST_F(DialogTest, FailedCardIsNamedBeforeFinalMessage) {
+  Settings("[Burn]\nCanUseBoardMode=1\nMode=2\n[ResName]\nCfgFile=board.ini\nPackFile=none.pack\n");
+  WriteInputs();
+  const std::string card = dir.File("card.img");
+  ASSERT_TRUE(CreateCardImage(card, 2ull << 30));
+  ASSERT_TRUE(disks.AddImage(card));
+  Open();
+  dlg->OnBurn();
+  ASSERT_EQ(view.boxes.size(), 3u);
+  EXPECT_EQ(view.boxes[0].text, "open file fail!");
+  EXPECT_NE(view.boxes[1].text.find("Cards not written completely:\nslot 0 " + card),
+            std::string::npos);
+  EXPECT_EQ(view.boxes[2].text, kBurnDone);
+}
+
+}  // namespace
+}  // namespace tarnwick

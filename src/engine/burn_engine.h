@@ -55,19 +55,21 @@ class CBurnEngine {
   bool m_bWaitDevice = false;
 
   // Discovery, then every present slot in order, then the final message.
-  // Toolkit errors (FileError, MemoryError) are caught here: the run ends,
-  // the controls are re-enabled and the operator sees the error.
+  // Toolkit errors (FileError, MemoryError, and std::bad_alloc) are caught
+  // here: the run ends, the controls are re-enabled and the operator sees the
+  // error instead of the final message.
   void RunBurn();
   void DetectCards();
-  // Burns the current card (set by RunBurn); returns true when it was written completely.
-  bool BurnToOneSD();
+  // Burns the current card (set by RunBurn); returns true when it was written
+  // completely and flushed. A card whose regions do not fit is refused before
+  // anything is written to it.
+  [[nodiscard]] bool BurnToOneSD();
 
   const std::array<CardSlot, kSlotCount>& Cards() const { return m_arrCards; }
   const RunSummary& LastRun() const { return m_lastRun; }
   const PartitionPlan& Plan() const { return m_plan; }
   const CCrc32& Crc() const { return m_crc; }
   const UBootInfo& UBootInfoRecord() const { return m_uBootInfo; }
-  int CurrentSlot() const { return m_nCurrentSlot; }
   PackHeader& HeaderCopy() { return m_packHeader; }
   BootInfo& BootInfoRecord() { return m_bootInfo; }
   IOperator& Operator() { return m_op; }
@@ -96,9 +98,10 @@ class CBurnEngine {
   std::string CurrentDevicePath() const;
   bool FailCard(const std::string& reason, bool refused);
   void SetProgress(int position);
-  bool WriteRegion(const char* name, uint64_t first, uint64_t count, const uint8_t* buf);
-  bool WritePhase(const CardRegions& regions, const CardImages& images,
-                  const std::vector<uint8_t>& uBootInfoSectors);
+  [[nodiscard]] bool WriteRegion(const char* name, uint64_t first, uint64_t count,
+                                 const uint8_t* buf);
+  [[nodiscard]] bool WritePhase(const CardRegions& regions, const CardImages& images,
+                                const std::vector<uint8_t>& uBootInfoSectors);
   void EndRun();
   void AbortRun(const std::string& error);
 };

@@ -42,7 +42,7 @@ void CBurnEngine::RunBurn() {
     AbortRun(e.what());
     return;
   } catch (const std::bad_alloc&) {
-    AbortRun("not enough memory for the card images");
+    AbortRun("not enough memory to burn the card");
     return;
   }
   EndRun();

@@ -388,7 +388,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(AbortCase{[] { throw FileError("pack read refused"); }, "pack read refused"},
                       AbortCase{[] { throw MemoryError("out of memory"); }, "out of memory"},
                       AbortCase{[] { throw std::bad_alloc(); },
-                                "not enough memory for the card images"}));
+                                "not enough memory to burn the card"}));
 
 }  // namespace
 }  // namespace tarnwick::testing

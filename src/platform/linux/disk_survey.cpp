@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <set>
 #include <sstream>
 
 #include "platform/disk_service.h"
@@ -49,15 +48,6 @@ bool IsMmcHardwareArea(const std::string& name) {
   return StartsWith(name, "mmcblk") &&
          (name.find("boot") != std::string::npos || name.find("rpmb") != std::string::npos);
 }
-
-}  // namespace
-
-bool IsVirtualDiskName(const std::string& name) {
-  return std::any_of(std::begin(kVirtualFamilies), std::end(kVirtualFamilies),
-                     [&](const char* family) { return StartsWith(name, family); });
-}
-
-namespace {
 
 // Disk names sort by family, then by length, then by name, which is the
 // kernel's own order: mmcblk2 before mmcblk10, sdz before sdaa.
@@ -114,6 +104,11 @@ std::string AbsolutePath(const std::string& path) {
 }
 
 }  // namespace
+
+bool IsVirtualDiskName(const std::string& name) {
+  return std::any_of(std::begin(kVirtualFamilies), std::end(kVirtualFamilies),
+                     [&](const char* family) { return StartsWith(name, family); });
+}
 
 bool IsAutomountPoint(const std::string& mountPoint) {
   return StartsWith(mountPoint, "/media/") || StartsWith(mountPoint, "/run/media/");
@@ -188,8 +183,9 @@ void DiskSurvey::ReadMounts() {
     std::vector<std::string> f;
     for (std::string field; fields >> field;) f.push_back(field);
     // id parent major:minor root mount-point options [optional...] - type source ...
-    const auto dash = std::find(f.begin(), f.end(), "-");
-    if (f.size() < 5 || dash == f.end()) continue;
+    if (f.size() < 6) continue;
+    const auto dash = std::find(f.begin() + 6, f.end(), "-");
+    if (dash == f.end()) continue;
     Mount mount;
     mount.devNum = f[2];
     mount.mountPoint = Unescape(f[4]);
@@ -200,9 +196,7 @@ void DiskSurvey::ReadMounts() {
     const bool system = std::any_of(std::begin(kSystemMountPoints), std::end(kSystemMountPoints),
                                     [&](const char* mp) { return mount.mountPoint == mp; });
     if (!system) continue;
-    const auto byNum = m_byDevNum.find(mount.devNum);
-    MarkSystem(byNum != m_byDevNum.end() ? byNum->second : NameOfSource(mount.source),
-               mount.mountPoint);
+    MarkSystem(NameOfMount(mount), mount.mountPoint);
   }
 }
 
@@ -246,6 +240,11 @@ std::string DiskSurvey::NameOfSource(const std::string& source) const {
   return m_nodes.count(name) ? name : std::string();
 }
 
+std::string DiskSurvey::NameOfMount(const Mount& mount) const {
+  const auto byNum = m_byDevNum.find(mount.devNum);
+  return byNum != m_byDevNum.end() ? byNum->second : NameOfSource(mount.source);
+}
+
 std::string DiskSurvey::NameOfMountHolding(const std::string& path) const {
   const Mount* best = nullptr;
   for (const Mount& mount : m_mounts) {
@@ -254,9 +253,7 @@ std::string DiskSurvey::NameOfMountHolding(const std::string& path) const {
     // A later mount on the same point hides the earlier one.
     if (holds && (!best || mp.size() >= best->mountPoint.size())) best = &mount;
   }
-  if (!best) return {};
-  const auto byNum = m_byDevNum.find(best->devNum);
-  return byNum != m_byDevNum.end() ? byNum->second : NameOfSource(best->source);
+  return best ? NameOfMount(*best) : std::string();
 }
 
 std::vector<std::string> DiskSurvey::DisksUnder(const std::string& name, int depth) const {
@@ -297,9 +294,7 @@ std::vector<DiskMount> DiskSurvey::MountsOf(const std::string& name) const {
   if (node == m_nodes.end()) return out;
   const std::string& disk = node->second.disk;
   for (const Mount& mount : m_mounts) {
-    const auto byNum = m_byDevNum.find(mount.devNum);
-    const std::string mounted =
-        byNum != m_byDevNum.end() ? byNum->second : NameOfSource(mount.source);
+    const std::string mounted = NameOfMount(mount);
     if (mounted.empty()) continue;
     const std::vector<std::string> under = DisksUnder(mounted);
     const bool onDisk = m_nodes.at(mounted).disk == disk ||

@@ -106,6 +106,8 @@ class DiskSurvey {
 
   std::string ReadAttr(const std::string& relPath) const;
   std::string NameOfSource(const std::string& source) const;
+  // The block device of a mount: by its device number, else by its source.
+  std::string NameOfMount(const Mount& mount) const;
   std::string NameOfMountHolding(const std::string& path) const;
   // The physical whole disks under a block device name, through partitions
   // and device-mapper or md slaves.

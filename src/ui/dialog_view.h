@@ -48,7 +48,6 @@ class IDialogView {
   virtual std::optional<std::string> PickFile(const FilePickRequest& request) = 0;
 
   virtual void SetProgressRange(int low, int high) = 0;
-  virtual void SetProgressStep(int step) = 0;
   virtual void SetProgressPos(int position) = 0;
 
   // Offers the About box under that text (the window's own menu).

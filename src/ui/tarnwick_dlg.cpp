@@ -1,5 +1,6 @@
 #include "ui/tarnwick_dlg.h"
 
+#include <exception>
 #include <filesystem>
 #include <system_error>
 
@@ -40,7 +41,6 @@ bool CTarnwickDlg::OnInitDialog() {
   Refresh();
   m_engine.m_bWaitDevice = false;
   m_view.SetProgressRange(0, kProgressMax);
-  m_view.SetProgressStep(1);
   m_view.SetProgressPos(0);
   Refresh();
   return true;
@@ -123,9 +123,22 @@ void CTarnwickDlg::DispatchNotices() {
   while (!Busy() && m_notices.Pop(notice)) (void)OnDeviceChange(notice.event, notice.device);
 }
 
+// The job's own errors are handled where they arise; anything else that
+// escapes is the application's top-level error report: shown, and the dialog
+// goes back to Idle with its controls enabled.
 void CTarnwickDlg::StartJob(DialogState state, std::function<void()> work) {
   m_state = state;
-  m_jobs.Start(std::move(work), [this] { OnJobDone(); });
+  auto guarded = [this, work = std::move(work)] {
+    try {
+      work();
+    } catch (const std::exception& e) {
+      DebugLog(1, "Unexpected error: %s\n", e.what());
+      m_engine.m_bWaitDevice = false;
+      EnableControls(true);
+      MessageBox(e.what(), MsgButtons::Ok);
+    }
+  };
+  m_jobs.Start(std::move(guarded), [this] { OnJobDone(); });
 }
 
 void CTarnwickDlg::OnJobDone() {

@@ -38,7 +38,6 @@ class FakeView : public IDialogView {
     return pickAnswer;
   }
   void SetProgressRange(int low, int high) override { range = {low, high}; }
-  void SetProgressStep(int value) override { step = value; }
   void SetProgressPos(int position) override { positions.push_back(position); }
   void AddAboutItem(const std::string& text) override { aboutItem = text; }
 
@@ -60,7 +59,6 @@ class FakeView : public IDialogView {
   std::vector<FilePickRequest> picks;
   std::optional<std::string> pickAnswer;
   std::pair<int, int> range{-1, -1};
-  int step = 0;
   std::vector<int> positions;
   std::string aboutItem;
 };

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 #include "common/debug_log.h"
@@ -114,7 +115,6 @@ TEST_F(DialogTest, FirstRunCreatesModeOnlyAndPathsEndInSlash) {
   EXPECT_EQ(view.texts[ControlId::CfgPath], cwd + "/");
   EXPECT_EQ(view.texts[ControlId::PackPath], cwd + "/");
   EXPECT_EQ(view.range, std::make_pair(0, 15));
-  EXPECT_EQ(view.step, 1);
   EXPECT_EQ(view.positions, std::vector<int>{0});
   EXPECT_EQ(view.aboutItem, "Zelmar Flash...");
   EXPECT_EQ(dlg->State(), DialogState::Idle);
@@ -390,6 +390,26 @@ TEST_F(DialogTest, FailedCardIsNamedBeforeFinalMessage) {
   EXPECT_NE(view.boxes[1].text.find("Cards not written completely:\nslot 0 " + card),
             std::string::npos);
   EXPECT_EQ(view.boxes[2].text, kBurnDone);
+}
+
+// A disk table that cannot be read at all.
+class BrokenDisks : public IDiskService {
+ public:
+  std::vector<DiskSlot> Slots() override { throw std::runtime_error("disk table unreadable"); }
+  std::unique_ptr<IDiskQuery> OpenForQuery(const std::string&) override { return nullptr; }
+  std::unique_ptr<IDiskWriter> OpenForWrite(const std::string&, std::string*) override {
+    return nullptr;
+  }
+};
+
+TEST_F(DialogTest, UnexpectedErrorIsShownAndDialogUsableAgain) {
+  BrokenDisks broken;
+  CTarnwickDlg dialog(view, jobs, broken, downloader, events);
+  ASSERT_TRUE(dialog.OnInitDialog());
+  dialog.OnBurn();
+  EXPECT_EQ(view.BoxTexts(), std::vector<std::string>{"disk table unreadable"});
+  EXPECT_EQ(dialog.State(), DialogState::Idle);
+  EXPECT_TRUE(view.Enabled(ControlId::Burn));
 }
 
 }  // namespace

@@ -1,0 +1,85 @@
+#pragma once
+// What the window works with, made before the application starts and
+// destroyed after it: the SCSI bus and the download object, the disk table,
+// the source of device arrivals. On a real machine these are the Linux ones;
+// for trying the tool without hardware, card image files replace the disk
+// table and a simulated board replaces the bus.
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/device_events.h"
+#include "platform/disk_service.h"
+#include "platform/linux/disk_survey.h"
+#include "platform/scsi_bus.h"
+#include "ui/operator_relay.h"
+#include "usbdev/dfu_downloader.h"
+
+namespace tarnwick {
+class ImageDiskService;
+class SimBoardBus;
+class UdevMonitor;
+}  // namespace tarnwick
+
+namespace tarnwick::gui {
+
+inline constexpr char kCardImagesVariable[] = "TARNWICK_CARD_IMAGES";
+inline constexpr char kSimulateBoardVariable[] = "TARNWICK_SIMULATE_BOARD";
+// A card image named but missing is made this large (sparse).
+inline constexpr uint64_t kNewCardImageBytes = 4ull << 30;
+
+struct GuiOptions {
+  std::vector<std::string> cardImages;  // replace the disk table
+  std::string simulateBoardDir;         // a simulated board keeps its files here
+};
+
+// Takes "--card-images PATH[:PATH...]" and "--simulate-board DIR" out of the
+// arguments; the environment variables of the same meaning are read when the
+// options are absent. False with *error for a bad command line.
+[[nodiscard]] bool ParseGuiOptions(int& argc, char** argv, GuiOptions& options, std::string* error);
+
+class CAppServices {
+ public:
+  explicit CAppServices(const GuiOptions& options);
+  ~CAppServices();
+  CAppServices(const CAppServices&) = delete;
+  CAppServices& operator=(const CAppServices&) = delete;
+
+  IDiskService& Disks() { return *m_disks; }
+  CDfuDownloader& Downloader() { return *m_downloader; }
+  COperatorRelay& Relay() { return m_relay; }
+  IDeviceEventSource& Events() { return *m_events; }
+  // The socket to watch for arrivals; -1 when notices are collected only
+  // after each download (the simulated board).
+  int EventFd() const;
+  // True when no real disk or board is reached: no rights are needed.
+  bool Simulated() const { return m_bSimulated; }
+  // The files whose disks are never written (the window's two paths and the
+  // settings file), asked for at each burn run.
+  void SetProtectedPaths(std::function<std::vector<ProtectedPath>()> source);
+  // What the operator is told once at start-up: missing rights, arrivals
+  // that cannot be watched, card images that could not be made.
+  const std::vector<std::string>& StartupNotices() const { return m_notices; }
+
+ private:
+  void UseCardImages(const std::vector<std::string>& paths);
+  void UseSimulatedBoard(const std::string& dir);
+
+  bool m_bSimulated = false;
+  std::vector<std::string> m_notices;
+  COperatorRelay m_relay;
+  std::unique_ptr<IScsiBus> m_linuxBus;
+  std::unique_ptr<SimBoardBus> m_simBus;
+  std::unique_ptr<UdevMonitor> m_udev;
+  ImageDiskService* m_images = nullptr;  // m_disks when card images are in use
+  std::unique_ptr<IDiskService> m_disks;
+  IDeviceEventSource* m_events = nullptr;
+  std::function<std::vector<ProtectedPath>()> m_protected;
+  std::unique_ptr<CDfuDownloader> m_downloader;
+};
+
+// The start-up notice for a process without raw disk rights.
+std::string MissingRightsNotice();
+
+}  // namespace tarnwick::gui

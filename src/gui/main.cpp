@@ -1,0 +1,43 @@
+// tarnwick: the dialog. The download object and the other services are made
+// before the application and outlive it; the window runs modally, and the
+// program ends when it closes.
+#include <QApplication>
+#include <QTimer>
+#include <cstdio>
+#include <exception>
+
+#include "gui/app_icon.h"
+#include "gui/app_services.h"
+#include "gui/main_window.h"
+#include "gui/screenshot_mode.h"
+
+int main(int argc, char** argv) {
+  using namespace tarnwick::gui;
+  GuiOptions options;
+  std::string error;
+  if (!ParseGuiOptions(argc, argv, options, &error)) {
+    std::fprintf(stderr,
+                 "tarnwick: %s\nusage: tarnwick [--card-images PATH[:PATH...]] "
+                 "[--simulate-board DIR]\n",
+                 error.c_str());
+    return 2;
+  }
+  CAppServices services(options);
+  QApplication app(argc, argv);
+  app.setWindowIcon(AppIcon());
+  try {
+    CMainWindow window(services);
+    for (const std::string& notice : services.StartupNotices()) {
+      QTimer::singleShot(
+          0, &window, [&window, notice] { window.MessageBox(notice, tarnwick::MsgButtons::Ok); });
+    }
+    if (const QString folder = qEnvironmentVariable(kScreenshotVariable); !folder.isEmpty()) {
+      StartScreenshotMode(window, folder);
+    }
+    window.exec();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "tarnwick: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,316 @@
+// The window clicked through as an operator would: card-reader and board-mode
+// burns onto card images, closing while a burn runs, the keys that end the
+// dialog, its message boxes and the About box.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "engine/pack_file.h"
+#include "gui/app_services.h"
+#include "gui/dialog_template.h"
+#include "gui/main_window.h"
+#include "gui_tests.h"
+#include "test_support.h"
+
+namespace tarnwick::gui {
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ReadFileText;
+using testing::TempDir;
+using testing::WriteFile;
+
+constexpr int kBurnTimeoutMs = 120000;
+const std::string kBurnDone = "烧写完成";
+
+// A working directory with the example configuration and a pack, and a
+// window over services made from the options.
+struct Fixture {
+  Fixture() : oldDir(fs::current_path()) {
+    fs::current_path(dir.path());
+    cfg = dir.File("board.ini");
+    pack = dir.File("example.pack");
+    fs::copy_file(fs::path(TARNWICK_SOURCE_DIR) / "examples/board.ini", cfg);
+    PackInputs inputs;
+    const std::pair<PackSlot, size_t> sizes[] = {{PackSlot::Dfu, 3000},
+                                                 {PackSlot::UBootBin, 1000},
+                                                 {PackSlot::BootImg, 4096},
+                                                 {PackSlot::System, 5000}};
+    for (const auto& [slot, size] : sizes) {
+      const std::string file = dir.File(std::string(PackSlotName(slot)) + ".img");
+      WriteFile(file, std::vector<uint8_t>(size, static_cast<uint8_t>(size % 251)));
+      inputs.files[static_cast<size_t>(slot)] = file;
+    }
+    std::string error;
+    if (!WritePackFile(pack, inputs, &error)) throw std::runtime_error(error);
+  }
+  ~Fixture() {
+    window.reset();
+    services.reset();
+    fs::current_path(oldDir);
+  }
+
+  void Settings(const std::string& text) { WriteFile(dir.File("Tarnwick.ini"), text); }
+
+  void Open(const GuiOptions& options) {
+    services = std::make_unique<CAppServices>(options);
+    window = std::make_unique<CMainWindow>(*services);
+    window->SetMessageHandler([this](const std::string& text, MsgButtons) {
+      messages.push_back(text);
+      return MsgAnswer::Ok;
+    });
+    window->show();
+  }
+
+  QWidget* Control(ControlId id) const { return window->Control(id); }
+  bool Finished() const {
+    return !messages.empty() && messages.back() == kBurnDone &&
+           window->Dialog().State() == DialogState::Idle;
+  }
+
+  TempDir dir;
+  fs::path oldDir;
+  std::string cfg, pack;
+  std::vector<std::string> messages;
+  std::unique_ptr<CAppServices> services;
+  std::unique_ptr<CMainWindow> window;
+};
+
+std::unique_ptr<Fixture> f;
+
+uint32_t Le32(const unsigned char* p) {
+  return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24;
+}
+
+// The MBR is in place and the FAT32 boot sector, the last thing a burn
+// writes, sits where the MBR's first entry says.
+bool CardComplete(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  unsigned char mbr[512] = {}, boot[512] = {};
+  if (!in.read(reinterpret_cast<char*>(mbr), 512)) return false;
+  if (mbr[510] != 0x55 || mbr[511] != 0xAA) return false;
+  in.seekg(static_cast<std::streamoff>(Le32(mbr + 446 + 8)) * 512);
+  if (!in.read(reinterpret_cast<char*>(boot), 512)) return false;
+  return std::string(reinterpret_cast<char*>(boot) + 82, 8) == "FAT32   " && boot[510] == 0x55;
+}
+
+}  // namespace
+
+void WindowTest::init() {
+  f = std::make_unique<Fixture>();
+}
+
+void WindowTest::cleanup() {
+  f.reset();
+}
+
+void WindowTest::layoutFollowsTemplate() {
+  f->Settings("[Burn]\nCanUseBoardMode=1\nMode=1\n");
+  f->Open(GuiOptions{{f->dir.File("card.img")}, {}});
+  CMainWindow& w = *f->window;
+  QCOMPARE(w.windowTitle(), QString("Flash Tool V1.4"));
+  QVERIFY(!w.windowIcon().isNull());
+  QVERIFY(!(w.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+  const DialogBaseUnits units = BaseUnitsOf(w.font());
+  QVERIFY(units.cx > 0 && units.cy > 0);
+  QCOMPARE(w.size(), ToPixels(units, 0, 0, 344, 138).size());
+
+  struct Expected {
+    ControlId id;
+    QRect du;
+    QString caption;
+  };
+  const Expected controls[] = {
+      {ControlId::CfgPath, {64, 20, 184, 14}, ""},
+      {ControlId::CfgBrowse, {272, 20, 42, 14}, "..."},
+      {ControlId::PackPath, {64, 55, 184, 14}, ""},
+      {ControlId::PackBrowse, {270, 55, 44, 14}, "..."},
+      {ControlId::ModeBoard, {85, 81, 64, 10}, "板载方式烧写"},
+      {ControlId::ModeReader, {177, 81, 72, 10}, "读卡器方式烧写"},
+      {ControlId::Burn, {269, 81, 45, 14}, "烧写"},
+      {ControlId::Progress, {15, 105, 304, 14}, ""},
+  };
+  for (const Expected& e : controls) {
+    QWidget* widget = f->Control(e.id);
+    QCOMPARE(widget->geometry(), ToPixels(units, e.du.x(), e.du.y(), e.du.width(), e.du.height()));
+    if (auto* button = qobject_cast<QAbstractButton*>(widget)) QCOMPARE(button->text(), e.caption);
+  }
+  QStringList labels;
+  for (QLabel* label : w.findChildren<QLabel*>()) labels << label->text();
+  QVERIFY(labels.contains("配置文件"));
+  QVERIFY(labels.contains("打包文件123"));
+
+  // Tab order: the seven input controls in template order, and back.
+  QWidget* next = f->Control(ControlId::CfgPath);
+  for (ControlId id : {ControlId::CfgBrowse, ControlId::PackPath, ControlId::PackBrowse,
+                       ControlId::ModeBoard, ControlId::ModeReader, ControlId::Burn}) {
+    do next = next->nextInFocusChain();
+    while (next->focusPolicy() == Qt::NoFocus);
+    QCOMPARE(next, f->Control(id));
+  }
+  QProgressBar* progress = w.Progress();
+  QCOMPARE(progress->minimum(), 0);
+  QCOMPARE(progress->maximum(), 15);
+  QCOMPARE(progress->value(), 0);
+  QVERIFY(static_cast<QAbstractButton*>(f->Control(ControlId::ModeBoard))->isChecked());
+  QVERIFY(!static_cast<QAbstractButton*>(f->Control(ControlId::ModeReader))->isChecked());
+  const QString cwd = QString::fromStdString(fs::current_path().string());
+  QCOMPARE(static_cast<QLineEdit*>(f->Control(ControlId::CfgPath))->text(), cwd + "/");
+}
+
+void WindowTest::readerBurnOntoCardImages() {
+  f->Settings("[Burn]\nCanUseBoardMode=1\nMode=2\n");
+  const std::string card1 = f->dir.File("card1.img"), card2 = f->dir.File("card2.img");
+  f->Open(GuiOptions{{card1, card2}, {}});
+  QVERIFY(fs::file_size(card1) == kNewCardImageBytes);  // made when missing
+  std::vector<std::string> titles;
+  f->window->SetPickHandler([&](const FilePickRequest& request) -> std::optional<std::string> {
+    titles.push_back(request.title);
+    return request.title == "Select Config file" ? f->cfg : f->pack;
+  });
+  QTest::mouseClick(f->Control(ControlId::CfgBrowse), Qt::LeftButton);
+  QTest::mouseClick(f->Control(ControlId::PackBrowse), Qt::LeftButton);
+  QCOMPARE(titles, (std::vector<std::string>{"Select Config file", "Select Bin file"}));
+  QCOMPARE(static_cast<QLineEdit*>(f->Control(ControlId::PackPath))->text(),
+           QString::fromStdString(f->pack));
+
+  QTest::mouseClick(f->Control(ControlId::Burn), Qt::LeftButton);
+  QVERIFY(!f->Control(ControlId::Burn)->isEnabled());
+  QTRY_VERIFY_WITH_TIMEOUT(f->Finished(), kBurnTimeoutMs);
+  QCOMPARE(f->messages, std::vector<std::string>{kBurnDone});
+  QCOMPARE(f->window->Progress()->value(), 15);
+  QVERIFY(f->Control(ControlId::Burn)->isEnabled());
+  QVERIFY(f->Control(ControlId::ModeBoard)->isEnabled());
+  QVERIFY(CardComplete(card1));
+  QVERIFY(CardComplete(card2));
+  QVERIFY(ReadFileText(f->dir.File("Tarnwick.ini")).find("PackFile=example.pack") !=
+          std::string::npos);
+}
+
+void WindowTest::boardBurnWithSimulatedBoard() {
+  f->Settings(
+      "[Burn]\nCanUseBoardMode=1\nMode=1\n[ResName]\nCfgFile=board.ini\nPackFile=example.pack\n");
+  const std::string boardDir = f->dir.File("board");
+  f->Open(GuiOptions{{}, boardDir});
+  QTest::mouseClick(f->Control(ControlId::Burn), Qt::LeftButton);
+  QTRY_VERIFY_WITH_TIMEOUT(f->Finished(), kBurnTimeoutMs);
+  QCOMPARE(f->messages, std::vector<std::string>{kBurnDone});
+  QCOMPARE(f->window->Progress()->value(), 15);
+  QVERIFY(fs::file_size(boardDir + "/board-download.bin") > 512);
+  QVERIFY(CardComplete(boardDir + "/board-card.img"));
+  QVERIFY(!f->window->Dialog().Engine().m_bWaitDevice);
+}
+
+// Closing mid-burn would destroy the engine under the worker: every way of
+// closing is refused until the run is over, and the card ends up complete.
+void WindowTest::closeDuringBurnIsIgnored() {
+  f->Settings(
+      "[Burn]\nCanUseBoardMode=1\nMode=2\n[ResName]\nCfgFile=board.ini\nPackFile=example.pack\n");
+  const std::string card = f->dir.File("card.img");
+  f->Open(GuiOptions{{card}, {}});
+  bool tried = false, visibleAfter = false;
+  QObject::connect(f->window->Progress(), &QProgressBar::valueChanged, f->window.get(),
+                   [&](int value) {
+                     if (tried || value < 5) return;
+                     tried = true;
+                     f->window->close();
+                     QTest::keyClick(f->window.get(), Qt::Key_Escape);
+                     QTest::keyClick(f->Control(ControlId::CfgPath), Qt::Key_Return);
+                     f->window->reject();
+                     visibleAfter = f->window->isVisible();
+                   });
+  QTest::mouseClick(f->Control(ControlId::Burn), Qt::LeftButton);
+  QTRY_VERIFY_WITH_TIMEOUT(f->Finished(), kBurnTimeoutMs);
+  QVERIFY(tried);
+  QVERIFY(visibleAfter);
+  QVERIFY(f->window->isVisible());
+  QVERIFY(CardComplete(card));
+  f->window->close();
+  QVERIFY(!f->window->isVisible());
+}
+
+void WindowTest::enterAndEscapeCloseWhenIdle() {
+  f->Settings("[Burn]\nCanUseBoardMode=1\nMode=2\n");
+  f->Open(GuiOptions{{f->dir.File("card.img")}, {}});
+  // Enter on a focused push button presses it (a burn with no card found).
+  f->Control(ControlId::Burn)->setFocus();
+  QTest::keyClick(f->Control(ControlId::Burn), Qt::Key_Return);
+  QTRY_VERIFY_WITH_TIMEOUT(f->Finished(), kBurnTimeoutMs);
+  QVERIFY(f->window->isVisible());
+  // Enter in a path box ends the dialog, as does Escape.
+  f->Control(ControlId::CfgPath)->setFocus();
+  QTest::keyClick(f->Control(ControlId::CfgPath), Qt::Key_Return);
+  QVERIFY(!f->window->isVisible());
+  QCOMPARE(f->window->result(), int(QDialog::Accepted));
+  f->window->show();
+  QTest::keyClick(f->window.get(), Qt::Key_Escape);
+  QVERIFY(!f->window->isVisible());
+}
+
+void WindowTest::messageBoxHasTitleIconAndButtons() {
+  f->Settings("[Burn]\nCanUseBoardMode=1\nMode=2\n");
+  f->Open(GuiOptions{{f->dir.File("card.img")}, {}});
+  f->window->SetMessageHandler(nullptr);
+  for (MsgButtons buttons : {MsgButtons::Ok, MsgButtons::OkCancel}) {
+    QString title;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QMessageBox::StandardButtons shown;
+    QTimer::singleShot(50, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      QVERIFY(box);
+      title = box->windowTitle();
+      icon = box->icon();
+      shown = box->standardButtons();
+      box->button(buttons == MsgButtons::Ok ? QMessageBox::Ok : QMessageBox::Cancel)->click();
+    });
+    const MsgAnswer answer = f->window->MessageBox("请拔出不相关USB设备，然后开始烧写", buttons);
+    QCOMPARE(title, QString("Tarnwick"));
+    QCOMPARE(icon, QMessageBox::Warning);
+    if (buttons == MsgButtons::Ok) {
+      QCOMPARE(shown, QMessageBox::StandardButtons(QMessageBox::Ok));
+      QCOMPARE(answer, MsgAnswer::Ok);
+    } else {
+      QCOMPARE(shown, QMessageBox::Ok | QMessageBox::Cancel);
+      QCOMPARE(answer, MsgAnswer::Cancel);
+    }
+  }
+}
+
+void WindowTest::aboutBoxFromF1() {
+  f->Open(GuiOptions{{f->dir.File("card.img")}, {}});
+  QAction* about = nullptr;
+  for (QAction* action : f->window->actions()) {
+    if (action->text() == "Zelmar Flash...") about = action;
+  }
+  QVERIFY(about);
+  QCOMPARE(about->shortcut(), QKeySequence(Qt::Key_F1));
+  QString caption;
+  QStringList texts;
+  QTimer::singleShot(50, [&] {
+    QWidget* box = QApplication::activeModalWidget();
+    QVERIFY(box);
+    caption = box->windowTitle();
+    for (QLabel* label : box->findChildren<QLabel*>()) texts << label->text();
+    auto* ok = box->findChild<QPushButton*>("IDOK");
+    QVERIFY(ok && ok->text() == "ok" && ok->isDefault());
+    ok->click();
+  });
+  f->window->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(f->window.get()));
+  QTest::keyClick(f->window.get(), Qt::Key_F1);
+  QCOMPARE(caption, QString("Zelmar Flash Tool"));
+  QVERIFY(texts.contains("Flash Tool V1.4"));
+  QVERIFY(f->window->isVisible());
+}
+
+}  // namespace tarnwick::gui

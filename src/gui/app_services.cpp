@@ -153,8 +153,8 @@ void CAppServices::UseSimulatedBoard(const std::string& dir) {
   fs::create_directories(dir, ec);
   m_simBus = std::make_unique<SimBoardBus>(SystemClock());
   SimDeviceConfig board;
-  board.cardPath = (fs::path(dir) / "board-card.img").string();
-  board.receivedPath = (fs::path(dir) / "board-download.bin").string();
+  board.cardPath = (fs::path(dir) / "card.img").string();
+  board.receivedPath = (fs::path(dir) / "received.bin").string();
   m_simBus->AddDevice(board);
   // The board's card joins the disk table once, the first time it shows.
   m_simBus->SetCardPresenter([this](const std::string& path) {

@@ -206,8 +206,8 @@ void WindowTest::boardBurnWithSimulatedBoard() {
   QTRY_VERIFY_WITH_TIMEOUT(f->Finished(), kBurnTimeoutMs);
   QCOMPARE(f->messages, std::vector<std::string>{kBurnDone});
   QCOMPARE(f->window->Progress()->value(), 15);
-  QVERIFY(fs::file_size(boardDir + "/board-download.bin") > 512);
-  QVERIFY(CardComplete(boardDir + "/board-card.img"));
+  QVERIFY(fs::file_size(boardDir + "/received.bin") > 512);
+  QVERIFY(CardComplete(boardDir + "/card.img"));
   QVERIFY(!f->window->Dialog().Engine().m_bWaitDevice);
 }
 

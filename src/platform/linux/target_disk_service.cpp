@@ -33,7 +33,8 @@ std::string TargetDiskService::Check(const std::string& path, DiskFileInfo& info
   if (disk->verdict == DiskVerdict::kSystemDisk) return path + " is refused: " + disk->reason;
   if (disk->sysfsBytes == 0) return path + " is refused: no medium";
   if (disk->verdict != DiskVerdict::kAccepted && !m_bAllowFixed) {
-    return path + " is refused: " + (loop ? "a loop device, a fixed disk" : disk->reason);
+    return path +
+           " is refused: " + (loop ? "a loop device, which counts as a fixed disk" : disk->reason);
   }
   for (const DiskMount& m : disk->mounts) {
     if (!IsAutomountPoint(m.mountPoint)) {

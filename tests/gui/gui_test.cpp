@@ -1,6 +1,7 @@
-// The window clicked through as an operator would: card-reader and board-mode
-// burns onto card images, closing while a burn runs, the keys that end the
-// dialog, its message boxes and the About box.
+// The Qt front end: the window clicked through as an operator would
+// (card-reader and board-mode burns onto card images, closing while a burn
+// runs, the keys that end the dialog, message boxes, the About box), and its
+// window-free pieces (file-dialog filters, dialog units, options, rights).
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLabel>
@@ -13,15 +14,41 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 
 #include "engine/pack_file.h"
 #include "gui/app_services.h"
 #include "gui/dialog_template.h"
 #include "gui/main_window.h"
-#include "gui_tests.h"
+#include "gui/name_filters.h"
+#include "platform/linux/disk_rights.h"
 #include "test_support.h"
 
+using StringVector = std::vector<std::string>;
+Q_DECLARE_METATYPE(StringVector)
+
 namespace tarnwick::gui {
+
+class GuiTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void init();
+  void cleanup();
+  void layoutFollowsTemplate();
+  void readerBurnOntoCardImages();
+  void boardBurnWithSimulatedBoard();
+  void closeDuringBurnIsIgnored();
+  void enterAndEscapeCloseWhenIdle();
+  void messageBoxHasTitleIconAndButtons();
+  void aboutBoxFromF1();
+  void nameFilters_data();
+  void nameFilters();
+  void dialogUnits_data();
+  void dialogUnits();
+  void options_data();
+  void options();
+  void diskRights();
+};
 
 namespace {
 
@@ -106,15 +133,15 @@ bool CardComplete(const std::string& path) {
 
 }  // namespace
 
-void WindowTest::init() {
+void GuiTest::init() {
   f = std::make_unique<Fixture>();
 }
 
-void WindowTest::cleanup() {
+void GuiTest::cleanup() {
   f.reset();
 }
 
-void WindowTest::layoutFollowsTemplate() {
+void GuiTest::layoutFollowsTemplate() {
   f->Settings("[Burn]\nCanUseBoardMode=1\nMode=1\n");
   f->Open(GuiOptions{{f->dir.File("card.img")}, {}});
   CMainWindow& w = *f->window;
@@ -168,7 +195,7 @@ void WindowTest::layoutFollowsTemplate() {
   QCOMPARE(static_cast<QLineEdit*>(f->Control(ControlId::CfgPath))->text(), cwd + "/");
 }
 
-void WindowTest::readerBurnOntoCardImages() {
+void GuiTest::readerBurnOntoCardImages() {
   f->Settings("[Burn]\nCanUseBoardMode=1\nMode=2\n");
   const std::string card1 = f->dir.File("card1.img"), card2 = f->dir.File("card2.img");
   f->Open(GuiOptions{{card1, card2}, {}});
@@ -197,7 +224,7 @@ void WindowTest::readerBurnOntoCardImages() {
           std::string::npos);
 }
 
-void WindowTest::boardBurnWithSimulatedBoard() {
+void GuiTest::boardBurnWithSimulatedBoard() {
   f->Settings(
       "[Burn]\nCanUseBoardMode=1\nMode=1\n[ResName]\nCfgFile=board.ini\nPackFile=example.pack\n");
   const std::string boardDir = f->dir.File("board");
@@ -213,7 +240,7 @@ void WindowTest::boardBurnWithSimulatedBoard() {
 
 // Closing mid-burn would destroy the engine under the worker: every way of
 // closing is refused until the run is over, and the card ends up complete.
-void WindowTest::closeDuringBurnIsIgnored() {
+void GuiTest::closeDuringBurnIsIgnored() {
   f->Settings(
       "[Burn]\nCanUseBoardMode=1\nMode=2\n[ResName]\nCfgFile=board.ini\nPackFile=example.pack\n");
   const std::string card = f->dir.File("card.img");
@@ -239,7 +266,7 @@ void WindowTest::closeDuringBurnIsIgnored() {
   QVERIFY(!f->window->isVisible());
 }
 
-void WindowTest::enterAndEscapeCloseWhenIdle() {
+void GuiTest::enterAndEscapeCloseWhenIdle() {
   f->Settings("[Burn]\nCanUseBoardMode=1\nMode=2\n");
   f->Open(GuiOptions{{f->dir.File("card.img")}, {}});
   // Enter on a focused push button presses it (a burn with no card found).
@@ -257,7 +284,7 @@ void WindowTest::enterAndEscapeCloseWhenIdle() {
   QVERIFY(!f->window->isVisible());
 }
 
-void WindowTest::messageBoxHasTitleIconAndButtons() {
+void GuiTest::messageBoxHasTitleIconAndButtons() {
   f->Settings("[Burn]\nCanUseBoardMode=1\nMode=2\n");
   f->Open(GuiOptions{{f->dir.File("card.img")}, {}});
   f->window->SetMessageHandler(nullptr);
@@ -286,7 +313,7 @@ void WindowTest::messageBoxHasTitleIconAndButtons() {
   }
 }
 
-void WindowTest::aboutBoxFromF1() {
+void GuiTest::aboutBoxFromF1() {
   f->Open(GuiOptions{{f->dir.File("card.img")}, {}});
   QAction* about = nullptr;
   for (QAction* action : f->window->actions()) {
@@ -313,4 +340,102 @@ void WindowTest::aboutBoxFromF1() {
   QVERIFY(f->window->isVisible());
 }
 
+void GuiTest::nameFilters_data() {
+  QTest::addColumn<QString>("filter");
+  QTest::addColumn<QStringList>("expected");
+  QTest::newRow("all files") << "All Files (*.*)|*.*|" << QStringList{"All Files (*.*) (*)"};
+  QTest::newRow("two entries") << "Packs (*.pack)|*.pack;*.bin|All Files (*.*)|*.*|"
+                               << QStringList{"Packs (*.pack) (*.pack *.bin)",
+                                              "All Files (*.*) (*)"};
+}
+
+void GuiTest::nameFilters() {
+  QFETCH(QString, filter);
+  QFETCH(QStringList, expected);
+  QCOMPARE(ToQtNameFilters(filter.toStdString()), expected);
+}
+
+void GuiTest::dialogUnits_data() {
+  QTest::addColumn<int>("cx");
+  QTest::addColumn<int>("cy");
+  QTest::addColumn<QRect>("du");
+  QTest::addColumn<QRect>("px");
+  // The classic 8-point base units (6 x 13): the main window is 516 x 224.
+  QTest::newRow("window") << 6 << 13 << QRect(0, 0, 344, 138) << QRect(0, 0, 516, 224);
+  QTest::newRow("progress") << 7 << 16 << QRect(15, 105, 304, 14) << QRect(26, 210, 532, 28);
+  QTest::newRow("odd units") << 5 << 11 << QRect(64, 20, 184, 14) << QRect(80, 28, 230, 19);
+}
+
+void GuiTest::dialogUnits() {
+  QFETCH(int, cx);
+  QFETCH(int, cy);
+  QFETCH(QRect, du);
+  QFETCH(QRect, px);
+  QCOMPARE(ToPixels({cx, cy}, du.x(), du.y(), du.width(), du.height()), px);
+}
+
+void GuiTest::options_data() {
+  QTest::addColumn<QStringList>("args");
+  QTest::addColumn<QString>("imagesEnv");
+  QTest::addColumn<bool>("ok");
+  QTest::addColumn<StringVector>("images");
+  QTest::addColumn<QString>("board");
+  QTest::addColumn<QStringList>("rest");
+  QTest::newRow("options taken out")
+      << QStringList{"tarnwick",       "-style",           "fusion", "--card-images",
+                     "/a.img::/b.img", "--simulate-board", "/tmp/b"}
+      << "" << true << StringVector{"/a.img", "/b.img"} << "/tmp/b"
+      << QStringList{"tarnwick", "-style", "fusion"};
+  QTest::newRow("environment") << QStringList{"tarnwick"} << "/c.img" << true
+                               << StringVector{"/c.img"} << "" << QStringList{"tarnwick"};
+  QTest::newRow("missing value") << QStringList{"tarnwick", "--simulate-board"} << "" << false
+                                 << StringVector{} << "" << QStringList{};
+}
+
+void GuiTest::options() {
+  QFETCH(QStringList, args);
+  QFETCH(QString, imagesEnv);
+  QFETCH(bool, ok);
+  QFETCH(StringVector, images);
+  QFETCH(QString, board);
+  QFETCH(QStringList, rest);
+  if (imagesEnv.isEmpty()) {
+    qunsetenv(kCardImagesVariable);
+  } else {
+    qputenv(kCardImagesVariable, imagesEnv.toUtf8());
+  }
+  qunsetenv(kSimulateBoardVariable);
+  std::vector<QByteArray> storage;
+  for (const QString& a : args) storage.push_back(a.toUtf8());
+  std::vector<char*> argv;
+  for (QByteArray& a : storage) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  int argc = static_cast<int>(storage.size());
+  GuiOptions options;
+  std::string error;
+  const bool parsed = ParseGuiOptions(argc, argv.data(), options, &error);
+  qunsetenv(kCardImagesVariable);
+  QCOMPARE(parsed, ok);
+  if (!ok) {
+    QVERIFY(!error.empty());
+    return;
+  }
+  QCOMPARE(options.cardImages, images);
+  QCOMPARE(QString::fromStdString(options.simulateBoardDir), board);
+  QStringList left;
+  for (int i = 0; i < argc; ++i) left << argv[i];
+  QCOMPARE(left, rest);
+  QVERIFY(argv[argc] == nullptr);
+}
+
+void GuiTest::diskRights() {
+  QVERIFY(JudgeDiskRights(0, {}, std::nullopt));
+  QVERIFY(JudgeDiskRights(1000, {1000, 6}, 6u));
+  QVERIFY(!JudgeDiskRights(1000, {1000, 27}, 6u));
+  QVERIFY(!JudgeDiskRights(1000, {6}, std::nullopt));
+}
+
 }  // namespace tarnwick::gui
+
+QTEST_MAIN(tarnwick::gui::GuiTest)
+#include "gui_test.moc"

@@ -78,11 +78,6 @@ class DiskSurvey {
   std::string NodeName(const std::string& path) const;
   // True when the name is a partition of a disk.
   bool IsPartition(const std::string& name) const;
-  // The system uses of any block device name (a loop device, say).
-  std::vector<std::string> SystemUsesOf(const std::string& name) const;
-  // Mounts of any block device name and of its partitions.
-  std::vector<DiskMount> MountsOf(const std::string& name) const;
-  bool IsRemovable(const std::string& name) const;
   // The report of any block device by name, with the verdict of the rule
   // (a device of another kind than sd or mmcblk is kNotCardType).
   DiskReport Describe(const std::string& name) const;
@@ -105,6 +100,11 @@ class DiskSurvey {
   void BuildReports();
 
   std::string ReadAttr(const std::string& relPath) const;
+  // The system uses of the disk that a block device name belongs to.
+  std::vector<std::string> SystemUsesOf(const std::string& name) const;
+  // Mounts of a disk's partitions and of what is built on them.
+  std::vector<DiskMount> MountsOf(const std::string& name) const;
+  bool IsRemovable(const std::string& name) const;
   std::string NameOfSource(const std::string& source) const;
   // The block device of a mount: by its device number, else by its source.
   std::string NameOfMount(const Mount& mount) const;

@@ -39,7 +39,7 @@ class FakeSgCalls : public ISgCalls {
     header.driver_status = answer.driver_status;
     header.resid = answer.resid;
     size_t senseBytes = std::min<size_t>(sense.size(), header.mx_sb_len);
-    std::memcpy(header.sbp, sense.data(), senseBytes);
+    if (senseBytes > 0) std::memcpy(header.sbp, sense.data(), senseBytes);
     header.sb_len_wr = static_cast<unsigned char>(senseBytes);
     return ioctlResult;
   }

@@ -122,7 +122,7 @@ ScsiResult ClassifySgIo(int ioctlResult, const sg_io_hdr_t& header) {
     result.outcome = ScsiOutcome::Completed;
     result.scsiStatus = header.status;
     result.senseLength = std::min<uint8_t>(header.sb_len_wr, header.mx_sb_len);
-    std::memcpy(result.sense.data(), header.sbp, result.senseLength);
+    if (result.senseLength > 0) std::memcpy(result.sense.data(), header.sbp, result.senseLength);
     int resid = std::clamp<int>(header.resid, 0, static_cast<int>(header.dxfer_len));
     result.dataTransferred = header.dxfer_len - static_cast<uint32_t>(resid);
     return result;

@@ -1,0 +1,110 @@
+#!/bin/sh
+# /init of the system test's guest. The scenario comes from the kernel command
+# line (systest=cards|board). Results are printed as "SYSTEST key=value" lines on
+# the serial console; the host reads them from its log and checks the disk images.
+export PATH=/bin:/sbin:/usr/bin
+mount -t proc proc /proc
+mount -t sysfs sys /sys
+mount -t devtmpfs dev /dev
+mount -t tmpfs run /run
+mount -t tmpfs tmp /tmp
+mkdir -p /media /mnt
+echo "SYSTEST init-start uptime=$(cut -d' ' -f1 /proc/uptime)"
+for m in $(cat /etc/systest-modules); do modprobe "$m"; done
+/lib/systemd/systemd-udevd >/tmp/udevd.log 2>&1 &
+udevadm trigger --type=subsystems --action=add
+udevadm trigger --type=devices --action=add
+udevadm settle --timeout=30
+
+arg() { sed -n "s/.*$1=\\([a-z0-9]*\\).*/\\1/p" /proc/cmdline; }
+SCENARIO=$(arg systest)
+NDISKS=$(arg ndisks)
+i=0
+while [ "$(ls -d /sys/block/sd* 2>/dev/null | wc -l)" -lt "${NDISKS:-0}" ] && [ $i -lt 120 ]; do
+  sleep 0.5
+  i=$((i + 1))
+done
+udevadm settle --timeout=30
+echo "SYSTEST devices-ready uptime=$(cut -d' ' -f1 /proc/uptime) scenario=$SCENARIO"
+
+step() { echo "---- [$(cut -d' ' -f1 /proc/uptime)] $*"; }
+result() { echo "SYSTEST $1=$2"; }
+
+# The whole disk sdX of the given size in 512-byte sectors (sizes tell the
+# test's disks apart).
+disk_of_size() {
+  for d in /sys/block/sd*; do
+    [ "$(cat "$d/size")" = "$1" ] && { echo "${d##*/}"; return; }
+  done
+}
+
+partitions() { ls -d "/sys/block/$1/$1"[0-9]* 2>/dev/null | sed 's|.*/||'; }
+
+show_disks() {
+  for d in /sys/block/sd*; do
+    n=${d##*/}
+    echo "  $n size=$(cat "$d/size") removable=$(cat "$d/removable")" \
+      "vendor=$(cat "$d/device/vendor" 2>/dev/null | tr -d ' ')" \
+      "partitions=$(partitions "$n" | tr '\n' ' ')"
+  done
+}
+
+# Runs the tool with its standard output and error on the console (through a
+# pipe, so it sees no terminal) and records the exit status as "SYSTEST NAME=rc".
+run_tool() {
+  name=$1
+  shift
+  step "tarnwick-cli $*"
+  { tarnwick-cli "$@"; echo $? >/tmp/rc; } 2>&1 | tee "/tmp/$name.out"
+  result "$name" "$(cat /tmp/rc)"
+}
+
+cards() {
+  A=$(disk_of_size "$(arg sectorsa)")
+  B=$(disk_of_size "$(arg sectorsb)")
+  F=$(disk_of_size "$(arg sectorsf)")
+  result reader-a "$A"
+  result reader-b "$B"
+  result fixed "$F"
+  show_disks
+
+  step "automount: /dev/${A}1 on /media/lab/CARD"
+  mkdir -p /media/lab/CARD
+  mount -t vfat "/dev/${A}1" /media/lab/CARD && ls -la /media/lab/CARD
+  result mounted-before "$(grep -c " /media/lab/CARD " /proc/mounts)"
+
+  cd /work || exit 1
+  run_tool disks disks --config lab.ini --pack lab.pack
+  run_tool burn burn --config lab.ini --pack lab.pack --yes
+  result mounted-after "$(grep -c " /media/lab/CARD " /proc/mounts)"
+  udevadm settle --timeout=30
+  show_disks
+  result partitions-a "$(partitions "$A" | wc -l)"
+  result partitions-b "$(partitions "$B" | wc -l)"
+
+  step "refusals: a fixed disk named as target, a card mounted outside /media"
+  run_tool refuse-fixed burn --config lab.ini --pack lab.pack --target "/dev/$F" --yes
+  mkdir -p /mnt/held
+  mount -o ro -t vfat "/dev/${B}1" /mnt/held
+  run_tool refuse-mounted burn --config lab.ini --pack lab.pack --target "/dev/$B" --yes
+  result held-mount-kept "$(grep -c " /mnt/held " /proc/mounts)"
+  umount /mnt/held
+}
+
+board() {
+  show_disks
+  cd /work || exit 1
+  # The host hot-plugs the card once it sees "waiting" from the tool.
+  run_tool download download --config lab.ini --pack lab.pack --wait --timeout 240 --yes
+  udevadm settle --timeout=30
+  show_disks
+}
+
+case "$SCENARIO" in
+  cards) cards ;;
+  board) board ;;
+  *) echo "SYSTEST unknown scenario '$SCENARIO'" ;;
+esac
+sync
+echo "SYSTEST done uptime=$(cut -d' ' -f1 /proc/uptime)"
+poweroff -f

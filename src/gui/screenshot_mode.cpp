@@ -1,6 +1,8 @@
 #include "gui/screenshot_mode.h"
 
 #include <QDir>
+#include <QImage>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
@@ -14,12 +16,31 @@ namespace {
 
 constexpr int kShotAtProgress = 9;
 
+// Xvfb runs no window manager, so the picture gets a plain caption bar of
+// its own: icon and title above the window's contents.
+void SaveWithCaption(QWidget& window, const QString& path) {
+  const QPixmap content = window.grab();
+  const int bar = window.fontMetrics().height() + 10;
+  QImage image(content.width() + 2, content.height() + bar + 1, QImage::Format_RGB32);
+  image.fill(QColor(0x3c, 0x5a, 0x82));
+  QPainter painter(&image);
+  const int iconSize = bar - 8;
+  painter.drawPixmap(5, 4, window.windowIcon().pixmap(iconSize, iconSize));
+  painter.setPen(Qt::white);
+  painter.setFont(window.font());
+  painter.drawText(QRect(iconSize + 12, 0, content.width(), bar), Qt::AlignVCenter,
+                   window.windowTitle());
+  painter.drawPixmap(1, bar, content);
+  painter.end();
+  image.save(path);
+}
+
 void ShootAboutAndClose(CMainWindow& window, const QString& folder) {
   auto* about = new CAboutDlg(&window);
   about->setAttribute(Qt::WA_DeleteOnClose);
   about->show();
   QTimer::singleShot(500, &window, [&window, about, folder] {
-    about->grab().save(QDir(folder).filePath("about.png"));
+    SaveWithCaption(*about, QDir(folder).filePath("about.png"));
     about->close();
     window.done(0);
   });
@@ -39,7 +60,7 @@ void StartScreenshotMode(CMainWindow& window, const QString& folder) {
                    [&window, folder, shot](int value) {
                      if (*shot || value < kShotAtProgress) return;
                      *shot = true;
-                     window.grab().save(QDir(folder).filePath("dialog.png"));
+                     SaveWithCaption(window, QDir(folder).filePath("dialog.png"));
                    });
   QTimer::singleShot(500, &window, [&window] {
     static_cast<QPushButton*>(window.Control(ControlId::Burn))->click();

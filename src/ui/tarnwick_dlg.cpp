@@ -104,8 +104,8 @@ bool CTarnwickDlg::OnDeviceChange(uint32_t event, const std::string& data) {
     m_notices.Post({event, data});
     return true;
   }
+  DebugLog(2, "Device change 0x%x: %s\n", event, data.c_str());
   if (event == kDeviceArrival && m_engine.m_bWaitDevice) {
-    DebugLog(1, "Device arrived: %s\n", data.c_str());
     m_engine.m_bWaitDevice = false;
     StartJob(DialogState::Burning, [this] { m_engine.RunBurn(); });
   }

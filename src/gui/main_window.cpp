@@ -24,14 +24,14 @@ namespace tarnwick::gui {
 
 namespace {
 
-struct ControlSpec {
+struct TemplateControl {
   ControlId id;
   const char* name;
   int x, y, width, height;
 };
 
 // In tab order, as the template lists them.
-const ControlSpec kControls[] = {
+const TemplateControl kControls[] = {
     {ControlId::CfgPath, "IDC_CFG_PATH", 64, 20, 184, 14},
     {ControlId::CfgBrowse, "IDC_CFG_BROWSE", 272, 20, 42, 14},
     {ControlId::PackPath, "IDC_PACK_PATH", 64, 55, 184, 14},
@@ -42,12 +42,12 @@ const ControlSpec kControls[] = {
     {ControlId::Progress, "IDC_PROGRESS", 15, 105, 304, 14},
 };
 
-struct LabelSpec {
+struct TemplateLabel {
   const char* text;
   int x, y, width, height;
 };
 
-const LabelSpec kLabels[] = {
+const TemplateLabel kLabels[] = {
     {"配置文件", 12, 22, 42, 8},
     {"打包文件123", 12, 59, 40, 8},
     {"", 14, 68, 8, 8},
@@ -102,23 +102,23 @@ void CMainWindow::CreateControls() {
                               board,   reader,    burn,     progress};
   QWidget* previous = nullptr;
   for (size_t i = 0; i < std::size(kControls); ++i) {
-    const ControlSpec& spec = kControls[i];
+    const TemplateControl& item = kControls[i];
     QWidget* widget = widgets[i];
-    widget->setObjectName(spec.name);
-    widget->setGeometry(ToPixels(units, spec.x, spec.y, spec.width, spec.height));
-    m_controls[spec.id] = widget;
-    if (spec.id == ControlId::Progress) {
+    widget->setObjectName(item.name);
+    widget->setGeometry(ToPixels(units, item.x, item.y, item.width, item.height));
+    m_controls[item.id] = widget;
+    if (item.id == ControlId::Progress) {
       widget->setFocusPolicy(Qt::NoFocus);
       continue;
     }
     if (previous) setTabOrder(previous, widget);
     previous = widget;
   }
-  for (const LabelSpec& spec : kLabels) {
-    auto* label = new QLabel(QString::fromUtf8(spec.text), this);
+  for (const TemplateLabel& item : kLabels) {
+    auto* label = new QLabel(QString::fromUtf8(item.text), this);
     // The captions were measured with a narrower font: a label grows to its
     // text rather than cut it, as there is room before the path boxes.
-    QRect rect = ToPixels(units, spec.x, spec.y, spec.width, spec.height);
+    QRect rect = ToPixels(units, item.x, item.y, item.width, item.height);
     rect.setWidth(std::max(rect.width(), label->sizeHint().width()));
     label->setGeometry(rect);
   }

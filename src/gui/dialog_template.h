@@ -1,8 +1,8 @@
 #pragma once
 // Dialog templates are laid out in dialog units: a quarter of the font's
 // average character width across, an eighth of its height down. The window
-// and the About box convert them with the metrics of the font they use, as
-// the original dialog manager does.
+// and the About box convert them with the metrics of the font they use, so
+// the layout keeps its proportions whatever font is found.
 #include <QFont>
 #include <QRect>
 

@@ -273,8 +273,8 @@ TEST_F(DialogTest, ArrivalIgnoredWhenNothingWaits) {
 }
 
 // A board that shows its card while the download is still going: the notice
-// waits until waiting has begun, then starts the run, as the message queue
-// of the original window would have it.
+// waits until waiting has begun, then starts the run: notices are handled in
+// order, never in the middle of a job.
 TEST_F(DialogTest, ArrivalDuringDownloadStartsRunOnceWaiting) {
   Settings("[Burn]\nCanUseBoardMode=1\nMode=1\n[ResName]\nPackFile=example.pack\n");
   WriteInputs();

@@ -1,6 +1,6 @@
 #!/bin/sh
 # /init of the system test's guest. The scenario comes from the kernel command
-# line (systest=cards|board). Results are printed as "SYSTEST key=value" lines on
+# line (systest=cards|board|boardmedia). Results are printed as "SYSTEST key=value" lines on
 # the serial console; the host reads them from its log and checks the disk images.
 export PATH=/bin:/sbin:/usr/bin
 mount -t proc proc /proc
@@ -100,9 +100,17 @@ board() {
   show_disks
 }
 
+# The board's card arrives as new media in a reader that was there, empty.
+board_media() {
+  cd /work || exit 1
+  run_tool disks disks --config lab.ini --pack lab.pack
+  board
+}
+
 case "$SCENARIO" in
   cards) cards ;;
   board) board ;;
+  boardmedia) board_media ;;
   *) echo "SYSTEST unknown scenario '$SCENARIO'" ;;
 esac
 sync

@@ -164,10 +164,14 @@ TEST_F(BoardFlowTest, NoBoardStillWaitsAndAnyArrivalStartsARun) {
   EXPECT_TRUE(engine.m_bWaitDevice);
   EXPECT_TRUE(bus.VendorCommands().empty());
 
+  // Any device's arrival starts the run, which burns whatever discovery finds.
+  ASSERT_TRUE(CreateCardImage(dir.File("reader.img"), 4ull << 30));
+  ASSERT_TRUE(disks.AddImage(dir.File("reader.img")));
   events.posted.push_back({kDeviceArrival, "sdq"});
   EXPECT_TRUE(flow.WaitForArrival(clock, std::chrono::seconds(30)));
   EXPECT_EQ(op.Texts(), (Texts{kNoBoard, kBurnDone}));
-  EXPECT_EQ(engine.LastRun().cardsFound, 0);
+  EXPECT_EQ(engine.LastRun().cardsFound, 1);
+  EXPECT_EQ(engine.LastRun().cardsWritten, 1);
 }
 
 TEST_F(BoardFlowTest, RefusedPackStillWaitsAsTheDialogDoes) {

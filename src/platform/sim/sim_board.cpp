@@ -338,10 +338,12 @@ void SimBoardBus::FinishDownload(SimDevice& device) {
   }
   device.presented = true;
   if (m_presenter) m_presenter(device.config.cardPath);
+  std::lock_guard<std::mutex> lock(m_pendingMutex);
   m_pending.push_back({kDeviceArrival, device.config.cardPath});
 }
 
 void SimBoardBus::Collect(DeviceEventQueue& queue) {
+  std::lock_guard<std::mutex> lock(m_pendingMutex);
   for (DeviceNotice& notice : m_pending) queue.Post(std::move(notice));
   m_pending.clear();
 }

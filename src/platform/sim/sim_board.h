@@ -13,6 +13,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -135,6 +136,7 @@ class SimBoardBus final : public IScsiBus, public IDeviceEventSource {
   std::map<ScsiHandle, size_t> m_handles;
   ScsiHandle m_nextHandle = 1;
   std::vector<SimCommand> m_commands;
+  std::mutex m_pendingMutex;  // the front end may collect while a download runs elsewhere
   std::vector<DeviceNotice> m_pending;
   CardPresenter m_presenter;
   uint32_t m_interfaceSetError = 0;

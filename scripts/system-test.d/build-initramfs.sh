@@ -68,8 +68,8 @@ printf 'root:x:0:0:root:/:/bin/sh\n' >"$root/etc/passwd"
 cp -a "$files"/. "$root/work/"
 
 # USB disks (xhci, usb-storage and its SCSI bus), SCSI generic nodes for the
-# board search, and vfat for the automounted card.
-modules="xhci_pci usb_storage sd_mod sg vfat nls_cp437 nls_utf8 nls_ascii nls_iso8859_1"
+# board search, the SD slot, and vfat for the automounted card.
+modules="xhci_pci usb_storage sd_mod sg sdhci_pci mmc_block vfat nls_cp437 nls_utf8 nls_ascii nls_iso8859_1"
 depmod -b "$kroot" "$kver"
 for m in $modules; do modprobe -d "$kroot" -S "$kver" --show-depends "$m"; done |
   awk '$1=="insmod"{print $2}' | sort -u | while read -r f; do

@@ -24,6 +24,11 @@ while [ "$(ls -d /sys/block/sd* 2>/dev/null | wc -l)" -lt "${NDISKS:-0}" ] && [ 
   sleep 0.5
   i=$((i + 1))
 done
+i=0
+while [ -n "$(arg sdslot)" ] && [ ! -e /sys/block/mmcblk0 ] && [ $i -lt 60 ]; do
+  sleep 0.5
+  i=$((i + 1))
+done
 udevadm settle --timeout=30
 echo "SYSTEST devices-ready uptime=$(cut -d' ' -f1 /proc/uptime) scenario=$SCENARIO"
 
@@ -38,13 +43,18 @@ disk_of_size() {
   done
 }
 
-partitions() { ls -d "/sys/block/$1/$1"[0-9]* 2>/dev/null | sed 's|.*/||'; }
+partitions() {
+  for p in "/sys/block/$1/$1"*; do
+    [ -e "$p/partition" ] && echo "${p##*/}"
+  done
+}
 
 show_disks() {
-  for d in /sys/block/sd*; do
+  for d in /sys/block/mmcblk* /sys/block/sd*; do
+    [ -e "$d" ] || continue
     n=${d##*/}
     echo "  $n size=$(cat "$d/size") removable=$(cat "$d/removable")" \
-      "vendor=$(cat "$d/device/vendor" 2>/dev/null | tr -d ' ')" \
+      "$(case $n in mmcblk*) echo "type=$(cat "$d/device/type")" ;; *) echo "vendor=$(tr -d ' ' <"$d/device/vendor")" ;; esac)" \
       "partitions=$(partitions "$n" | tr '\n' ' ')"
   done
 }
@@ -66,6 +76,7 @@ cards() {
   result reader-a "$A"
   result reader-b "$B"
   result fixed "$F"
+  result sd-slot "$(ls /sys/block | grep '^mmcblk[0-9]*$' | head -1)"
   show_disks
 
   step "automount: /dev/${A}1 on /media/lab/CARD"
@@ -81,6 +92,7 @@ cards() {
   show_disks
   result partitions-a "$(partitions "$A" | wc -l)"
   result partitions-b "$(partitions "$B" | wc -l)"
+  result partitions-sd "$(partitions mmcblk0 | wc -l)"
 
   step "refusals: a fixed disk named as target, a card mounted outside /media"
   run_tool refuse-fixed burn --config lab.ini --pack lab.pack --target "/dev/$F" --yes

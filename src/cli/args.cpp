@@ -12,14 +12,14 @@ std::optional<std::string> ParsedArgs::Value(const std::string& option) const {
   return it->second.back();
 }
 
-bool ParseArgs(int argc, char** argv, const ArgSpec& spec, ParsedArgs& out, std::string* error) {
+bool ParseArgs(int argc, char** argv, const ArgSpec& options, ParsedArgs& out, std::string* error) {
   auto isValueOption = [&](const std::string& name) {
-    return std::find(spec.valueOptions.begin(), spec.valueOptions.end(), name) !=
-           spec.valueOptions.end();
+    return std::find(options.valueOptions.begin(), options.valueOptions.end(), name) !=
+           options.valueOptions.end();
   };
   auto isFlag = [&](const std::string& name) {
-    return std::find(spec.flagOptions.begin(), spec.flagOptions.end(), name) !=
-           spec.flagOptions.end();
+    return std::find(options.flagOptions.begin(), options.flagOptions.end(), name) !=
+           options.flagOptions.end();
   };
   bool optionsEnded = false;
   for (int i = 0; i < argc; ++i) {

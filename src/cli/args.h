@@ -27,7 +27,7 @@ struct ParsedArgs {
 
 // Parses argv[0..argc). "--help" and "-h" are always accepted as the flag
 // "--help". False with *error on an unknown option or a missing value.
-[[nodiscard]] bool ParseArgs(int argc, char** argv, const ArgSpec& spec, ParsedArgs& out,
+[[nodiscard]] bool ParseArgs(int argc, char** argv, const ArgSpec& options, ParsedArgs& out,
                              std::string* error);
 
 // A byte count with an optional K, M, G or T suffix (powers of 1024, either

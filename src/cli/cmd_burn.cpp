@@ -140,9 +140,9 @@ int Refuse(const std::string& text) {
 int CmdBurn(int argc, char** argv) {
   ParsedArgs args;
   std::string error;
-  ArgSpec spec{{"--config", "--pack", "--target", "--size", "--sys-root"},
-               {"--yes", "--allow-fixed"}};
-  if (!ParseArgs(argc, argv, spec, args, &error)) {
+  ArgSpec options{{"--config", "--pack", "--target", "--size", "--sys-root"},
+                  {"--yes", "--allow-fixed"}};
+  if (!ParseArgs(argc, argv, options, args, &error)) {
     PrintError(error);
     std::fputs(kUsage, stderr);
     return 2;

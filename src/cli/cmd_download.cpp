@@ -103,9 +103,9 @@ int BurnExitStatus(const RunSummary& run) {
 int CmdDownload(int argc, char** argv) {
   ParsedArgs args;
   std::string error;
-  ArgSpec spec{{"--config", "--pack", "--timeout", "--simulate-board", "--size"},
-               {"--wait", "--yes"}};
-  if (!ParseArgs(argc, argv, spec, args, &error)) {
+  ArgSpec options{{"--config", "--pack", "--timeout", "--simulate-board", "--size"},
+                  {"--wait", "--yes"}};
+  if (!ParseArgs(argc, argv, options, args, &error)) {
     PrintError(error);
     std::fputs(kUsage, stderr);
     return 2;

@@ -32,11 +32,11 @@ constexpr ImageOption kImageOptions[] = {
 }  // namespace
 
 int CmdMkpack(int argc, char** argv) {
-  ArgSpec spec{{"--out"}, {}};
-  for (const auto& o : kImageOptions) spec.valueOptions.push_back(o.option);
+  ArgSpec options{{"--out"}, {}};
+  for (const auto& o : kImageOptions) options.valueOptions.push_back(o.option);
   ParsedArgs args;
   std::string error;
-  if (!ParseArgs(argc, argv, spec, args, &error)) {
+  if (!ParseArgs(argc, argv, options, args, &error)) {
     PrintError(error);
     std::fputs(kUsage, stderr);
     return 2;

@@ -76,7 +76,7 @@ cards() {
   result reader-a "$A"
   result reader-b "$B"
   result fixed "$F"
-  result sd-slot "$(ls /sys/block | grep '^mmcblk[0-9]*$' | head -1)"
+  result sd-slot "$([ -e /sys/block/mmcblk0 ] && echo mmcblk0)"
   show_disks
 
   step "automount: /dev/${A}1 on /media/lab/CARD"

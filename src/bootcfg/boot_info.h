@@ -42,8 +42,8 @@ inline constexpr size_t kBootResFlag = 28;
 inline constexpr size_t kBootImgStart = 32;
 inline constexpr size_t kBootImgSize = 48;
 inline constexpr size_t kBootImgFlag = 52;
-inline constexpr size_t kDdrInfo = 56;     // 4 x 344 bytes
-inline constexpr size_t kClkInfo = 1432;   // 4 x 76 bytes
+inline constexpr size_t kDdrInfo = 56;    // 4 x 344 bytes
+inline constexpr size_t kClkInfo = 1432;  // 4 x 76 bytes
 inline constexpr size_t kUBootInfoCrc = 1736;
 }  // namespace ubootinfo
 
@@ -67,7 +67,7 @@ void FillUBootInfoHeader(UBootInfo& record, const CCrc32& crc, uint32_t bootPart
 
 // Field readers used by the burn, the inspector and the simulated board.
 uint32_t ImageLen(const BootInfo& record);
-uint32_t ImageStoreNum(const BootInfo& record);       // as stored (at most 8)
+uint32_t ImageStoreNum(const BootInfo& record);  // as stored (at most 8)
 uint32_t ImageStoreCoreAddr(const BootInfo& record, unsigned i);
 
 }  // namespace tarnwick

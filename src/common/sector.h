@@ -12,11 +12,15 @@ inline constexpr unsigned kSectorShift = 9;
 using SectorNo = uint32_t;
 
 // Byte position of a sector, computed in 64 bits.
-constexpr uint64_t SectorToByte(uint64_t sector) { return sector << kSectorShift; }
+constexpr uint64_t SectorToByte(uint64_t sector) {
+  return sector << kSectorShift;
+}
 
 // n(len): sectors written for an image of len bytes; the image plus the zeros after it.
 // A length that is a multiple of 512 gets one whole zero sector after it.
-constexpr uint64_t ImageSectorCount(uint64_t len) { return len / kSectorSize + 1; }
+constexpr uint64_t ImageSectorCount(uint64_t len) {
+  return len / kSectorSize + 1;
+}
 
 // Where the file-system formatter and the burn put sectors: the sector writer
 // implements it; tests use in-memory fakes.

@@ -11,9 +11,9 @@ enum class MsgAnswer { Ok, Cancel };
 
 // A card of a run that failed or was refused, and why.
 struct FailedCard {
-  int slot = 0;          // discovery slot 0..12
-  std::string device;    // its device path
-  std::string reason;    // for the operator
+  int slot = 0;        // discovery slot 0..12
+  std::string device;  // its device path
+  std::string reason;  // for the operator
 };
 
 class IOperator {

@@ -11,12 +11,12 @@ namespace tarnwick {
 inline constexpr uint32_t kEbrTrack = 63;
 
 struct PartitionPlan {
-  uint64_t m_nCardSize = 0;                         // sectors
-  std::array<uint64_t, 4> m_arrStartSector{};       // MBR entry order: FAT32, extended, Recovery, Boot
+  uint64_t m_nCardSize = 0;                    // sectors
+  std::array<uint64_t, 4> m_arrStartSector{};  // MBR entry order: FAT32, extended, Recovery, Boot
   std::array<uint64_t, 4> m_arrTotalSectors{};
-  std::array<uint64_t, 3> m_arrEpTotalSector{};     // System, Data, Cache
-  std::array<uint64_t, 3> m_arrSlotSize{};          // rounded rooms incl. the EBR track
-  std::array<char, 11> m_szVolumeLabel{};           // space-padded, no terminator
+  std::array<uint64_t, 3> m_arrEpTotalSector{};  // System, Data, Cache
+  std::array<uint64_t, 3> m_arrSlotSize{};       // rounded rooms incl. the EBR track
+  std::array<char, 11> m_szVolumeLabel{};        // space-padded, no terminator
 
   // The defaults set when the dialog is constructed (logs the three entry lines).
   void Initialise();

@@ -87,9 +87,8 @@ uint8_t* SectorAt(Image& image, uint32_t sector) {
 }
 
 void PutMbr(uint8_t* s, const std::vector<Entry>& entries) {
-  std::memcpy(s, kMbrBootCode, sizeof kMbrBootCode);
-  const uint8_t signature[] = {0xCA, 0x96, 0xCA, 0x96};
-  std::memcpy(s + 440, signature, 4);
+  const SectorBytes mbr = MbrTemplate();
+  std::memcpy(s, mbr.data(), 446);
   for (size_t i = 0; i < entries.size(); ++i) {
     uint8_t* e = s + 446 + 16 * i;
     const uint8_t chs[] = {entries[i].status, 1, 1, 0, entries[i].type, 0xFE, 0xFF, 0xFF};
@@ -101,30 +100,16 @@ void PutMbr(uint8_t* s, const std::vector<Entry>& entries) {
   s[511] = 0xAA;
 }
 
+// The burn's boot sector template with the volume's fields set.
 void PutBootSector(uint8_t* s, const Volume& v, bool sign) {
-  const uint8_t jump[] = {0xEB, 0x58, 0x90};
-  std::memcpy(s, jump, 3);
-  std::memcpy(s + 3, "MSDOS5.0", 8);
-  PutU16(s, 11, 512);
-  s[13] = 8;
-  PutU16(s, 14, 34);
-  s[16] = 2;
-  s[21] = 0xF8;
-  PutU16(s, 22, v.fatSize16);
-  PutU16(s, 24, 63);
-  PutU16(s, 26, 255);
-  PutU32(s, 28, v.hidden);
-  PutU32(s, 32, kPartSectors);
-  PutU32(s, 36, kPartSectors / 1026 + 1);
-  PutU16(s, 42, v.version);
-  PutU32(s, 44, 2);
-  s[66] = 0x29;
-  std::memcpy(s + 71, "NO NAME    FAT32   ", 19);
-  std::memcpy(s + 90, kFat32BootCode, sizeof kFat32BootCode);
-  if (sign) {
-    s[510] = 0x55;
-    s[511] = 0xAA;
-  }
+  SectorBytes b = Fat32BootSectorTemplate();
+  PutU16(b.data(), 22, v.fatSize16);
+  PutU32(b.data(), 28, v.hidden);
+  PutU32(b.data(), 32, kPartSectors);
+  PutU32(b.data(), 36, kPartSectors / 1026 + 1);
+  PutU16(b.data(), 42, v.version);
+  if (!sign) b[510] = b[511] = 0;
+  std::memcpy(s, b.data(), b.size());
 }
 
 Image MakeImage(const std::vector<Entry>& entries, const Volume& v, bool noExtensions) {
@@ -217,118 +202,56 @@ struct BootCase {
   Volume volume;
   bool noExtensions;
   std::vector<std::string> expected;  // all shown, in this order on the screen
-  const char* absent;                 // never shown
+  const char* absent = nullptr;       // never shown; by default the other outcome's text
 };
 
 void PrintTo(const BootCase& c, std::ostream* os) {
   *os << c.name;
 }
 
-const Volume kGood;
-
-Volume With(Volume v, void (*change)(Volume&)) {
+Volume With(void (*change)(Volume&)) {
+  Volume v;
   change(v);
   return v;
 }
 
+const Volume kGood;
+const Volume kOnlyBackupSigned = With([](Volume& v) { v.primarySigned = false, v.backup = true; });
+const Volume kUnsigned = With([](Volume& v) { v.primarySigned = false; });
+const Volume kFat16Size = With([](Volume& v) { v.fatSize16 = 1; });
+const Volume kVersion1 = With([](Volume& v) { v.version = 0x100; });
+const Volume kLoaderFar = With([](Volume& v) { v.hidden = 0x00F00000, v.stub = false; });
+const Volume kNoStub = With([](Volume& v) { v.stub = false; });
+const Volume kAt2048 = With([](Volume& v) { v.first = v.hidden = 2048; });
+const Volume kAt5000 = With([](Volume& v) { v.first = v.hidden = 5000; });
+
+const Entry kFat{0x80, 0x0B, 63};  // the active FAT32 partition at 63
+const char kStub[] = "STUB-RAN";
+const char kMissing[] = "Missing operating system";
+const char kInvalid[] = "Invalid partition table";
+const char kLoadError[] = "Error loading operating system";
+const std::vector<std::string> kDiskError = {"Disk error", "Press any key to restart"};
+const std::vector<std::string> kRemoveDisks = {"Remove disks or other media.",
+                                               "Press any key to restart"};
+
 const BootCase kBootCases[] = {
-    {"NoActiveEntry",
-     {{0x00, 0x0B, 63}, {0x00, 0x05, 5000}},
-     kGood,
-     false,
-     {"Missing operating system"},
-     "STUB-RAN"},
-    {"BadStatusByte",
-     {{0x00, 0x0B, 63}, {0x12, 0x05, 5000}},
-     kGood,
-     false,
-     {"Invalid partition table"},
-     "STUB-RAN"},
-    {"TwoActiveEntries",
-     {{0x80, 0x0B, 63}, {0x00, 0x05, 5000}, {0x80, 0xBB, 6000}},
-     kGood,
-     false,
-     {"Invalid partition table"},
-     "STUB-RAN"},
-    {"ActiveFat32BootsLoader", {{0x80, 0x0B, 63}}, kGood, false, {"STUB-RAN"}, "Missing"},
-    {"ActiveEntryNotFirst",
-     {{0x00, 0x05, 5000}, {0x00, 0xBB, 6000}, {0x80, 0x0C, 63}},
-     kGood,
-     false,
-     {"STUB-RAN"},
-     "Missing"},
-    {"UnsignedBootSectorUsesBackupType0B",
-     {{0x80, 0x0B, 63}},
-     With(kGood, [](Volume& v) { v.primarySigned = false, v.backup = true; }),
-     false,
-     {"STUB-RAN"},
-     "Missing"},
-    {"UnsignedBootSectorUsesBackupType0C",
-     {{0x80, 0x0C, 63}},
-     With(kGood, [](Volume& v) { v.primarySigned = false, v.backup = true; }),
-     false,
-     {"STUB-RAN"},
-     "Missing"},
-    {"NoBackupTriedForOtherTypes",
-     {{0x80, 0x07, 63}},
-     With(kGood, [](Volume& v) { v.primarySigned = false, v.backup = true; }),
-     false,
-     {"Missing operating system"},
-     "STUB-RAN"},
-    {"UnsignedWithoutBackup",
-     {{0x80, 0x0B, 63}},
-     With(kGood, [](Volume& v) { v.primarySigned = false; }),
-     false,
-     {"Missing operating system"},
-     "STUB-RAN"},
-    {"PartitionPastDiskEnd",
-     {{0x80, 0x83, 100000}},
-     kGood,
-     false,
-     {"Error loading operating system"},
-     "STUB-RAN"},
-    {"Fat16SizeFieldSet",
-     {{0x80, 0x0B, 63}},
-     With(kGood, [](Volume& v) { v.fatSize16 = 1; }),
-     false,
-     {"Remove disks or other media.", "Press any key to restart"},
-     "STUB-RAN"},
-    {"VersionFieldSet",
-     {{0x80, 0x0B, 63}},
-     With(kGood, [](Volume& v) { v.version = 0x100; }),
-     false,
-     {"Remove disks or other media.", "Press any key to restart"},
-     "STUB-RAN"},
-    {"LoaderPastDiskEnd",
-     {{0x80, 0x0B, 63}},
-     With(kGood, [](Volume& v) { v.hidden = 0x00F00000, v.stub = false; }),
-     false,
-     {"Disk error", "Press any key to restart"},
-     "Remove disks"},
-    {"BlankLoaderSectorNotRun",
-     {{0x80, 0x0B, 63}},
-     With(kGood, [](Volume& v) { v.stub = false; }),
-     false,
-     {"Remove disks or other media.", "Press any key to restart"},
-     "Disk error"},
-    {"NoExtensionsChsPath",
-     {{0x80, 0x0B, 2048}},
-     With(kGood, [](Volume& v) { v.first = v.hidden = 2048; }),
-     true,
-     {"STUB-RAN"},
-     "Missing"},
-    {"NoExtensionsDeepPartition",
-     {{0x80, 0x0B, 5000}},
-     With(kGood, [](Volume& v) { v.first = v.hidden = 5000; }),
-     true,
-     {"STUB-RAN"},
-     "Missing"},
-    {"NoExtensionsBeyondChsRange",
-     {{0x80, 0x0B, 2000000}},
-     kGood,
-     true,
-     {"Error loading operating system"},
-     "STUB-RAN"},
+    {"NoActiveEntry", {{0x00, 0x0B, 63}, {0x00, 0x05, 5000}}, kGood, false, {kMissing}},
+    {"BadStatusByte", {{0x00, 0x0B, 63}, {0x12, 0x05, 5000}}, kGood, false, {kInvalid}},
+    {"TwoActiveEntries", {kFat, {0, 0x05, 5000}, {0x80, 0xBB, 6000}}, kGood, false, {kInvalid}},
+    {"ActiveFat32BootsLoader", {kFat}, kGood, false, {kStub}},
+    {"ActiveThirdEntry", {{0, 5, 5000}, {0, 0xBB, 6000}, {0x80, 0x0C, 63}}, kGood, false, {kStub}},
+    {"UnsignedBootSectorUsesBackupType0B", {kFat}, kOnlyBackupSigned, false, {kStub}},
+    {"UnsignedBootSectorUsesBackupType0C", {{0x80, 0x0C, 63}}, kOnlyBackupSigned, false, {kStub}},
+    {"NoBackupTriedForOtherTypes", {{0x80, 0x07, 63}}, kOnlyBackupSigned, false, {kMissing}},
+    {"UnsignedWithoutBackup", {kFat}, kUnsigned, false, {kMissing}},
+    {"PartitionPastDiskEnd", {{0x80, 0x83, 100000}}, kGood, false, {kLoadError}},
+    {"Fat16SizeFieldSet", {kFat}, kFat16Size, false, kRemoveDisks},
+    {"VersionFieldSet", {kFat}, kVersion1, false, kRemoveDisks},
+    {"LoaderPastDiskEnd", {kFat}, kLoaderFar, false, kDiskError, "Remove disks"},
+    {"BlankLoaderSectorNotRun", {kFat}, kNoStub, false, kRemoveDisks, "Disk error"},
+    {"NoExtensionsChsPath", {{0x80, 0x0B, 2048}}, kAt2048, true, {kStub}},
+    {"NoExtensionsDeepPartition", {{0x80, 0x0B, 5000}}, kAt5000, true, {kStub}},
+    {"NoExtensionsBeyondChsRange", {{0x80, 0x0B, 2000000}}, kGood, true, {kLoadError}},
 };
 
 class BootQemuTest : public ::testing::TestWithParam<BootCase> {};
@@ -364,7 +287,8 @@ void ExpectScreen(const Image& image, const std::vector<std::string>& expected,
 TEST_P(BootQemuTest, ScreenShowsOutcome) {
   if (!HaveQemu()) GTEST_SKIP() << kNoQemu;
   const BootCase& c = GetParam();
-  ExpectScreen(MakeImage(c.entries, c.volume, c.noExtensions), c.expected, c.absent);
+  const char* absent = c.absent ? c.absent : c.expected[0] == kStub ? "Missing" : kStub;
+  ExpectScreen(MakeImage(c.entries, c.volume, c.noExtensions), c.expected, absent);
 }
 
 INSTANTIATE_TEST_SUITE_P(Boot, BootQemuTest, ::testing::ValuesIn(kBootCases),
@@ -388,10 +312,10 @@ TEST(BootQemuBuiltRecords, TemplatesBootOnceEntryZeroIsActive) {
   std::memcpy(SectorAt(image, 0), mbr.data(), mbr.size());
   std::memcpy(SectorAt(image, fat.m_nDBRSector), fat.m_tDBR.data(), fat.m_tDBR.size());
   std::memcpy(SectorAt(image, 63 + 12), kLoaderStub.data(), kLoaderStub.size());
-  ExpectScreen(image, {"Missing operating system"}, "STUB-RAN");
+  ExpectScreen(image, {kMissing}, kStub);
 
   SectorAt(image, 0)[kPartitionEntryOffset] = 0x80;
-  ExpectScreen(image, {"STUB-RAN"}, "Missing");
+  ExpectScreen(image, {kStub}, "Missing");
 }
 
 // The print routines find their texts through the offset bytes: each must

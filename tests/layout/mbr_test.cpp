@@ -6,8 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "common/debug_log.h"
-#include "layout/bootcode/bootcode.h"
 #include "layout_fixture.h"
 
 namespace tarnwick {
@@ -45,18 +43,6 @@ Records BuildFor(uint64_t cardSize) {
   EXPECT_TRUE(BuildMBR(r.mbr, r.plan));
   EXPECT_TRUE(BuildEBRs(r.ebrs, r.plan));
   return r;
-}
-
-TEST(MbrTemplate, HoldsBootCodeSignatureAndTheFirstEntryTemplate) {
-  const SectorBytes mbr = MbrTemplate();
-  EXPECT_TRUE(std::equal(mbr.begin(), mbr.begin() + 440, kMbrBootCode));
-  EXPECT_EQ(std::vector<uint8_t>(mbr.begin() + 440, mbr.begin() + 446),
-            (std::vector<uint8_t>{0xCA, 0x96, 0xCA, 0x96, 0x00, 0x00}));
-  EXPECT_EQ(EntryBytes(mbr, 0),
-            (Entry{0x00, 0x01, 0x01, 0x00, 0x0B, 0xFE, 0xFF, 0xFF, 63, 0, 0, 0, 0, 0, 0, 0}));
-  for (int i = 1; i < 4; ++i) EXPECT_EQ(EntryBytes(mbr, i), Entry{}) << "entry " << i;
-  EXPECT_EQ(mbr[510], 0x55);
-  EXPECT_EQ(mbr[511], 0xAA);
 }
 
 struct EntryCase {
@@ -127,19 +113,6 @@ TEST(BuildEBRs, ClearsWhateverTheRecordsHeldBefore) {
   ASSERT_TRUE(BuildEBRs(ebrs, plan));
   for (const SectorBytes& e : ebrs) EXPECT_TRUE(ZeroOutsideEntries(e, 2));
   EXPECT_EQ(EntryBytes(ebrs[2], 1), Entry{});
-}
-
-TEST(BuildMBR, LogsEachEntryWithItsFirstSectorAndCount) {
-  TempDir dir;
-  const PartitionPlan plan = ComputePlan(dir, ExampleInput(7'743'330));
-  SectorBytes mbr = MbrTemplate();
-  LogCapture log;
-  ASSERT_TRUE(BuildMBR(mbr, plan));
-  EXPECT_EQ(log.Text(),
-            "m_tMBR.Partition[0]: [0x3f 0x58261a]\n"
-            "m_tMBR.Partition[1]: [0x582659 0x1c00bd]\n"
-            "m_tMBR.Partition[2]: [0x742758 0x10000]\n"
-            "m_tMBR.Partition[3]: [0x752758 0x10000]\n");
 }
 
 TEST(BuildMBR, CardsOfDifferentSizesDifferOnlyInEntryPositionsAndCounts) {

@@ -130,16 +130,6 @@ TEST(PartitionPlan, CardBeyondTwoTebibytesKeepsSixtyFourBitPositions) {
   EXPECT_EQ(BootRoomEnd(p), d);
 }
 
-TEST(PartitionPlan, LogsTheThreePlanLinesWithHexValues) {
-  TempDir dir;
-  LogCapture log;
-  (void)ComputePlan(dir, ExampleInput(7'743'330));
-  EXPECT_EQ(log.Text(),
-            "m_arrStartSector: [0x3f 0x582659 0x742758 0x752758]\n"
-            "m_arrTotalSectors: [0x58261a 0x1c00bd 0x10000 0x10000]\n"
-            "m_arrEpTotalSector: [0x7ffc1 0xfffc1 0x3ffc1]\n");
-}
-
 TEST(PartitionPlan, LogPrintsTheLowThirtyTwoBitsOfWideValues) {
   TempDir dir;
   LogCapture log;
@@ -151,41 +141,22 @@ TEST(PartitionPlan, LogPrintsTheLowThirtyTwoBitsOfWideValues) {
             "m_arrEpTotalSector: [0xffffffc1 0xffffffc1 0xffffffc1]\n");
 }
 
-struct LabelCase {
-  const char* name;
-  std::optional<std::string> value;
-  std::string expected;
-};
-
-void PrintTo(const LabelCase& c, std::ostream* os) {
-  *os << c.name;
-}
-
-class PlanLabel : public ::testing::TestWithParam<LabelCase> {};
-
-TEST_P(PlanLabel, IsCutOrPaddedToElevenBytes) {
+TEST(PartitionPlan, LabelIsCutOrPaddedToElevenBytes) {
+  const std::pair<std::optional<std::string>, std::string> cases[] = {
+      {std::nullopt, "           "},   {"", "           "},
+      {"ABC", "ABC        "},          {"ABCDEFGHIJK", "ABCDEFGHIJK"},
+      {"ABCDEFGHIJKL", "ABCDEFGHIJK"}, {"TARNWICK_CARD_LABEL", "TARNWICK_CA"},
+      {"card", "card       "},         {"MY CARD", "MY CARD    "}};
   TempDir dir;
-  PlanInput in = ExampleInput(7'743'330);
-  in.label = GetParam().value;
-  // A plan that already held a long label: nothing of it may remain.
-  PartitionPlan previous;
-  previous.m_szVolumeLabel = {'O', 'L', 'D', 'L', 'A', 'B', 'E', 'L', 'X', 'Y', 'Z'};
-  const PartitionPlan p = ComputePlan(dir, in, previous);
-  EXPECT_EQ(LabelText(p.m_szVolumeLabel), GetParam().expected);
+  for (const auto& [value, expected] : cases) {
+    PlanInput in = ExampleInput(7'743'330);
+    in.label = value;
+    // A plan that already held a long label: nothing of it may remain.
+    PartitionPlan previous;
+    previous.m_szVolumeLabel = {'O', 'L', 'D', 'L', 'A', 'B', 'E', 'L', 'X', 'Y', 'Z'};
+    EXPECT_EQ(LabelText(ComputePlan(dir, in, previous).m_szVolumeLabel), expected);
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Layout, PlanLabel,
-    ::testing::Values(LabelCase{"Missing", std::nullopt, "           "},
-                      LabelCase{"Empty", "", "           "},
-                      LabelCase{"ThreeCharacters", "ABC", "ABC        "},
-                      LabelCase{"Data", "DATA", "DATA       "},
-                      LabelCase{"Eleven", "ABCDEFGHIJK", "ABCDEFGHIJK"},
-                      LabelCase{"Twelve", "ABCDEFGHIJKL", "ABCDEFGHIJK"},
-                      LabelCase{"Longer", "TARNWICK_CARD_LABEL", "TARNWICK_CA"},
-                      LabelCase{"NoCaseChange", "card", "card       "},
-                      LabelCase{"InnerBlank", "MY CARD", "MY CARD    "}),
-    [](const ::testing::TestParamInfo<LabelCase>& info) { return info.param.name; });
 
 TEST(PartitionPlan, InitialiseSetsTheDefaultsAndLogsEntriesOneToThree) {
   PartitionPlan p;

@@ -6,11 +6,10 @@
 #include <fstream>
 #include <functional>
 
+#include "board_rig.h"
 #include "bootcfg/boot_info.h"
 #include "common/debug_log.h"
 #include "common/le.h"
-#include "fake_clock.h"
-#include "fake_operator.h"
 #include "platform/sim/image_disk_service.h"
 #include "platform/sim/sim_board.h"
 #include "test_support.h"
@@ -231,15 +230,11 @@ TEST_F(BoardFlowTest, BoardChecksThePackageItReceived) {
        "imageLen reaches past the end of the package"},
   };
   for (const Case& c : cases) {
-    FakeClock caseClock;
-    SimBoardBus sim(caseClock);
-    sim.AddDevice({});
-    FakeOperator caseOp;
-    CDfuDownloader caseDownloader(sim, caseOp);
+    testing::BoardRig rig(1);
     std::vector<uint8_t> package = good;
     c.damage(package);
-    caseDownloader.DownloadDfu(package.data(), DownloadLength(image.length));
-    EXPECT_EQ(sim.Refusal(0), c.refusal) << c.name;
+    rig.downloader.DownloadDfu(package.data(), DownloadLength(image.length));
+    EXPECT_EQ(rig.bus.Refusal(0), c.refusal) << c.name;
   }
 }
 

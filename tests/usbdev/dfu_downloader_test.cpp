@@ -6,19 +6,16 @@
 #include <functional>
 #include <numeric>
 
+#include "board_rig.h"
 #include "bootcfg/boot_info.h"
 #include "common/debug_log.h"
 #include "common/le.h"
-#include "fake_clock.h"
-#include "fake_operator.h"
-#include "platform/sim/sim_board.h"
 #include "test_support.h"
 
 namespace tarnwick {
 namespace {
 
-using testing::FakeClock;
-using testing::FakeOperator;
+using testing::BoardRig;
 using testing::TempDir;
 using Texts = std::vector<std::string>;
 
@@ -34,21 +31,9 @@ std::vector<uint8_t> Pattern(size_t n) {
   return bytes;
 }
 
-class DownloaderTest : public ::testing::Test {
+class DownloaderTest : public ::testing::Test, public BoardRig {
  protected:
-  void SetUp() override { g_ahBoard.fill(0); }
-  std::vector<SimCommand> VendorCommandsOf(size_t device) const {
-    std::vector<SimCommand> out;
-    for (const SimCommand& c : bus.VendorCommands()) {
-      if (c.device == device) out.push_back(c);
-    }
-    return out;
-  }
-
   LogCapture quiet;
-  FakeClock clock;
-  SimBoardBus bus{clock};
-  FakeOperator op;
 };
 
 TEST(VendorRequest, IsByteExact) {
@@ -85,14 +70,10 @@ TEST_F(DownloaderTest, BlocksFlagsAndTimeoutsByPayloadLength) {
       {2048, {0, 0, 0, 1}, {60, 10, 10, 10}},
   };
   for (const Case& c : cases) {
-    FakeClock caseClock;
-    SimBoardBus sim(caseClock);
-    sim.AddDevice({});
-    FakeOperator caseOp;
-    CDfuDownloader downloader(sim, caseOp);
+    BoardRig rig(1);
     std::vector<uint8_t> payload = Pattern(c.length);
-    downloader.DownloadDfu(payload.data(), c.length);
-    std::vector<SimCommand> sent = sim.VendorCommands();
+    rig.downloader.DownloadDfu(payload.data(), c.length);
+    std::vector<SimCommand> sent = rig.bus.VendorCommands();
     ASSERT_EQ(sent.size(), c.flags.size()) << c.length;
     for (size_t k = 0; k < sent.size(); ++k) {
       EXPECT_EQ(sent[k].cdb[2], c.flags[k]) << c.length << " block " << k;
@@ -100,15 +81,14 @@ TEST_F(DownloaderTest, BlocksFlagsAndTimeoutsByPayloadLength) {
       EXPECT_EQ(sent[k].data,
                 std::vector<uint8_t>(payload.begin() + 512 * k, payload.begin() + 512 * (k + 1)));
     }
-    EXPECT_TRUE(caseOp.messages.empty()) << c.length;
-    EXPECT_EQ(caseClock.slept.count(), 0) << c.length;
+    EXPECT_TRUE(rig.op.messages.empty()) << c.length;
+    EXPECT_EQ(rig.clock.slept.count(), 0) << c.length;
   }
 }
 
 TEST_F(DownloaderTest, NoBoardShowsTheBoxAndSendsNothing) {
   bus.AddDevice(SimInternalDisk());
   bus.AddDevice(SimInternalDisk());
-  CDfuDownloader downloader(bus, op);
   std::vector<uint8_t> payload = Pattern(1536);
   downloader.DownloadDfu(payload.data(), 1536);
   EXPECT_EQ(op.Texts(), Texts{kNoBoard});
@@ -118,7 +98,6 @@ TEST_F(DownloaderTest, NoBoardShowsTheBoxAndSendsNothing) {
 }
 
 TEST_F(DownloaderTest, EmptyPayloadStillSearches) {
-  CDfuDownloader downloader(bus, op);
   downloader.DownloadDfu(nullptr, 0);
   EXPECT_EQ(op.Texts(), Texts{kNoBoard});
   bus.AddDevice({});
@@ -133,7 +112,6 @@ TEST_F(DownloaderTest, TwoBoardsAreServedOneAfterTheOther) {
   bus.AddDevice({});
   bus.AddDevice(SimInternalDisk());
   bus.AddDevice({});
-  CDfuDownloader downloader(bus, op);
   std::vector<uint8_t> payload = Pattern(1536);
   downloader.DownloadDfu(payload.data(), 1536);
   std::vector<SimCommand> sent = bus.VendorCommands();
@@ -167,34 +145,29 @@ TEST_F(DownloaderTest, FailedBlockEndsThatBoardOnly) {
       {"last block fails", 2, SimFault::Failure, kFailureBoxes, std::chrono::seconds(0)},
   };
   for (const Case& c : cases) {
-    g_ahBoard.fill(0);
-    FakeClock caseClock;
-    SimBoardBus sim(caseClock);
+    BoardRig rig;
     SimDeviceConfig failing;
     failing.faultBlock = c.faultBlock;
     failing.fault = c.fault;
-    sim.AddDevice(failing);
-    sim.AddDevice({});
-    FakeOperator caseOp;
-    CDfuDownloader downloader(sim, caseOp);
+    rig.bus.AddDevice(failing);
+    rig.bus.AddDevice({});
     std::vector<uint8_t> payload = Pattern(1536);
-    downloader.DownloadDfu(payload.data(), 1536);
+    rig.downloader.DownloadDfu(payload.data(), 1536);
 
-    EXPECT_EQ(caseOp.Texts(), c.boxes) << c.name;
+    EXPECT_EQ(rig.op.Texts(), c.boxes) << c.name;
     size_t toBoard0 = 0;
-    for (const SimCommand& cmd : sim.VendorCommands()) toBoard0 += cmd.device == 0;
+    for (const SimCommand& cmd : rig.bus.VendorCommands()) toBoard0 += cmd.device == 0;
     EXPECT_EQ(toBoard0, c.faultBlock + 1u) << c.name;  // nothing after the failed block
-    EXPECT_TRUE(sim.Received(0).empty()) << c.name;
-    EXPECT_EQ(sim.Received(1), payload) << c.name;
-    EXPECT_EQ(caseClock.slept, c.waited) << c.name;
-    EXPECT_EQ(downloader.LastDownload().boardsFound, 2) << c.name;
-    EXPECT_EQ(downloader.LastDownload().boardsServed, 1) << c.name;
+    EXPECT_TRUE(rig.bus.Received(0).empty()) << c.name;
+    EXPECT_EQ(rig.bus.Received(1), payload) << c.name;
+    EXPECT_EQ(rig.clock.slept, c.waited) << c.name;
+    EXPECT_EQ(rig.downloader.LastDownload().boardsFound, 2) << c.name;
+    EXPECT_EQ(rig.downloader.LastDownload().boardsServed, 1) << c.name;
   }
 }
 
 TEST_F(DownloaderTest, UnpluggedBoardFailsItsNextBlock) {
   bus.AddDevice({});
-  CDfuDownloader downloader(bus, op);
   downloader.FindBoards();
   ASSERT_EQ(downloader.m_nBoardCount, 1);
   bus.Unplug(0);
@@ -240,18 +213,13 @@ TEST_F(LoadPackTest, PackageLayoutAndLength) {
     uint32_t imageLen;
   };
   for (const Case& c : {Case{1000, 1536, 1024}, Case{1024, 2048, 1024}, Case{0, 1024, 0}}) {
-    g_ahBoard.fill(0);
-    FakeClock caseClock;
-    SimBoardBus sim(caseClock);
-    sim.AddDevice({});
-    FakeOperator caseOp;
-    CDfuDownloader downloader(sim, caseOp);
+    BoardRig rig(1);
     std::vector<uint8_t> dfu = Pattern(c.dfuLength);
-    downloader.LoadPackForBoard(MakePack(dfu), MakeConfig(), crc, header);
+    rig.downloader.LoadPackForBoard(MakePack(dfu), MakeConfig(), crc, header);
 
-    const std::vector<uint8_t>& got = sim.Received(0);
+    const std::vector<uint8_t>& got = rig.bus.Received(0);
     ASSERT_EQ(got.size(), c.sent) << c.dfuLength;
-    EXPECT_EQ(sim.Refusal(0), "") << c.dfuLength;
+    EXPECT_EQ(rig.bus.Refusal(0), "") << c.dfuLength;
     EXPECT_EQ(std::string(got.begin(), got.begin() + 8), "KDFUUFDK");
     EXPECT_EQ(GetU32(got.data(), bootinfo::kLoadPlainTextAddr), 0x40008000u);
     EXPECT_EQ(GetU32(got.data(), bootinfo::kGoAddr), 0x40008020u);
@@ -261,8 +229,8 @@ TEST_F(LoadPackTest, PackageLayoutAndLength) {
     EXPECT_TRUE(std::all_of(got.begin() + 512 + c.dfuLength, got.end(), [](uint8_t b) {
       return b == 0;
     })) << c.dfuLength;
-    EXPECT_TRUE(caseOp.messages.empty()) << c.dfuLength;
-    EXPECT_TRUE(downloader.LastDownload().packLoaded);
+    EXPECT_TRUE(rig.op.messages.empty()) << c.dfuLength;
+    EXPECT_TRUE(rig.downloader.LastDownload().packLoaded);
   }
 }
 
@@ -296,17 +264,12 @@ TEST_F(LoadPackTest, BadPacksAreRefusedBeforeAnyBoardIsSearched) {
        "The pack file"},
   };
   for (const Case& c : cases) {
-    g_ahBoard.fill(0);
-    FakeClock caseClock;
-    SimBoardBus sim(caseClock);
-    sim.AddDevice({});
-    FakeOperator caseOp;
-    CDfuDownloader downloader(sim, caseOp);
-    downloader.LoadPackForBoard(c.make(*this), MakeConfig(), crc, header);
-    ASSERT_EQ(caseOp.messages.size(), 1u) << c.name;
-    EXPECT_EQ(caseOp.messages[0].text.rfind(c.boxStart, 0), 0u) << c.name;
-    EXPECT_TRUE(sim.Commands().empty()) << c.name;  // not even an INQUIRY
-    EXPECT_FALSE(downloader.LastDownload().packLoaded) << c.name;
+    BoardRig rig(1);
+    rig.downloader.LoadPackForBoard(c.make(*this), MakeConfig(), crc, header);
+    ASSERT_EQ(rig.op.messages.size(), 1u) << c.name;
+    EXPECT_EQ(rig.op.messages[0].text.rfind(c.boxStart, 0), 0u) << c.name;
+    EXPECT_TRUE(rig.bus.Commands().empty()) << c.name;  // not even an INQUIRY
+    EXPECT_FALSE(rig.downloader.LastDownload().packLoaded) << c.name;
   }
 }
 
@@ -317,7 +280,6 @@ TEST_F(LoadPackTest, OnlyTheDfuSlotIsChecked) {
     PatchHeader(pack, PackSlotOffset(junk) + 4, 0x7FFFFFFFu);
   }
   bus.AddDevice({});
-  CDfuDownloader downloader(bus, op);
   downloader.LoadPackForBoard(pack, MakeConfig(), crc, header);
   EXPECT_TRUE(op.messages.empty());
   EXPECT_EQ(bus.Received(0).size(), 1536u);

@@ -70,55 +70,24 @@ TEST_F(BurnFixture, DebugLogOfOneCardLineForLine) {
             "BurnToOneSD: Write ok\n");
 }
 
-TEST_F(BurnFixture, WorkedExampleRegionsHoldTheirContents) {
+// What each region holds is checked byte for byte on burned card images (the
+// command-line tests); here the run around one card and the region edges.
+TEST_F(BurnFixture, OneCardIsFlushedAndClosedWithProgressAndTheFinalMessage) {
   FakeCard& card = disks.AddCard("card", kExampleCylinders);
   Run();
   ASSERT_EQ(engine->LastRun().cardsWritten, 1);
   EXPECT_EQ(op.progress, Range(1, 15));
   EXPECT_EQ(op.events, (std::vector<std::string>{"enable 1", "box " + kDone}));
   EXPECT_FALSE(engine->m_bWaitDevice);
-  EXPECT_EQ(disks.events.back(), "close card");
-  EXPECT_EQ(disks.events[disks.events.size() - 2], "flush card");
-
-  const Sector mbr = card.Read(0);
-  EXPECT_EQ(GetU32(mbr.data(), 446 + 3 * 16 + 8), kP);
-  const BootInfo& bootInfo = engine->BootInfoRecord();
-  for (uint64_t j = 0; j < 4; ++j)
-    EXPECT_TRUE(std::equal(bootInfo.begin(), bootInfo.end(), card.Read(kP + j).begin())) << j;
-  // Two copies of a 1,000-byte boot loader, two sectors each, back to back from P + 16.
-  EXPECT_EQ(card.ReadBytes(kP + 16, 1024), Expected(PackSlot::UBootBin, 2));
+  EXPECT_EQ(disks.events, (std::vector<std::string>{"open card", "flush card", "close card"}));
+  // Two boot loader copies of two sectors each from P + 16, and nothing after them.
   EXPECT_EQ(card.ReadBytes(kP + 18, 1024), Expected(PackSlot::UBootBin, 2));
   EXPECT_FALSE(card.Written(kP + 20));
-
-  const std::vector<uint8_t> uBootInfo = card.ReadBytes(kP + 4, 2048);
-  std::vector<uint8_t> expectedUBootInfo(engine->UBootInfoRecord().begin(),
-                                         engine->UBootInfoRecord().end());
-  expectedUBootInfo.resize(2048, 0);
-  EXPECT_EQ(uBootInfo, expectedUBootInfo);
-  EXPECT_EQ(GetU32(uBootInfo.data(), ubootinfo::kBootImgStart), kBootImgStart);
-
-  EXPECT_EQ(card.ReadBytes(kP + 8, 4096), std::vector<uint8_t>(4096, 0));
-  EXPECT_EQ(card.ReadBytes(kP + 8192, 2049 * 512), std::vector<uint8_t>(2049 * 512, 0));
   EXPECT_EQ(card.WrittenIn(kP + 10241, 3), 0u);
-  EXPECT_EQ(card.ReadBytes(kP + 10244, 586 * 512), Expected(PackSlot::BootRes, 586));
   EXPECT_EQ(card.WrittenIn(kP + 10244 + 586, 3), 0u);
-  // 4,096 bytes are written as nine sectors, the last one zeros.
-  EXPECT_EQ(card.ReadBytes(kBootImgStart, 9 * 512), Expected(PackSlot::BootImg, 9));
   EXPECT_FALSE(card.Written(kBootImgStart + 9));
-  // An empty image is one zero sector.
-  EXPECT_EQ(card.ReadBytes(kR, 512), std::vector<uint8_t>(512, 0));
   EXPECT_FALSE(card.Written(kR + 1));
-
-  EXPECT_EQ(card.ReadBytes(kX + 63, 10 * 512), Expected(PackSlot::System, 10));
-  EXPECT_EQ(card.ReadBytes(kX + kL1 + 63, 3 * 512), Expected(PackSlot::Data, 3));
-  EXPECT_EQ(card.ReadBytes(kX + kL2 + 63, 2 * 512), Expected(PackSlot::Cache, 2));
-  for (uint64_t ebr : {kX, kX + kL1, kX + kL2}) {
-    const Sector s = card.Read(ebr);
-    EXPECT_EQ(s[446 + 4], 0x83) << ebr;
-    EXPECT_EQ(GetU16(s.data(), 510), 0xAA55) << ebr;
-    EXPECT_EQ(card.WrittenIn(ebr + 1, 62), 0u) << ebr;
-  }
-  EXPECT_TRUE(card.Written(63));  // the FAT32 boot sector
+  for (uint64_t ebr : {kX, kX + kL1, kX + kL2}) EXPECT_EQ(card.WrittenIn(ebr + 1, 62), 0u) << ebr;
 }
 
 TEST_F(BurnFixture, CardsAreBurnedInSlotOrderEachWithItsOwnPlan) {

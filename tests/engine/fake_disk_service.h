@@ -3,7 +3,8 @@
 // geometry answer and a sparse map of written sectors (sectors never written
 // read back as a pattern byte, as on a card pre-filled with it). Writes can be
 // made to fail at a chosen sector, as can opening and flushing; every open,
-// flush and close is recorded in one event list across all cards.
+// flush and close is recorded in one event list across all cards, and every
+// write call in the card's own list.
 #include <array>
 #include <cerrno>
 #include <cstdint>
@@ -22,6 +23,14 @@ namespace tarnwick::testing {
 inline constexpr uint8_t kPatternByte = 0xA5;
 using Sector = std::array<uint8_t, 512>;
 
+// One WriteAt call as the card received it.
+struct WriteCall {
+  uint64_t offset;
+  size_t len;
+  const void* data;
+  bool operator==(const WriteCall&) const = default;
+};
+
 struct FakeCard {
   std::string path;
   bool exists = true;  // false: the path cannot be opened at all
@@ -29,10 +38,14 @@ struct FakeCard {
   DiskGeometry geometry;
   bool answersMediaTypes = false;
   DiskGeometry mediaGeometry;            // the first media entry of the media-types answer
+  uint32_t mediaEntries = 1;             // the entry count of the media-types answer
   uint64_t sectorCount = 0;              // writes past it fail with ENOSPC (0: no limit)
-  std::optional<uint64_t> failAtSector;  // a write covering it fails with EIO
+  std::optional<uint64_t> failAtSector;  // a write covering it fails with failError
+  int failError = EIO;
   bool failFlush = false;
+  bool keepSectors = true;  // false: writes are only recorded in calls
   std::map<uint64_t, Sector> sectors;
+  std::vector<WriteCall> calls;
   int queries = 0;
 
   bool Written(uint64_t sector) const { return sectors.count(sector) != 0; }
@@ -125,12 +138,13 @@ class FakeDiskService : public IDiskService {
       if (!m_card.answersMediaTypes) return false;
       std::memset(answer, 0, sizeof answer);
       const DiskGeometry& g = m_card.mediaGeometry;
-      PutU32(answer, 4, 1);  // one media entry
+      PutU32(answer, 4, m_card.mediaEntries);
       PutU64(answer, 8, static_cast<uint64_t>(g.Cylinders));
       PutU32(answer, 16, g.MediaType);
       PutU32(answer, 20, g.TracksPerCylinder);
       PutU32(answer, 24, g.SectorsPerTrack);
       PutU32(answer, 28, g.BytesPerSector);
+      PutU32(answer, 32, 0xDEADBEEF);  // past the first entry: never read
       return true;
     }
 
@@ -142,14 +156,16 @@ class FakeDiskService : public IDiskService {
    public:
     Writer(FakeDiskService& service, FakeCard& card) : m_service(service), m_card(card) {}
     int WriteAt(uint64_t byteOffset, const void* data, size_t len) override {
+      m_card.calls.push_back({byteOffset, len, data});
       if (byteOffset % 512 != 0 || len % 512 != 0) return EINVAL;
       const uint64_t first = byteOffset / 512;
       const uint64_t count = len / 512;
       if (m_card.failAtSector && *m_card.failAtSector >= first &&
           *m_card.failAtSector < first + count) {
-        return EIO;
+        return m_card.failError;
       }
       if (m_card.sectorCount != 0 && first + count > m_card.sectorCount) return ENOSPC;
+      if (!m_card.keepSectors) return 0;
       const auto* bytes = static_cast<const uint8_t*>(data);
       for (uint64_t i = 0; i < count; ++i) {
         std::memcpy(m_card.sectors[first + i].data(), bytes + i * 512, 512);

@@ -6,11 +6,11 @@
 
 #include <cerrno>
 #include <fstream>
+#include <functional>
+#include <tuple>
 
 #include "common/debug_log.h"
-#include "common/le.h"
-#include "platform/fake_disk_host.h"
-#include "platform/linux/disk_writer.h"
+#include "fake_disk_service.h"
 #include "platform/linux/target_disk_service.h"
 #include "platform/sim/image_disk_service.h"
 #include "test_support.h"
@@ -18,93 +18,31 @@
 namespace tarnwick::testing {
 namespace {
 
-struct WriteCall {
+// One write call as the sector writer made it: bufferOffset is where in the
+// caller's buffer the call's data began.
+struct Call {
   uint64_t offset;
   size_t len;
-  size_t bufferOffset;  // where in the caller's buffer the call's data began
-  bool operator==(const WriteCall&) const = default;
+  size_t bufferOffset;
+  bool operator==(const Call&) const = default;
 };
 
-// A writer that records every call and fails the n-th one (1-based) on demand.
-class RecordingWriter : public IDiskWriter {
- public:
-  RecordingWriter(std::vector<WriteCall>& calls, const uint8_t* base, int failCall, int failErr,
-                  int flushErr, bool& closed)
-      : m_calls(calls),
-        m_base(base),
-        m_failCall(failCall),
-        m_failErr(failErr),
-        m_flushErr(flushErr),
-        m_closed(closed) {}
-  int WriteAt(uint64_t offset, const void* data, size_t len) override {
-    m_calls.push_back(
-        {offset, len, static_cast<size_t>(static_cast<const uint8_t*>(data) - m_base)});
-    return static_cast<int>(m_calls.size()) == m_failCall ? m_failErr : 0;
+std::vector<Call> CallsOf(const FakeCard& card, const void* base) {
+  std::vector<Call> calls;
+  for (const WriteCall& w : card.calls) {
+    calls.push_back({w.offset, w.len,
+                     static_cast<size_t>(static_cast<const uint8_t*>(w.data) -
+                                         static_cast<const uint8_t*>(base))});
   }
-  int Flush() override { return m_flushErr; }
-  void Close() override { m_closed = true; }
-
- private:
-  std::vector<WriteCall>& m_calls;
-  const uint8_t* m_base;
-  int m_failCall, m_failErr, m_flushErr;
-  bool& m_closed;
-};
-
-// A disk service with one disk, "/dev/card", and a scripted probe.
-class ScriptedService : public IDiskService {
- public:
-  explicit ScriptedService(const uint8_t* base = nullptr) : m_base(base) {}
-
-  std::vector<WriteCall> calls;
-  int failCall = 0;
-  int failErr = EIO;
-  int flushErr = 0;
-  bool closed = false;
-  bool openFails = false;
-  std::unique_ptr<IDiskWriter> nextWriter;  // replaces the recording writer when set
-  // The probe.
-  bool queryOpens = true;
-  bool answersGeometry = false;
-  DiskGeometry geometry;
-  bool answersMediaTypes = false;
-  uint8_t mediaTypes[kMediaTypesAnswerSize] = {};
-
-  std::vector<DiskSlot> Slots() override { return {{"/dev/card"}}; }
-  std::unique_ptr<IDiskQuery> OpenForQuery(const std::string&) override;
-  std::unique_ptr<IDiskWriter> OpenForWrite(const std::string&, std::string* errorText) override {
-    if (openFails) {
-      if (errorText) *errorText = "/dev/card is in use";
-      return nullptr;
-    }
-    if (nextWriter) return std::move(nextWriter);
-    return std::make_unique<RecordingWriter>(calls, m_base, failCall, failErr, flushErr, closed);
-  }
-
- private:
-  const uint8_t* m_base;
-};
-
-class ScriptedQuery : public IDiskQuery {
- public:
-  explicit ScriptedQuery(ScriptedService& s) : m_s(s) {}
-  bool GetDriveGeometry(DiskGeometry& g) override {
-    if (m_s.answersGeometry) g = m_s.geometry;
-    return m_s.answersGeometry;
-  }
-  bool GetMediaTypes(uint8_t (&answer)[kMediaTypesAnswerSize]) override {
-    if (m_s.answersMediaTypes)
-      std::copy(std::begin(m_s.mediaTypes), std::end(m_s.mediaTypes), answer);
-    return m_s.answersMediaTypes;
-  }
-
- private:
-  ScriptedService& m_s;
-};
-
-std::unique_ptr<IDiskQuery> ScriptedService::OpenForQuery(const std::string&) {
-  return queryOpens ? std::make_unique<ScriptedQuery>(*this) : nullptr;
+  return calls;
 }
+
+// A disk service with one card, "/dev/card", that only records the writes.
+struct OneCard {
+  OneCard() { card.keepSectors = false; }
+  FakeDiskService disks;
+  FakeCard& card = disks.AddSlot("/dev/card");
+};
 
 // Enough for three full chunks.
 const std::vector<uint8_t>& BigBuffer() {
@@ -118,42 +56,32 @@ struct ChunkCase {
   const char* name;
   SectorNo first;
   uint32_t count;
-  int failCall;  // 0: none
+  std::optional<uint64_t> failAt;
   bool result;
-  std::vector<WriteCall> calls;
+  std::vector<Call> calls;
 };
 
 const ChunkCase kChunkCases[] = {
-    {"ZeroSectorsIsOneEmptyCall", 100, 0, 0, true, {{51200, 0, 0}}},
-    {"OneSector", 100, 1, 0, true, {{51200, 512, 0}}},
-    {"ExactlyOneChunk", 0, 65536, 0, true, {{0, kChunk, 0}}},
-    {"OneSectorMoreThanAChunk",
-     10,
-     65537,
-     0,
-     true,
-     {{5120, kChunk, 0}, {5120 + kChunk, 512, kChunk}}},
-    {"TwoFullChunks", 0, 131072, 0, true, {{0, kChunk, 0}, {kChunk, kChunk, kChunk}}},
-    {"SecondOfThreeFailsAndThirdIsNotTried",
-     0,
-     196608,
-     2,
-     false,
-     {{0, kChunk, 0}, {kChunk, kChunk, kChunk}}},
-    {"LastSectorOfTheCard", 0xFFFFFFFF, 1, 0, true, {{0x1FFFFFFFE00, 512, 0}}},
+    {"ZeroSectorsIsOneEmptyCall", 100, 0, {}, true, {{51200, 0, 0}}},
+    {"OneSector", 100, 1, {}, true, {{51200, 512, 0}}},
+    {"ExactlyOneChunk", 0, 65536, {}, true, {{0, kChunk, 0}}},
+    {"OneMoreThanAChunk", 10, 65537, {}, true, {{5120, kChunk, 0}, {5120 + kChunk, 512, kChunk}}},
+    {"TwoFullChunks", 0, 131072, {}, true, {{0, kChunk, 0}, {kChunk, kChunk, kChunk}}},
+    {"SecondOfThreeFails", 0, 196608, 65536, false, {{0, kChunk, 0}, {kChunk, kChunk, kChunk}}},
+    {"LastSectorOfTheCard", 0xFFFFFFFF, 1, {}, true, {{0x1FFFFFFFE00, 512, 0}}},
 };
 
 class ChunkTest : public ::testing::TestWithParam<ChunkCase> {};
 
 TEST_P(ChunkTest, WritesInChunksOfAtMost65536Sectors) {
   const ChunkCase& c = GetParam();
-  ScriptedService disks(BigBuffer().data());
-  disks.failCall = c.failCall;
-  CSDReadWrite writer(disks);
+  OneCard one;
+  one.card.failAtSector = c.failAt;
+  CSDReadWrite writer(one.disks);
   ASSERT_TRUE(writer.OpenDisk("/dev/card"));
   LogCapture log;
   EXPECT_EQ(writer.WriteSectors(c.first, c.count, BigBuffer().data()), c.result);
-  EXPECT_EQ(disks.calls, c.calls);
+  EXPECT_EQ(CallsOf(one.card, BigBuffer().data()), c.calls);
   if (c.result) {
     EXPECT_EQ(log.Text(), "");
   }
@@ -184,16 +112,16 @@ class LogTest : public ::testing::TestWithParam<LogCase> {};
 
 TEST_P(LogTest, FailedWriteLogsItsLine) {
   const LogCase& c = GetParam();
-  ScriptedService disks(BigBuffer().data());
-  disks.failCall = 1;
-  disks.failErr = c.err;
-  CSDReadWrite writer(disks);
+  OneCard one;
+  one.card.failAtSector = c.first;
+  one.card.failError = c.err;
+  CSDReadWrite writer(one.disks);
   ASSERT_TRUE(writer.OpenDisk("/dev/card"));
   LogCapture log;
   EXPECT_FALSE(writer.WriteSectors(c.first, c.count, BigBuffer().data()));
   EXPECT_EQ(log.Text(), c.log);
-  ASSERT_EQ(disks.calls.size(), 1u);
-  EXPECT_EQ(disks.calls[0].offset, uint64_t{c.first} * 512);
+  ASSERT_EQ(one.card.calls.size(), 1u);
+  EXPECT_EQ(one.card.calls[0].offset, uint64_t{c.first} * 512);
 }
 
 INSTANTIATE_TEST_SUITE_P(Lines, LogTest, ::testing::ValuesIn(kLogCases),
@@ -202,65 +130,46 @@ INSTANTIATE_TEST_SUITE_P(Lines, LogTest, ::testing::ValuesIn(kLogCases),
 TEST(SectorWriter, NoDiskOpenMeansInvalidHandle) {
   const struct {
     const char* state;
-    std::function<void(CSDReadWrite&, ScriptedService&)> reach;
+    std::function<void(CSDReadWrite&, OneCard&)> reach;
   } kStates[] = {
-      {"never opened", [](CSDReadWrite&, ScriptedService&) {}},
+      {"never opened", [](CSDReadWrite&, OneCard&) {}},
       {"failed open",
-       [](CSDReadWrite& w, ScriptedService& d) {
-         d.openFails = true;
+       [](CSDReadWrite& w, OneCard& o) {
+         o.card.exists = false;
          EXPECT_FALSE(w.OpenDisk("/dev/card"));
-         EXPECT_EQ(w.LastOpenError(), "/dev/card is in use");
+         EXPECT_EQ(w.LastOpenError(), "/dev/card: permission denied");
        }},
       {"closed",
-       [](CSDReadWrite& w, ScriptedService& d) {
+       [](CSDReadWrite& w, OneCard& o) {
          ASSERT_TRUE(w.OpenDisk("/dev/card"));
          EXPECT_TRUE(w.CloseDisk());
-         EXPECT_TRUE(d.closed);
+         EXPECT_EQ(o.disks.events.back(), "close /dev/card");
        }},
   };
   for (const auto& s : kStates) {
     SCOPED_TRACE(s.state);
-    ScriptedService disks;
-    CSDReadWrite writer(disks);
+    OneCard one;
+    CSDReadWrite writer(one.disks);
     LogCapture log;
-    s.reach(writer, disks);
+    s.reach(writer, one);
     EXPECT_EQ(log.Text(), "") << "opening and closing log nothing";
     uint8_t sector[512] = {};
     EXPECT_FALSE(writer.WriteSectors(0, 1, sector));
     EXPECT_FALSE(writer.Flush());
     EXPECT_EQ(log.Text(), "WriteSectorsAux: Invalid Handle\n");
     EXPECT_TRUE(writer.CloseDisk());
-    EXPECT_TRUE(disks.calls.empty());
+    EXPECT_TRUE(one.card.calls.empty());
   }
 }
 
 TEST(SectorWriter, FlushReportsTheSystemAnswer) {
-  for (const int err : {0, EIO}) {
-    ScriptedService disks;
-    disks.flushErr = err;
-    CSDReadWrite writer(disks);
+  for (const bool fails : {false, true}) {
+    OneCard one;
+    one.card.failFlush = fails;
+    CSDReadWrite writer(one.disks);
     ASSERT_TRUE(writer.OpenDisk("/dev/card"));
-    EXPECT_EQ(writer.Flush(), err == 0);
+    EXPECT_EQ(writer.Flush(), !fails);
   }
-}
-
-TEST(SectorWriter, ShortTransferEndingInNothingIsAFailedWrite) {
-  FakeDiskSysCalls sys;
-  int answer = 0;
-  // The system takes half, then nothing: the write fails with ENOSPC.
-  sys.write = [&](size_t len, uint64_t) -> int64_t {
-    return answer++ == 0 ? static_cast<int64_t>(len / 2) : 0;
-  };
-  ScriptedService disks;
-  disks.nextWriter = std::make_unique<LinuxDiskWriter>(sys, 5, false);
-  CSDReadWrite writer(disks);
-  ASSERT_TRUE(writer.OpenDisk("/dev/card"));
-  LogCapture log;
-  uint8_t sectors[1024] = {};
-  EXPECT_FALSE(writer.WriteSectors(0x800000, 2, sectors));
-  EXPECT_EQ(log.Text(),
-            "WriteSectorsAux: WriteFile failed, err = 28, numSector = 2, lowaddr = 0x0, highaddr = "
-            "0x1\n");
 }
 
 TEST(SectorWriter, PositionsPastTwoAndFourGiBOnASparseImage) {
@@ -321,29 +230,21 @@ class GeometryTest : public ::testing::TestWithParam<GeometryCase> {};
 
 TEST_P(GeometryTest, ProbesGeometryThenMediaTypes) {
   const GeometryCase& c = GetParam();
-  ScriptedService disks;
-  disks.queryOpens = c.opens;
-  disks.answersGeometry = c.answersGeometry;
-  disks.geometry = kDrive;
-  disks.answersMediaTypes = c.answersMediaTypes;
-  PutU32(disks.mediaTypes, 0, 7);  // device type: not read
-  PutU32(disks.mediaTypes, 4, c.entryCount);
-  PutU64(disks.mediaTypes, 8, static_cast<uint64_t>(kMedia.Cylinders));
-  PutU32(disks.mediaTypes, 16, kMedia.MediaType);
-  PutU32(disks.mediaTypes, 20, kMedia.TracksPerCylinder);
-  PutU32(disks.mediaTypes, 24, kMedia.SectorsPerTrack);
-  PutU32(disks.mediaTypes, 28, kMedia.BytesPerSector);
-  PutU32(disks.mediaTypes, 32, 0xDEADBEEF);  // past the disk information
-
-  CSDReadWrite writer(disks);
+  OneCard one;
+  one.card.exists = c.opens;
+  one.card.answersGeometry = c.answersGeometry;
+  one.card.geometry = kDrive;
+  one.card.answersMediaTypes = c.answersMediaTypes;
+  one.card.mediaEntries = c.entryCount;
+  one.card.mediaGeometry = kMedia;
+  CSDReadWrite writer(one.disks);
   DiskGeometry g = kUntouched;
   EXPECT_EQ(writer.GetDiskGeometry("/dev/card", g), c.result);
   const DiskGeometry& want = c.result ? c.expected : kUntouched;
-  EXPECT_EQ(g.Cylinders, want.Cylinders);
-  EXPECT_EQ(g.MediaType, want.MediaType);
-  EXPECT_EQ(g.TracksPerCylinder, want.TracksPerCylinder);
-  EXPECT_EQ(g.SectorsPerTrack, want.SectorsPerTrack);
-  EXPECT_EQ(g.BytesPerSector, want.BytesPerSector);
+  EXPECT_EQ(
+      std::tie(g.Cylinders, g.MediaType, g.TracksPerCylinder, g.SectorsPerTrack, g.BytesPerSector),
+      std::tie(want.Cylinders, want.MediaType, want.TracksPerCylinder, want.SectorsPerTrack,
+               want.BytesPerSector));
 }
 
 INSTANTIATE_TEST_SUITE_P(Probes, GeometryTest, ::testing::ValuesIn(kGeometryCases),

@@ -1,10 +1,9 @@
 #pragma once
 // An independent model of what a burn puts on a card, written from the card
-// format rather than from the engine's code: the partition plan, the debug
-// log of one run and the expected bytes of a whole small card image.
+// format rather than from the engine's code: the partition plan and the
+// expected bytes of a whole small card image.
 #include <array>
 #include <cstdint>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -40,19 +39,11 @@ struct Plan {
 
 Plan PlanFor(uint64_t cardBytes, const BoardSetup& setup);
 
-// The stage keys of section "Burn" set to 2 (skipped), e.g. "BurnSystem".
-using Skips = std::set<std::string>;
-
-// The debug log of a run over cards of the given sizes.
-// (Skipped stages keep their log lines, so the log does not depend on them.)
-std::string ExpectedLog(const std::vector<uint64_t>& cardBytes, const BoardSetup& setup,
-                        const Images& images);
-
 // The card after a burn of a card image filled with pattern. The free boot
 // code of the MBR (bytes 0-439) and of the FAT32 boot sectors (bytes 90-509)
 // is taken from actual.
 Bytes ExpectedCard(const Bytes& actual, uint8_t pattern, const BoardSetup& setup,
-                   const Images& images, const Skips& skips = {});
+                   const Images& images);
 
 // The card format's CRC (reflected polynomial, initial value all ones, no final inversion).
 uint32_t CardCrc(const uint8_t* data, size_t length);

@@ -36,7 +36,7 @@ TEST_F(LoopDeviceCli, BurnsTheSameBytesAsOnAnImageFileOnlyWithAllowFixed) {
   CliRun run = Burn("--target " + device + " --allow-fixed");
   ASSERT_EQ(run.status, 0) << run.err;
   // A loop device without partition scanning refuses the re-read: a log line, not a failure.
-  EXPECT_EQ(run.out.find(ExpectedLog({16 * kMiB}, setup, images)), 0u) << run.out;
+  EXPECT_EQ(CountLines(run.out, "BurnToOneSD: Write ok"), 1u) << run.out;
   ExpectBurned("loop-backing.img");
   EXPECT_EQ(Cli("inspect " + device + " --config board.ini").status, 0);
 }

@@ -38,95 +38,75 @@ class CardHost {
   FakeDiskSysCalls sys;
 };
 
+// The calls that changed something, joined by "; ".
+std::string Actions(const FakeDiskSysCalls& sys) {
+  std::string joined;
+  for (const std::string& a : sys.Actions()) joined += (joined.empty() ? "" : "; ") + a;
+  return joined;
+}
+
 struct OpenCase {
   const char* name;
   std::function<void(CardHost&)> setup;
   const char* path;
   bool opened;
-  std::vector<std::string> actions;  // every call that changes something
-  std::string errorPart;
+  const char* actions;
+  const char* errorPart;
 };
 
+const auto kAsIs = [](CardHost&) {};
+const auto kBootMounted = [](CardHost& h) {
+  h.tree.Mount("8:17", "/media/user/BOOT", "/dev/sdb1");
+};
+constexpr const char* kOpened = "open /dev/sdb excl; lock /dev/sdb";
+
 const OpenCase kOpenCases[] = {
-    {"UnmountedCard",
-     [](CardHost&) {},
-     "/dev/sdb",
-     true,
-     {"open /dev/sdb excl", "lock /dev/sdb"},
-     ""},
+    {"UnmountedCard", kAsIs, "/dev/sdb", true, kOpened, ""},
     {"AutomountsUnmountedByRootDeepestFirst",
      [](CardHost& h) {
-       h.tree.Mount("8:17", "/media/user/BOOT", "/dev/sdb1");
+       kBootMounted(h);
        h.tree.Mount("8:18", "/media/user/BOOT/data", "/dev/sdb2");
      },
-     "/dev/sdb",
-     true,
-     {"umount /media/user/BOOT/data", "umount /media/user/BOOT", "open /dev/sdb excl",
-      "lock /dev/sdb"},
+     "/dev/sdb", true,
+     "umount /media/user/BOOT/data; umount /media/user/BOOT; open /dev/sdb excl; lock /dev/sdb",
      ""},
     {"AutomountUnmountedThroughUdisksWithoutRoot",
      [](CardHost& h) {
        h.sys.root = false;
        h.tree.Mount("8:17", "/run/media/user/BOOT", "/dev/sdb1");
      },
-     "/dev/sdb",
-     true,
-     {"run udisksctl unmount --block-device /dev/sdb1", "open /dev/sdb excl", "lock /dev/sdb"},
-     ""},
+     "/dev/sdb", true,
+     "run udisksctl unmount --block-device /dev/sdb1; open /dev/sdb excl; lock /dev/sdb", ""},
     {"MountedElsewhereRefusedBeforeAnyUnmount",
      [](CardHost& h) {
-       h.tree.Mount("8:17", "/media/user/BOOT", "/dev/sdb1");
+       kBootMounted(h);
        h.tree.Mount("8:18", "/mnt/data", "/dev/sdb2");
      },
-     "/dev/sdb",
-     false,
-     {},
-     "/dev/sdb2 is mounted at /mnt/data"},
+     "/dev/sdb", false, "", "/dev/sdb2 is mounted at /mnt/data"},
     {"UnmountRefused",
      [](CardHost& h) {
-       h.tree.Mount("8:17", "/media/user/BOOT", "/dev/sdb1");
+       kBootMounted(h);
        h.sys.unmountErrors["/media/user/BOOT"] = EBUSY;
      },
-     "/dev/sdb",
-     false,
-     {"umount /media/user/BOOT"},
+     "/dev/sdb", false, "umount /media/user/BOOT",
      "cannot unmount /dev/sdb1 from /media/user/BOOT"},
     {"UdisksRefused",
      [](CardHost& h) {
+       kBootMounted(h);
        h.sys.root = false;
        h.sys.runStatus = 1;
-       h.tree.Mount("8:17", "/media/user/BOOT", "/dev/sdb1");
      },
-     "/dev/sdb",
-     false,
-     {"run udisksctl unmount --block-device /dev/sdb1"},
+     "/dev/sdb", false, "run udisksctl unmount --block-device /dev/sdb1",
      "udisksctl: Error unmounting: target is busy"},
-    {"SystemDiskNeverOpened", [](CardHost&) {}, "/dev/sda", false, {}, "system disk: holds /"},
-    {"FixedDiskRefused", [](CardHost&) {}, "/dev/sdc", false, {}, "fixed disk"},
-    {"LoopDeviceIsNoDiscoveredCard",
-     [](CardHost&) {},
-     "/dev/loop3",
-     false,
-     {},
-     "not a card reader"},
-    {"BusyDevice",
-     [](CardHost& h) { h.sys.openErrors["/dev/sdb"] = EBUSY; },
-     "/dev/sdb",
-     false,
-     {"open /dev/sdb excl"},
-     "is in use"},
-    {"NoRights",
-     [](CardHost& h) { h.sys.openErrors["/dev/sdb"] = EACCES; },
-     "/dev/sdb",
-     false,
-     {"open /dev/sdb excl"},
-     "membership of the disk group"},
-    {"LockedByAnotherProgram",
-     [](CardHost& h) { h.sys.lockError = EWOULDBLOCK; },
-     "/dev/sdb",
-     false,
-     {"open /dev/sdb excl", "lock /dev/sdb", "close /dev/sdb"},
-     "locked by another program"},
+    {"SystemDiskNeverOpened", kAsIs, "/dev/sda", false, "", "system disk: holds /"},
+    {"FixedDiskRefused", kAsIs, "/dev/sdc", false, "", "fixed disk"},
+    {"LoopDeviceIsNoDiscoveredCard", kAsIs, "/dev/loop3", false, "", "not a card reader"},
+    {"BusyDevice", [](CardHost& h) { h.sys.openErrors["/dev/sdb"] = EBUSY; }, "/dev/sdb", false,
+     "open /dev/sdb excl", "is in use"},
+    {"NoRights", [](CardHost& h) { h.sys.openErrors["/dev/sdb"] = EACCES; }, "/dev/sdb", false,
+     "open /dev/sdb excl", "membership of the disk group"},
+    {"LockedByAnotherProgram", [](CardHost& h) { h.sys.lockError = EWOULDBLOCK; }, "/dev/sdb",
+     false, "open /dev/sdb excl; lock /dev/sdb; close /dev/sdb", "locked by another program"},
 };
 
 class DiscoveryOpenTest : public ::testing::TestWithParam<OpenCase> {};
@@ -140,7 +120,7 @@ TEST_P(DiscoveryOpenTest, OpensOnlySafeCards) {
   std::string error;
   std::unique_ptr<IDiskWriter> writer = service.OpenForWrite(c.path, &error);
   EXPECT_EQ(writer != nullptr, c.opened) << error;
-  EXPECT_EQ(host.sys.Actions(), c.actions);
+  EXPECT_EQ(Actions(host.sys), c.actions);
   EXPECT_NE(error.find(c.errorPart), std::string::npos) << error;
   if (!c.opened) {
     EXPECT_NE(error.find(c.path), std::string::npos) << "names the disk: " << error;
@@ -155,20 +135,20 @@ struct TargetCase {
   const char* path;
   bool allowFixed;
   std::string refusalPart;  // empty: accepted
-  std::vector<std::string> actions;
+  const char* actions;
 };
 
 const TargetCase kTargetCases[] = {
-    {"ImageFile", "/tmp/card.img", false, "", {"open /tmp/card.img rw", "lock /tmp/card.img"}},
-    {"RemovableCard", "/dev/sdb", false, "", {"open /dev/sdb excl", "lock /dev/sdb"}},
-    {"FixedDiskRefused", "/dev/sdc", false, "fixed disk", {}},
-    {"FixedDiskAllowed", "/dev/sdc", true, "", {"open /dev/sdc excl", "lock /dev/sdc"}},
-    {"LoopDeviceRefused", "/dev/loop3", false, "a loop device", {}},
-    {"LoopDeviceAllowed", "/dev/loop3", true, "", {"open /dev/loop3 excl", "lock /dev/loop3"}},
-    {"SystemDiskRefusedEvenWhenFixedAllowed", "/dev/sda", true, "system disk: holds /", {}},
-    {"PartitionRefused", "/dev/sdb1", true, "a partition", {}},
-    {"DeviceMapperRefused", "/dev/dm-1", true, "not a disk that holds a card", {}},
-    {"MissingPath", "/tmp/none.img", true, "No such file", {}},
+    {"ImageFile", "/tmp/card.img", false, "", "open /tmp/card.img rw; lock /tmp/card.img"},
+    {"RemovableCard", "/dev/sdb", false, "", kOpened},
+    {"FixedDiskRefused", "/dev/sdc", false, "fixed disk", ""},
+    {"FixedDiskAllowed", "/dev/sdc", true, "", "open /dev/sdc excl; lock /dev/sdc"},
+    {"LoopDeviceRefused", "/dev/loop3", false, "a loop device", ""},
+    {"LoopDeviceAllowed", "/dev/loop3", true, "", "open /dev/loop3 excl; lock /dev/loop3"},
+    {"SystemDiskRefusedEvenWhenFixedAllowed", "/dev/sda", true, "system disk: holds /", ""},
+    {"PartitionRefused", "/dev/sdb1", true, "a partition", ""},
+    {"DeviceMapperRefused", "/dev/dm-1", true, "not a disk that holds a card", ""},
+    {"MissingPath", "/tmp/none.img", true, "No such file", ""},
 };
 
 class TargetTest : public ::testing::TestWithParam<TargetCase> {};
@@ -188,7 +168,7 @@ TEST_P(TargetTest, AppliesTheDiscoveryRuleToNamedTargets) {
     EXPECT_EQ(error, refusal);
     EXPECT_EQ(writer, nullptr);
   }
-  EXPECT_EQ(host.sys.Actions(), c.actions);
+  EXPECT_EQ(Actions(host.sys), c.actions);
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, TargetTest, ::testing::ValuesIn(kTargetCases),

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "cli_fixture.h"
+#include "platform/fake_disk_tree.h"
 
 namespace tarnwick::testing {
 namespace {
@@ -140,27 +141,14 @@ TEST_F(ExitStatusCli, WarningBeforeBurnIsAskedOnATerminal) {
 }
 
 TEST_F(ExitStatusCli, DisksListsTheCardsAndWhyOthersAreLeftOut) {
-  auto attr = [&](const std::string& path, const std::string& value) {
-    std::filesystem::create_directories((dir.path() / "tree" / path).parent_path());
-    WriteFile(dir.File("tree/" + path), value + "\n");
-  };
-  attr("sys/block/sda/dev", "8:0");
-  attr("sys/block/sda/removable", "0");
-  attr("sys/block/sda/size", "500118192");
-  attr("sys/block/sda/sda1/partition", "1");
-  attr("sys/block/sda/sda1/dev", "8:1");
-  attr("sys/block/sdb/dev", "8:16");
-  attr("sys/block/sdb/removable", "1");
-  attr("sys/block/sdb/size", "7744512");
-  attr("sys/block/sdc/dev", "8:32");
-  attr("sys/block/sdc/removable", "1");
-  attr("sys/block/sdc/size", "0");
-  attr("sys/block/sdd/dev", "8:48");
-  attr("sys/block/sdd/removable", "0");
-  attr("sys/block/sdd/size", "1000000");
-  attr("proc/self/mountinfo", "22 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw");
-  attr("proc/swaps", "Filename Type Size Used Priority");
-  CliRun run = Cli("disks --sys-root tree");
+  FakeDiskTree tree;
+  tree.Disk("sda", "8:0", 500118192, false);
+  tree.Partition("sda", "sda1", "8:1");
+  tree.Mount("8:1", "/", "/dev/sda1");
+  tree.Disk("sdb", "8:16", 7744512, true);
+  tree.Disk("sdc", "8:32", 0, true);
+  tree.Disk("sdd", "8:48", 1000000, false);
+  CliRun run = Cli("disks --sys-root " + tree.Root());
   ASSERT_EQ(run.status, 0) << run.err;
   const char* const lines[] = {
       "slot 0  /dev/sdb",      "/dev/sda", "system disk: holds /",           "/dev/sdc",

@@ -21,13 +21,9 @@ TEST(Crc32, CheckValueAndEmptyInput) {
   EXPECT_EQ(crc.Compute(nullptr, 0), 0xFFFFFFFFu);
 }
 
-TEST(Crc32, TableIsTheReflectedCrc32Table) {
+TEST(Crc32, TableIsZlibsTable) {
   const CCrc32 crc;
-  EXPECT_EQ(crc.Entry(0), 0u);
-  EXPECT_EQ(crc.Entry(1), 0x77073096u);
-  EXPECT_EQ(crc.Entry(128), 0xEDB88320u);
-  const z_crc_t* zlibTable = get_crc_table();
-  for (size_t n = 0; n < 256; ++n) EXPECT_EQ(crc.Entry(n), zlibTable[n]) << "entry " << n;
+  for (size_t n = 0; n < 256; ++n) EXPECT_EQ(crc.Entry(n), get_crc_table()[n]) << n;
 }
 
 TEST(Crc32, IsTheComplementOfZlibCrc32) {

@@ -7,7 +7,6 @@
 
 #include "cli/args.h"
 #include "cli/commands.h"
-#include "platform/linux/process_tuning.h"
 
 namespace {
 
@@ -63,7 +62,6 @@ int main(int argc, char** argv) {
     std::puts("tarnwick-cli 1.4");
     return 0;
   }
-  if (command == "burn") tarnwick::UseHugePagesForImageBuffers(argv);
   for (const auto& c : kCommands) {
     if (command != c.name) continue;
     try {

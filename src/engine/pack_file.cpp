@@ -1,7 +1,9 @@
 #include "engine/pack_file.h"
 
+#include <algorithm>
+#include <limits>
 #include <new>
-#include <stdexcept>
+#include <vector>
 
 #include "common/debug_log.h"
 #include "common/le.h"
@@ -37,15 +39,13 @@ bool Refuse(IOperator& op, std::string* refusal, const std::string& text) {
   throw FileError("Cannot read the pack file " + path + ": " + file.LastError());
 }
 
-// A zeroed buffer of length + 512 bytes, so a sector's worth of zeros always
-// follows the image.
-std::vector<uint8_t> ImageBufferFor(PackSlot slot, uint32_t length) {
+// A buffer of length + 512 bytes, so that a sector's worth of zeros can
+// follow the image. Its contents are left to the caller.
+LargeBytes ImageBufferFor(PackSlot slot, uint32_t length) {
   const uint64_t bytes = uint64_t{length} + kSectorSize;
   try {
-    if (bytes > std::vector<uint8_t>().max_size()) throw std::length_error("image too large");
-    return std::vector<uint8_t>(static_cast<size_t>(bytes), 0);
+    if (bytes <= std::numeric_limits<size_t>::max()) return LargeBytes(static_cast<size_t>(bytes));
   } catch (const std::bad_alloc&) {
-  } catch (const std::length_error&) {
   }
   throw MemoryError(std::string("Out of memory: the ") + PackSlotName(slot) +
                     " image of the pack file needs " + std::to_string(bytes) + " bytes");
@@ -104,10 +104,13 @@ bool LoadImages(const char* caller, const std::string& path, IOperator& op,
     ImageBuffer image;
     image.length = header.Length(w.slot);
     image.data = ImageBufferFor(w.slot, image.length);
-    // A read ending early (the file shrank meanwhile) leaves zeros behind.
+    size_t read = 0;
     if (image.length != 0 &&
-        !file.ReadAt(header.Offset(w.slot), image.data.data(), image.length, &got))
+        !file.ReadAt(header.Offset(w.slot), image.data.data(), image.length, &read))
       ThrowReadError(path, file);
+    // Zeros after the bytes read: the sector after the image, and the rest of
+    // an image whose read ended early (the file shrank meanwhile).
+    std::fill(image.data.begin() + read, image.data.end(), uint8_t{0});
     *w.out = std::move(image);
   }
   return true;

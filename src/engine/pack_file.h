@@ -5,9 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "engine/operator.h"
+#include "platform/fs/large_buffer.h"
 
 namespace tarnwick {
 
@@ -27,7 +27,9 @@ enum class PackSlot : int {
 inline constexpr int kPackSlotCount = 9;
 
 // Byte offset of a slot's (offset, length) pair in the header.
-constexpr size_t PackSlotOffset(PackSlot slot) { return 0x78 + 0x20 * static_cast<size_t>(slot); }
+constexpr size_t PackSlotOffset(PackSlot slot) {
+  return 0x78 + 0x20 * static_cast<size_t>(slot);
+}
 
 const char* PackSlotName(PackSlot slot);
 
@@ -40,7 +42,7 @@ struct PackHeader {
 // One loaded image: its length and a buffer of length + 512 bytes, zero after the image.
 struct ImageBuffer {
   uint32_t length = 0;
-  std::vector<uint8_t> data;
+  LargeBytes data;
 };
 
 // The seven card images of one burn.

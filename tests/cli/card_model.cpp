@@ -146,18 +146,6 @@ std::string ConfigText(const BoardSetup& s) {
          "\nPartition_Cache=" + std::to_string(s.cache) + "\nLABEL=" + s.label + "\n";
 }
 
-Bytes PatternBytes(size_t length, uint32_t seed) {
-  Bytes b(length);
-  uint32_t x = seed * 2654435761u + 1;
-  for (auto& v : b) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    v = static_cast<uint8_t>(x);
-  }
-  return b;
-}
-
 Plan PlanFor(uint64_t cardBytes, const BoardSetup& s) {
   Plan p;
   p.cardSectors = cardBytes / (255 * 63 * kSector) * (255 * 63);

@@ -25,9 +25,6 @@ struct Images {
   Bytes dfu, uboot, bootimg, bootres, bootrecover, system, data, cache;
 };
 
-// Deterministic image contents.
-Bytes PatternBytes(size_t length, uint32_t seed);
-
 struct Plan {
   uint64_t cardSectors = 0;  // whole cylinders of 255 x 63
   std::array<uint64_t, 4> start{}, total{};

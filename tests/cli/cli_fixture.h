@@ -6,6 +6,7 @@
 #include <sstream>
 #include <string>
 
+#include "burn_inputs.h"
 #include "card_model.h"
 #include "test_support.h"
 

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "burn_inputs.h"
 #include "common/debug_log.h"
 #include "engine/burn_engine.h"
 #include "fake_disk_service.h"
@@ -53,12 +54,6 @@ class FakeSettings : public ISettingsReader {
   std::function<void()> throwError;
 };
 
-inline std::vector<uint8_t> PatternImage(size_t len, uint8_t seed) {
-  std::vector<uint8_t> bytes(len);
-  for (size_t i = 0; i < len; ++i) bytes[i] = static_cast<uint8_t>((i * 31 + seed) % 251 + 1);
-  return bytes;
-}
-
 // Worked-example positions.
 inline constexpr uint64_t kExampleCylinders = 482;  // 7,743,330 sectors
 inline constexpr uint64_t kX = 5'776'985, kR = 7'612'248, kP = 7'677'784;
@@ -68,14 +63,13 @@ class BurnFixture : public ::testing::Test {
  protected:
   BurnFixture() {
     cfgFile = dir.File("board.ini");
-    packFile = dir.File("images.pak");
-    images[PackSlot::UBootBin] = PatternImage(1000, 1);
-    images[PackSlot::BootImg] = PatternImage(4096, 2);
-    images[PackSlot::BootRes] = PatternImage(300'000, 3);
+    images[PackSlot::UBootBin] = PatternBytes(1000, 1);
+    images[PackSlot::BootImg] = PatternBytes(4096, 2);
+    images[PackSlot::BootRes] = PatternBytes(300'000, 3);
     images[PackSlot::BootRecover] = {};
-    images[PackSlot::System] = PatternImage(5000, 4);
-    images[PackSlot::Data] = PatternImage(1024, 5);
-    images[PackSlot::Cache] = PatternImage(700, 6);
+    images[PackSlot::System] = PatternBytes(5000, 4);
+    images[PackSlot::Data] = PatternBytes(1024, 5);
+    images[PackSlot::Cache] = PatternBytes(700, 6);
     config = {{"PARTITION_SECTORS",
                {{"Partition_Boot", "65536"},
                 {"Partition_Recovery", "65536"},
@@ -110,14 +104,7 @@ class BurnFixture : public ::testing::Test {
       for (const auto& [key, value] : keys) ini << key << "=" << value << "\n";
     }
     WriteFile(cfgFile, ini.str());
-    PackInputs inputs;
-    for (const auto& [slot, bytes] : images) {
-      const std::string file = dir.File(std::string(PackSlotName(slot)) + ".img");
-      WriteFile(file, bytes);
-      inputs.files[static_cast<size_t>(slot)] = file;
-    }
-    std::string error;
-    ASSERT_TRUE(WritePackFile(packFile, inputs, &error)) << error;
+    packFile = WritePack(dir, images);
   }
 
   // The log split in lines, each with its "\n".

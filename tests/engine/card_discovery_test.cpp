@@ -4,6 +4,7 @@
 
 #include <functional>
 
+#include "burn_inputs.h"
 #include "common/debug_log.h"
 #include "engine/burn_engine.h"
 #include "fake_disk_service.h"
@@ -11,11 +12,6 @@
 
 namespace tarnwick::testing {
 namespace {
-
-class NoSettings : public ISettingsReader {
- public:
-  int ReadInt(const std::string&, const std::string&) override { return 0; }
-};
 
 struct DiscoveryCase {
   const char* what;
@@ -40,7 +36,7 @@ TEST_P(Discovery, AcceptsRemovableDisksWithAUsableGeometry) {
   card.geometry = Removable(482, 255, 63, 512);
   GetParam().setUp(card);
   FakeOperator op;
-  NoSettings settings;
+  ZeroSettings settings;
   LogCapture quiet;
   CBurnEngine engine(disks, op, settings);
   engine.DetectCards();
@@ -85,7 +81,7 @@ TEST(DiscoveryTable, ThirteenSlotsInOrderAndNothingBeyond) {
     if (k != 2 && k != 6 && k != 13) c.geometry.MediaType = kFixedMedia;
   }
   FakeOperator op;
-  NoSettings settings;
+  ZeroSettings settings;
   LogCapture quiet;
   CBurnEngine engine(disks, op, settings);
   engine.DetectCards();

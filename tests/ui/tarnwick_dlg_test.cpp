@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "burn_inputs.h"
 #include "common/debug_log.h"
 #include "dialog_fakes.h"
 #include "platform/sim/image_disk_service.h"
@@ -60,11 +61,7 @@ class DialogTest : public ::testing::Test {
   // The example board configuration and a pack holding a download program.
   void WriteInputs() {
     fs::copy_file(fs::path(TARNWICK_SOURCE_DIR) / "examples/board.ini", dir.File("board.ini"));
-    WriteFile(dir.File("dfu.img"), std::vector<uint8_t>(3000, 0x5A));
-    PackInputs inputs;
-    inputs.files[static_cast<size_t>(PackSlot::Dfu)] = dir.File("dfu.img");
-    std::string error;
-    ASSERT_TRUE(WritePackFile(dir.File("example.pack"), inputs, &error)) << error;
+    testing::WritePack(dir, {{PackSlot::Dfu, testing::PatternBytes(3000, 1)}}, "example.pack");
   }
 
   bool AllInputsEnabled(bool enabled) const {

@@ -8,6 +8,7 @@
 
 #include "board_rig.h"
 #include "bootcfg/boot_info.h"
+#include "burn_inputs.h"
 #include "common/debug_log.h"
 #include "common/le.h"
 #include "platform/sim/image_disk_service.h"
@@ -25,11 +26,6 @@ using Texts = std::vector<std::string>;
 const char kBurnDone[] = "烧写完成";
 const char kNoBoard[] = "Can't find udisk. please make sure udisk is ok.";
 constexpr uint32_t kDeviceRemoveComplete = 0x8004;
-
-class ZeroSettings : public ISettingsReader {
- public:
-  int ReadInt(const std::string&, const std::string&) override { return 0; }
-};
 
 // Notices the test posts, as the system would, on top of the simulated board's.
 class TestEvents : public IDeviceEventSource {
@@ -57,22 +53,10 @@ class BoardFlowTest : public ::testing::Test {
   void SetUp() override {
     g_ahBoard.fill(0);
     engine.m_strCfgFile = std::string(TARNWICK_SOURCE_DIR) + "/examples/board.ini";
-    engine.m_strPackFile = MakePack();
+    engine.m_strPackFile =
+        testing::WritePack(dir, {{PackSlot::Dfu, testing::PatternBytes(3000, 1)},
+                                 {PackSlot::UBootBin, testing::PatternBytes(5000, 2)}});
     bus.SetCardPresenter([this](const std::string& card) { ASSERT_TRUE(disks.AddImage(card)); });
-  }
-
-  std::string MakePack() {
-    std::vector<uint8_t> dfu(3000), loader(5000);
-    for (size_t i = 0; i < dfu.size(); ++i) dfu[i] = static_cast<uint8_t>(i * 13);
-    for (size_t i = 0; i < loader.size(); ++i) loader[i] = static_cast<uint8_t>(i * 5 + 1);
-    testing::WriteFile(dir.File("dfu.bin"), dfu);
-    testing::WriteFile(dir.File("loader.bin"), loader);
-    PackInputs inputs;
-    inputs.files[static_cast<int>(PackSlot::Dfu)] = dir.File("dfu.bin");
-    inputs.files[static_cast<int>(PackSlot::UBootBin)] = dir.File("loader.bin");
-    std::string error;
-    EXPECT_TRUE(WritePackFile(dir.File("pack.bin"), inputs, &error)) << error;
-    return dir.File("pack.bin");
   }
 
   SimDeviceConfig Board() {
@@ -93,7 +77,7 @@ class BoardFlowTest : public ::testing::Test {
   TempDir dir;
   FakeClock clock;
   FakeOperator op;
-  ZeroSettings settings;
+  testing::ZeroSettings settings;
   ImageDiskService disks;
   SimBoardBus bus{clock};
   TestEvents events{bus, clock};

@@ -8,6 +8,7 @@
 
 #include "board_rig.h"
 #include "bootcfg/boot_info.h"
+#include "burn_inputs.h"
 #include "common/debug_log.h"
 #include "common/le.h"
 #include "test_support.h"
@@ -26,9 +27,7 @@ const Texts kFailureBoxes = {"DownBootloader: failed\n", "download bootloader er
                              "Download DFU failed"};
 
 std::vector<uint8_t> Pattern(size_t n) {
-  std::vector<uint8_t> bytes(n);
-  for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<uint8_t>(i * 7 + 3);
-  return bytes;
+  return testing::PatternBytes(n, 3);
 }
 
 class DownloaderTest : public ::testing::Test, public BoardRig {
@@ -181,12 +180,7 @@ TEST_F(DownloaderTest, UnpluggedBoardFailsItsNextBlock) {
 class LoadPackTest : public DownloaderTest {
  public:
   std::string MakePack(const std::vector<uint8_t>& dfu) {
-    testing::WriteFile(dir.File("dfu.bin"), dfu);
-    PackInputs inputs;
-    inputs.files[static_cast<int>(PackSlot::Dfu)] = dfu.empty() ? "" : dir.File("dfu.bin");
-    std::string error;
-    EXPECT_TRUE(WritePackFile(dir.File("pack.bin"), inputs, &error)) << error;
-    return dir.File("pack.bin");
+    return testing::WritePack(dir, {{PackSlot::Dfu, dfu}});
   }
   std::string MakeConfig() {
     testing::WriteFile(dir.File("board.cfg"),

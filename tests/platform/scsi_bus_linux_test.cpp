@@ -56,6 +56,19 @@ class FakeSgCalls : public ISgCalls {
   int lastFd = -1;
 };
 
+// The INQUIRY a board search sends, into data (192 bytes).
+ScsiRequest Inquiry(uint8_t* data) {
+  ScsiRequest inquiry;
+  inquiry.cdb = {0x12, 0, 0, 0, 0xC0, 0};
+  inquiry.cdbLength = 6;
+  inquiry.direction = ScsiDirection::FromDevice;
+  inquiry.data = data;
+  inquiry.dataLength = 192;
+  inquiry.senseLength = 24;
+  inquiry.timeoutSeconds = 2;
+  return inquiry;
+}
+
 void Write(const fs::path& file, const std::string& text) {
   fs::create_directories(file.parent_path());
   testing::WriteFile(file.string(), text);
@@ -171,14 +184,7 @@ TEST_F(LinuxScsiBusTest, RequestsAreBuiltByteForByte) {
   LinuxScsiBus bus(root.string(), "/dev", calls);
   ScsiHandle handle = OpenPath(bus, "/dev/sg0");
   uint8_t data[192];
-  ScsiRequest inquiry;
-  inquiry.cdb = {0x12, 0, 0, 0, 0xC0, 0};
-  inquiry.cdbLength = 6;
-  inquiry.direction = ScsiDirection::FromDevice;
-  inquiry.data = data;
-  inquiry.dataLength = 192;
-  inquiry.senseLength = 24;
-  inquiry.timeoutSeconds = 2;
+  const ScsiRequest inquiry = Inquiry(data);
   (void)bus.PassThrough(handle, inquiry);
   EXPECT_EQ(calls.lastFd, 10);
   EXPECT_EQ(calls.sent.interface_id, 'S');
@@ -327,15 +333,7 @@ TEST(LinuxScsiBusRealNode, InquiryOfTheFirstGenericNode) {
   ScsiHandle handle = 0;
   if (!bus.Open(path, handle, error)) GTEST_SKIP() << "cannot open " << path << ": " << error;
   uint8_t data[192] = {};
-  ScsiRequest inquiry;
-  inquiry.cdb = {0x12, 0, 0, 0, 0xC0, 0};
-  inquiry.cdbLength = 6;
-  inquiry.direction = ScsiDirection::FromDevice;
-  inquiry.data = data;
-  inquiry.dataLength = 192;
-  inquiry.senseLength = 24;
-  inquiry.timeoutSeconds = 2;
-  ScsiResult r = bus.PassThrough(handle, inquiry);
+  ScsiResult r = bus.PassThrough(handle, Inquiry(data));
   ASSERT_EQ(r.outcome, ScsiOutcome::Completed) << r.error;
   EXPECT_GE(r.dataTransferred, 36u);
   EXPECT_EQ(data[0] & 0x1F, 0);  // a disk

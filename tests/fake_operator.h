@@ -1,7 +1,8 @@
 #pragma once
 // An IOperator for tests: records every message box, progress position,
 // refresh, enable/disable and failed-card report, and answers message boxes
-// with a configurable answer.
+// with a configurable answer. Boxes, enables and reports are also listed in
+// the order they came ("box TEXT", "enable 1", "report 2").
 #include <string>
 #include <vector>
 
@@ -18,13 +19,18 @@ class FakeOperator : public IOperator {
 
   MsgAnswer MessageBox(const std::string& text, MsgButtons buttons) override {
     messages.push_back({text, buttons});
+    events.push_back("box " + text);
     return buttons == MsgButtons::Ok ? MsgAnswer::Ok : answer;
   }
   void SetProgress(int position) override { progress.push_back(position); }
   void Refresh() override { ++refreshes; }
-  void EnableControls(bool enable) override { enables.push_back(enable); }
+  void EnableControls(bool enable) override {
+    enables.push_back(enable);
+    events.push_back(enable ? "enable 1" : "enable 0");
+  }
   void ReportFailedCards(const std::vector<FailedCard>& cards) override {
     failedReports.push_back(cards);
+    events.push_back("report " + std::to_string(cards.size()));
   }
 
   // The texts of the message boxes shown, in order.
@@ -40,6 +46,7 @@ class FakeOperator : public IOperator {
   int refreshes = 0;
   std::vector<bool> enables;
   std::vector<std::vector<FailedCard>> failedReports;
+  std::vector<std::string> events;
 };
 
 }  // namespace tarnwick::testing

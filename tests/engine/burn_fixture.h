@@ -22,24 +22,6 @@
 
 namespace tarnwick::testing {
 
-// The operator's calls in one ordered list ("enable 1", "report 2", "box TEXT", "progress 3").
-class RecordingOperator : public FakeOperator {
- public:
-  MsgAnswer MessageBox(const std::string& text, MsgButtons buttons) override {
-    events.push_back("box " + text);
-    return FakeOperator::MessageBox(text, buttons);
-  }
-  void EnableControls(bool enable) override {
-    events.push_back(enable ? "enable 1" : "enable 0");
-    FakeOperator::EnableControls(enable);
-  }
-  void ReportFailedCards(const std::vector<FailedCard>& cards) override {
-    events.push_back("report " + std::to_string(cards.size()));
-    FakeOperator::ReportFailedCards(cards);
-  }
-  std::vector<std::string> events;
-};
-
 class FakeSettings : public ISettingsReader {
  public:
   int ReadInt(const std::string& section, const std::string& key) override {
@@ -131,7 +113,7 @@ class BurnFixture : public ::testing::Test {
   std::map<PackSlot, std::vector<uint8_t>> images;
   std::map<std::string, std::map<std::string, std::string>> config;
   FakeDiskService disks;
-  RecordingOperator op;
+  FakeOperator op;
   FakeSettings settings;
   std::unique_ptr<CBurnEngine> engine;
   std::string log;

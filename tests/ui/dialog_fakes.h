@@ -1,8 +1,7 @@
 #pragma once
 // Fakes around the dialog logic: a window that records what it is told and
 // answers boxes and file pickers from scripts, a job runner that holds a job
-// until the test lets it run, an event source fed by the test, and a clock
-// that never sleeps.
+// until the test lets it run, and an event source fed by the test.
 #include <deque>
 #include <functional>
 #include <map>
@@ -10,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/clock.h"
 #include "platform/device_events.h"
 #include "ui/dialog_view.h"
 #include "ui/job_runner.h"
@@ -94,13 +92,6 @@ class FakeEvents : public IDeviceEventSource {
   }
   void Wait(std::chrono::milliseconds) override {}
   std::vector<DeviceNotice> incoming;
-};
-
-class NoSleepClock : public IClock {
- public:
-  std::chrono::steady_clock::time_point Now() override { return now; }
-  void SleepFor(std::chrono::milliseconds d) override { now += d; }
-  std::chrono::steady_clock::time_point now{};
 };
 
 }  // namespace tarnwick::testing

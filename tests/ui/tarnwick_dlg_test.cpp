@@ -14,6 +14,7 @@
 #include "burn_inputs.h"
 #include "common/debug_log.h"
 #include "dialog_fakes.h"
+#include "fake_clock.h"
 #include "platform/sim/image_disk_service.h"
 #include "platform/sim/sim_board.h"
 #include "test_support.h"
@@ -23,10 +24,10 @@ namespace tarnwick {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::FakeClock;
 using testing::FakeEvents;
 using testing::FakeJobs;
 using testing::FakeView;
-using testing::NoSleepClock;
 using testing::ReadFileText;
 using testing::TempDir;
 using testing::WriteFile;
@@ -74,7 +75,7 @@ class DialogTest : public ::testing::Test {
   TempDir dir;
   fs::path oldDir;
   std::string cwd;
-  NoSleepClock clock;
+  FakeClock clock;
   SimBoardBus bus;
   COperatorRelay relay;
   CDfuDownloader downloader;

@@ -26,6 +26,16 @@ uint64_t Rounded(size_t len) {
   return (len + kSector - 1) / kSector * kSector;
 }
 
+// The card format's CRC (reflected polynomial, initial value all ones, no final inversion).
+uint32_t CardCrc(const uint8_t* data, size_t length) {
+  uint32_t crc = 0xFFFFFFFF;
+  for (size_t i = 0; i < length; ++i) {
+    crc ^= data[i];
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+  }
+  return crc;
+}
+
 // A card being written: every write lands in order, later writes win.
 struct CardWriter {
   Bytes& card;
@@ -120,15 +130,6 @@ Bytes Fat32BootSector(const Bytes& actual, uint64_t at, uint64_t total) {
 }
 
 }  // namespace
-
-uint32_t CardCrc(const uint8_t* data, size_t length) {
-  uint32_t crc = 0xFFFFFFFF;
-  for (size_t i = 0; i < length; ++i) {
-    crc ^= data[i];
-    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
-  }
-  return crc;
-}
 
 std::string ConfigText(const BoardSetup& s) {
   return "[AddrInfo]\nloadPlainTextAddr=0x40008000\nloadCipherTextAddr=0x40800000\n"

@@ -42,9 +42,6 @@ Plan PlanFor(uint64_t cardBytes, const BoardSetup& setup);
 Bytes ExpectedCard(const Bytes& actual, uint8_t pattern, const BoardSetup& setup,
                    const Images& images);
 
-// The card format's CRC (reflected polynomial, initial value all ones, no final inversion).
-uint32_t CardCrc(const uint8_t* data, size_t length);
-
 // First sector where two cards differ, or -1.
 int64_t FirstDifferentSector(const Bytes& a, const Bytes& b);
 

@@ -185,14 +185,10 @@ void GuiTest::layoutFollowsTemplate() {
     while (next->focusPolicy() == Qt::NoFocus);
     QCOMPARE(next, f->Control(id));
   }
-  QProgressBar* progress = w.Progress();
-  QCOMPARE(progress->minimum(), 0);
-  QCOMPARE(progress->maximum(), 15);
-  QCOMPARE(progress->value(), 0);
+  // What the dialog logic sets (ranges, checks, paths) is tested on it; here
+  // that the window shows it.
+  QCOMPARE(w.Progress()->maximum(), 15);
   QVERIFY(static_cast<QAbstractButton*>(f->Control(ControlId::ModeBoard))->isChecked());
-  QVERIFY(!static_cast<QAbstractButton*>(f->Control(ControlId::ModeReader))->isChecked());
-  const QString cwd = QString::fromStdString(fs::current_path().string());
-  QCOMPARE(static_cast<QLineEdit*>(f->Control(ControlId::CfgPath))->text(), cwd + "/");
 }
 
 void GuiTest::readerBurnOntoCardImages() {
@@ -200,14 +196,11 @@ void GuiTest::readerBurnOntoCardImages() {
   const std::string card1 = f->dir.File("card1.img"), card2 = f->dir.File("card2.img");
   f->Open(GuiOptions{{card1, card2}, {}});
   QVERIFY(fs::file_size(card1) == kNewCardImageBytes);  // made when missing
-  std::vector<std::string> titles;
   f->window->SetPickHandler([&](const FilePickRequest& request) -> std::optional<std::string> {
-    titles.push_back(request.title);
     return request.title == "Select Config file" ? f->cfg : f->pack;
   });
   QTest::mouseClick(f->Control(ControlId::CfgBrowse), Qt::LeftButton);
   QTest::mouseClick(f->Control(ControlId::PackBrowse), Qt::LeftButton);
-  QCOMPARE(titles, (std::vector<std::string>{"Select Config file", "Select Bin file"}));
   QCOMPARE(static_cast<QLineEdit*>(f->Control(ControlId::PackPath))->text(),
            QString::fromStdString(f->pack));
 

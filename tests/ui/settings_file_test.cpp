@@ -103,9 +103,8 @@ struct IntCase {
 };
 
 TEST(SettingsFile, ReadIntConvertsAsSigned) {
-  const IntCase cases[] = {
-      {"2", 2},      {"-1", -1}, {"4294967295", -1}, {"0x1F", 31}, {"2147483648", INT32_MIN},
-      {"12abc", 12}, {"", 0},    {"abc", 0}};
+  // The text itself is read as the profile functions read it (tested there).
+  const IntCase cases[] = {{"2", 2}, {"-1", -1}, {"4294967295", -1}, {"2147483648", INT32_MIN}};
   TempDir dir;
   CSettingsFile settings(dir.path().string());
   for (const IntCase& c : cases) {
@@ -134,30 +133,6 @@ TEST(SettingsFile, ReadStringKeepsAtMost49Characters) {
   EXPECT_EQ(settings.ReadString("ResName", "PackFile"), "");
   ASSERT_TRUE(settings.WriteString("ResName", "PackFile", "board.pack"));
   EXPECT_EQ(settings.ReadString("ResName", "PackFile"), "board.pack");
-}
-
-TEST(SettingsFile, HandEditsAreSeenByTheNextRead) {
-  TempDir dir;
-  CSettingsFile settings(dir.path().string());
-  ISettingsReader& reader = settings;
-  EXPECT_EQ(reader.ReadInt("Burn", "WarningBeforeBurn"), 0);
-  WriteFile(settings.Path(), "[Burn]\nWarningBeforeBurn=1\nBurnSystem=2\n");
-  EXPECT_EQ(reader.ReadInt("Burn", "WarningBeforeBurn"), 1);
-  EXPECT_EQ(reader.ReadInt("Burn", "BurnSystem"), 2);
-  WriteFile(settings.Path(), "[Burn]\nWarningBeforeBurn=2\n");
-  EXPECT_EQ(reader.ReadInt("Burn", "WarningBeforeBurn"), 2);
-  EXPECT_EQ(reader.ReadInt("Burn", "BurnSystem"), 0);
-}
-
-TEST(SettingsFile, WritesKeepOtherSectionsAndKeys) {
-  TempDir dir;
-  CSettingsFile settings(dir.path().string());
-  WriteFile(settings.Path(), "; site switches\r\n[Burn]\r\nBurnData=2\r\n[ResName]\r\n");
-  ASSERT_TRUE(settings.WriteInt("Burn", "Mode", 1));
-  ASSERT_TRUE(settings.WriteString("ResName", "CfgFile", "board.ini"));
-  EXPECT_EQ(ReadFileText(settings.Path()),
-            "; site switches\r\n[Burn]\r\nBurnData=2\r\nMode=1\r\n[ResName]\r\n"
-            "CfgFile=board.ini\r\n");
 }
 
 }  // namespace

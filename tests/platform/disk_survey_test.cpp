@@ -15,9 +15,8 @@ struct SurveyCase {
   const char* name;
   std::function<void(FakeDiskTree&, FakeDiskSysCalls&, LinuxDiskOptions&)> host;
   Listing expected;
-  // A reason text that the named disk's report must contain.
-  std::string disk;
-  std::string reasonPart;
+  // "disk: text" where text is part of the named disk's reason.
+  std::string reason;
 };
 
 constexpr auto kAccepted = DiskVerdict::kAccepted;
@@ -38,8 +37,7 @@ const SurveyCase kCases[] = {
        t.Disk("sdc", "8:32", 7744512, false);
      },
      {{"nvme0n1", kSystem}, {"sdb", kAccepted}, {"sdc", DiskVerdict::kFixed}},
-     "sdc",
-     "fixed disk"},
+     "sdc: fixed disk"},
     {"SdSlotAndEmmcWithHardwareAreas",
      [](FakeDiskTree& t, FakeDiskSysCalls&, LinuxDiskOptions&) {
        NvmeSystem(t);
@@ -50,16 +48,14 @@ const SurveyCase kCases[] = {
        t.Mmc("mmcblk1", "179:32", "SD");
      },
      {{"mmcblk0", DiskVerdict::kEmmc}, {"mmcblk1", kAccepted}, {"nvme0n1", kSystem}},
-     "mmcblk0",
-     "eMMC"},
+     "mmcblk0: eMMC"},
     {"EmptyReader",
      [](FakeDiskTree& t, FakeDiskSysCalls&, LinuxDiskOptions&) {
        NvmeSystem(t);
        t.Disk("sdb", "8:16", 0, true);
      },
      {{"nvme0n1", kSystem}, {"sdb", DiskVerdict::kEmpty}},
-     "sdb",
-     "no card"},
+     "sdb: no card"},
     {"RootDirectlyOnRemovableDisk",
      [](FakeDiskTree& t, FakeDiskSysCalls&, LinuxDiskOptions&) {
        t.Disk("sda", "8:0", 7744512, true);
@@ -70,8 +66,7 @@ const SurveyCase kCases[] = {
        t.Disk("sdb", "8:16", 7744512, true);
      },
      {{"sda", kSystem}, {"sdb", kAccepted}},
-     "sda",
-     "system disk: holds /, /boot/efi"},
+     "sda: system disk: holds /, /boot/efi"},
     {"RootThroughLvm",
      [](FakeDiskTree& t, FakeDiskSysCalls&, LinuxDiskOptions&) {
        t.Disk("sda", "8:0", 7744512, true);
@@ -81,8 +76,7 @@ const SurveyCase kCases[] = {
        t.Disk("sdb", "8:16", 7744512, true);
      },
      {{"sda", kSystem}, {"sdb", kAccepted}},
-     "sda",
-     "holds /"},
+     "sda: holds /"},
     {"HomeThroughMdMirror",
      [](FakeDiskTree& t, FakeDiskSysCalls&, LinuxDiskOptions&) {
        NvmeSystem(t);
@@ -95,8 +89,7 @@ const SurveyCase kCases[] = {
        t.Disk("sdc", "8:32", 7744512, true);
      },
      {{"nvme0n1", kSystem}, {"sda", kSystem}, {"sdb", kSystem}, {"sdc", kAccepted}},
-     "sdb",
-     "holds /home"},
+     "sdb: holds /home"},
     {"ActiveSwapPartitionAndSwapFile",
      [](FakeDiskTree& t, FakeDiskSysCalls&, LinuxDiskOptions&) {
        NvmeSystem(t);
@@ -110,8 +103,7 @@ const SurveyCase kCases[] = {
        t.Disk("sdd", "8:48", 7744512, true);
      },
      {{"nvme0n1", kSystem}, {"sdb", kSystem}, {"sdc", kSystem}, {"sdd", kAccepted}},
-     "sdc",
-     "swap /data/swap file"},
+     "sdc: swap /data/swap file"},
     {"DiskHoldingThePackFile",
      [](FakeDiskTree& t, FakeDiskSysCalls&, LinuxDiskOptions& o) {
        NvmeSystem(t);
@@ -122,8 +114,7 @@ const SurveyCase kCases[] = {
        o.protectedPaths.push_back({"pack file", "/media/user/STICK/board.pack"});
      },
      {{"nvme0n1", kSystem}, {"sdb", kSystem}, {"sdc", kAccepted}},
-     "sdb",
-     "pack file /media/user/STICK/board.pack"},
+     "sdb: pack file /media/user/STICK/board.pack"},
     {"DiskHoldingTheWorkingDirectoryByDeviceNumber",
      [](FakeDiskTree& t, FakeDiskSysCalls& sys, LinuxDiskOptions& o) {
        NvmeSystem(t);
@@ -134,8 +125,7 @@ const SurveyCase kCases[] = {
        o.protectedPaths.push_back({"working directory", "/srv/bench"});
      },
      {{"nvme0n1", kSystem}, {"sdb", kSystem}, {"sdc", kAccepted}},
-     "sdb",
-     "working directory /srv/bench"},
+     "sdb: working directory /srv/bench"},
     {"RootOnFileSystemWithOwnDeviceNumbers",
      [](FakeDiskTree& t, FakeDiskSysCalls&, LinuxDiskOptions&) {
        t.Disk("sda", "8:0", 7744512, true);
@@ -144,8 +134,7 @@ const SurveyCase kCases[] = {
        t.Disk("sdb", "8:16", 7744512, true);
      },
      {{"sda", kSystem}, {"sdb", kAccepted}},
-     "sda",
-     "holds /"},
+     "sda: holds /"},
     {"CardAutomountedUnderRunMedia",
      [](FakeDiskTree& t, FakeDiskSysCalls&, LinuxDiskOptions&) {
        NvmeSystem(t);
@@ -154,8 +143,7 @@ const SurveyCase kCases[] = {
        t.Mount("8:17", "/run/media/user/BOOT", "/dev/sdb1");
      },
      {{"nvme0n1", kSystem}, {"sdb", kAccepted}},
-     "sdb",
-     "unmounted before writing: /run/media/user/BOOT"},
+     "sdb: unmounted before writing: /run/media/user/BOOT"},
     {"CardMountedUnderMnt",
      [](FakeDiskTree& t, FakeDiskSysCalls&, LinuxDiskOptions&) {
        NvmeSystem(t);
@@ -164,8 +152,7 @@ const SurveyCase kCases[] = {
        t.Mount("8:17", "/mnt/card", "/dev/sdb1");
      },
      {{"nvme0n1", kSystem}, {"sdb", kAccepted}},
-     "sdb",
-     "refused while mounted at /mnt/card"},
+     "sdb: refused while mounted at /mnt/card"},
     {"VirtualDevicesAreNeverListed",
      [](FakeDiskTree& t, FakeDiskSysCalls&, LinuxDiskOptions&) {
        NvmeSystem(t);
@@ -176,8 +163,7 @@ const SurveyCase kCases[] = {
        t.Disk("vda", "254:0", 1000, false);
      },
      {{"nvme0n1", kSystem}, {"vda", DiskVerdict::kNotCardType}},
-     "vda",
-     "not a card reader"},
+     "vda: not a card reader"},
 };
 
 class SurveyTest : public ::testing::TestWithParam<SurveyCase> {};
@@ -193,15 +179,17 @@ TEST_P(SurveyTest, ListsEveryWholeDiskWithItsVerdict) {
   LinuxDiskService service(options);
 
   Listing listed;
+  const std::string disk = c.reason.substr(0, c.reason.find(':'));
+  const std::string reasonPart = c.reason.substr(disk.size() + 2);
   std::string reason;
   std::vector<std::string> accepted;
   for (const DiskReport& r : service.ListDisks()) {
     listed.emplace_back(r.name, r.verdict);
-    if (r.name == c.disk) reason = r.reason;
+    if (r.name == disk) reason = r.reason;
     if (r.verdict == kAccepted) accepted.push_back(r.devicePath);
   }
   EXPECT_EQ(listed, c.expected);
-  EXPECT_NE(reason.find(c.reasonPart), std::string::npos) << reason;
+  EXPECT_NE(reason.find(reasonPart), std::string::npos) << reason;
 
   std::vector<std::string> slots;
   for (const DiskSlot& s : service.Slots()) slots.push_back(s.path);

@@ -26,6 +26,13 @@ void WriteFile(const std::string& path, const std::vector<uint8_t>& contents);
 std::string ReadFileText(const std::string& path);
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 
+// ASCII text as UTF-16LE with its byte-order mark.
+inline std::string Utf16Le(const std::string& ascii) {
+  std::string out = "\xFF\xFE";
+  for (char c : ascii) out += std::string{c, '\0'};
+  return out;
+}
+
 // True when a program of that name is on PATH.
 bool HaveProgram(const std::string& name);
 

@@ -14,16 +14,8 @@ namespace tarnwick {
 namespace {
 
 using testing::TempDir;
+using testing::Utf16Le;
 using testing::WriteFile;
-
-std::string Utf16Le(const std::string& ascii) {
-  std::string out = "\xFF\xFE";
-  for (char c : ascii) {
-    out.push_back(c);
-    out.push_back('\0');
-  }
-  return out;
-}
 
 const std::string kSevens(3000, '7');
 

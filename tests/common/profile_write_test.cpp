@@ -15,16 +15,8 @@ namespace fs = std::filesystem;
 using testing::ReadFileText;
 using testing::RunCommand;
 using testing::TempDir;
+using testing::Utf16Le;
 using testing::WriteFile;
-
-std::string Utf16Le(const std::string& ascii) {
-  std::string out = "\xFF\xFE";
-  for (char c : ascii) {
-    out.push_back(c);
-    out.push_back('\0');
-  }
-  return out;
-}
 
 struct WriteCase {
   const char* name;

@@ -1,5 +1,9 @@
 // tarnwick-cli burn on a loop device the test attaches to a file it made:
 // the same bytes as on a card image file, and only with --allow-fixed.
+#include "loop_device.h"
+
+#include <memory>
+
 #include "cli_fixture.h"
 
 namespace tarnwick::testing {
@@ -10,20 +14,11 @@ class LoopDeviceCli : public CliTest {
   void SetUp() override {
     CliTest::SetUp();
     if (!HaveProgram("losetup")) GTEST_SKIP() << "losetup is not installed";
-    PatternCard("loop-backing.img", 16 * kMiB);
-    std::string out;
-    if (RunCommand("losetup --find --show '" + dir.File("loop-backing.img") + "'", &out) != 0 ||
-        out.rfind("/dev/loop", 0) != 0) {
-      GTEST_SKIP() << "no loop device could be attached (needs root): " << out;
-    }
-    device = out.substr(0, out.find('\n'));
+    loop = std::make_unique<LoopDevice>(PatternCard("loop-backing.img", 16 * kMiB), false);
+    if (loop->Path().empty()) GTEST_SKIP() << "no loop device could be attached: " << loop->Error();
+    device = loop->Path();
   }
-  void TearDown() override {
-    if (!device.empty()) {
-      std::string out;
-      EXPECT_EQ(RunCommand("losetup -d " + device, &out), 0) << out;
-    }
-  }
+  std::unique_ptr<LoopDevice> loop;
   std::string device;
 };
 

@@ -16,7 +16,7 @@
 #include <memory>
 #include <optional>
 
-#include "engine/pack_file.h"
+#include "burn_inputs.h"
 #include "gui/app_services.h"
 #include "gui/dialog_template.h"
 #include "gui/main_window.h"
@@ -66,20 +66,13 @@ struct Fixture {
   Fixture() : oldDir(fs::current_path()) {
     fs::current_path(dir.path());
     cfg = dir.File("board.ini");
-    pack = dir.File("example.pack");
     fs::copy_file(fs::path(TARNWICK_SOURCE_DIR) / "examples/board.ini", cfg);
-    PackInputs inputs;
-    const std::pair<PackSlot, size_t> sizes[] = {{PackSlot::Dfu, 3000},
-                                                 {PackSlot::UBootBin, 1000},
-                                                 {PackSlot::BootImg, 4096},
-                                                 {PackSlot::System, 5000}};
-    for (const auto& [slot, size] : sizes) {
-      const std::string file = dir.File(std::string(PackSlotName(slot)) + ".img");
-      WriteFile(file, std::vector<uint8_t>(size, static_cast<uint8_t>(size % 251)));
-      inputs.files[static_cast<size_t>(slot)] = file;
-    }
-    std::string error;
-    if (!WritePackFile(pack, inputs, &error)) throw std::runtime_error(error);
+    pack = testing::WritePack(dir,
+                              {{PackSlot::Dfu, testing::PatternBytes(3000, 1)},
+                               {PackSlot::UBootBin, testing::PatternBytes(1000, 2)},
+                               {PackSlot::BootImg, testing::PatternBytes(4096, 3)},
+                               {PackSlot::System, testing::PatternBytes(5000, 4)}},
+                              "example.pack");
   }
   ~Fixture() {
     window.reset();

@@ -1,6 +1,8 @@
 // The Linux writer on a real block device: a loop device attached to a file
 // this test created, detached again whatever happens. No other block device
 // is opened.
+#include "loop_device.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -13,32 +15,6 @@
 
 namespace tarnwick::testing {
 namespace {
-
-// A loop device attached to a backing file; detached when it goes away.
-class LoopDevice {
- public:
-  LoopDevice(const std::string& backingFile, bool partitionScan) {
-    std::string out;
-    const std::string scan = partitionScan ? "--partscan " : "";
-    if (RunCommand("losetup --find --show " + scan + backingFile, &out) == 0 &&
-        out.rfind("/dev/loop", 0) == 0) {
-      m_path = out.substr(0, out.find('\n'));
-    } else {
-      m_error = out;
-    }
-  }
-  ~LoopDevice() {
-    if (!m_path.empty()) RunCommand("losetup -d " + m_path, nullptr);
-  }
-  LoopDevice(const LoopDevice&) = delete;
-  LoopDevice& operator=(const LoopDevice&) = delete;
-  const std::string& Path() const { return m_path; }
-  const std::string& Error() const { return m_error; }
-
- private:
-  std::string m_path;
-  std::string m_error;
-};
 
 class LoopDeviceTest : public ::testing::Test {
  protected:

@@ -222,32 +222,32 @@ TEST_F(BurnFixture, MissingPackIsReportedForEveryCardAndNothingIsWritten) {
 // nothing after is written, the card is closed, the next card is burned, and
 // the operator sees the failed card before the final message.
 struct FailureCase {
-  const char* name;
-  uint64_t failSector;  // 0 with flush = true: the flush fails
-  bool flush;
-  const char* line;
+  const char* name;     // a region, or "Flush": the flush fails
+  uint64_t failSector;  // a sector of the region whose write fails
   int lastProgress;
 };
 
-// Every region's first sector, in write order.
-const std::vector<std::pair<std::string, uint64_t>> kWriteOrder = {
-    {"MBR", 0},
-    {"BootInfo", kP},
-    {"UBootBin", kP + 16},
-    {"UBootInfo", kP + 4},
-    {"BootImg", kBootImgStart},
-    {"BootRes", kP + 10244},
-    {"BootRecover", kR},
-    {"System", kX + 63},
-    {"Cache", kX + kL2 + 63},
-    {"Data", kX + kL1 + 63},
-    {"EBRSystem", kX},
-    {"EBRData", kX + kL1},
-    {"EBRCache", kX + kL2},
-    {"Misc", kP + 8},
-    {"BootEnv", kP + 8192},
-    {"FAT32", 63},
-};
+// One case per region, in write order, then the formatter's last write (the
+// end of cluster 2) and the flush.
+const FailureCase kFailures[] = {{"MBR", 0, 1},
+                                 {"BootInfo", kP + 2, 2},
+                                 {"UBootBin", kP + 18, 3},
+                                 {"UBootInfo", kP + 4, 4},
+                                 {"BootImg", kBootImgStart, 5},
+                                 {"BootRes", kP + 10244, 6},
+                                 {"BootRecover", kR, 7},
+                                 {"System", kX + 63, 8},
+                                 {"Cache", kX + kL2 + 63, 9},
+                                 {"Data", kX + kL1 + 63, 10},
+                                 {"EBRSystem", kX, 11},
+                                 {"EBRData", kX + kL1, 11},
+                                 {"EBRCache", kX + kL2, 11},
+                                 {"Misc", kP + 8, 12},
+                                 {"BootEnv", kP + 8192 + 2048, 13},
+                                 {"FAT32", 63, 14},
+                                 {"FAT32", 11'360, 14},
+                                 {"Flush", 0, 15}};
+constexpr size_t kRegions = 16;
 
 void PrintTo(const FailureCase& c, std::ostream* os) {
   *os << c.name << " at " << c.failSector;
@@ -257,72 +257,47 @@ class WriteFailure : public BurnFixture, public ::testing::WithParamInterface<Fa
 
 TEST_P(WriteFailure, EndsTheCardAndTheRunGoesOn) {
   const FailureCase& c = GetParam();
+  const std::string name = c.name;
+  const bool flush = name == "Flush";
+  const std::string line = "BurnToOneSD: " +
+                           (flush             ? "Flush"
+                            : name == "FAT32" ? "Format FAT32"
+                                              : "Write " + name) +
+                           " failed\n";
   FakeCard& bad = disks.AddCard("bad", kExampleCylinders);
   disks.AddCard("next", kExampleCylinders);
-  if (c.flush) {
-    bad.failFlush = true;
-  } else {
-    bad.failAtSector = c.failSector;
-  }
+  bad.failFlush = flush;
+  if (!flush) bad.failAtSector = c.failSector;
   Run();
 
-  EXPECT_EQ(Count(c.line), 1u);
+  EXPECT_EQ(Count(line), 1u);
   EXPECT_EQ(Count("BurnToOneSD: Write ok\n"), 1u);  // the next card only
   std::vector<int> expected = Range(1, c.lastProgress);
   for (int p : Range(1, 15)) expected.push_back(p);
   EXPECT_EQ(op.progress, expected);
 
-  const size_t failing = IndexOf(
-      [] {
-        std::vector<std::string> names;
-        for (const auto& r : kWriteOrder) names.push_back(r.first);
-        return names;
-      }(),
-      c.name);
-  for (size_t i = 0; i < kWriteOrder.size(); ++i) {
-    if (i < failing || c.flush) {
-      EXPECT_TRUE(bad.Written(kWriteOrder[i].second)) << kWriteOrder[i].first;
-    } else if (i > failing) {
-      EXPECT_FALSE(bad.Written(kWriteOrder[i].second)) << kWriteOrder[i].first;
+  bool before = true;  // regions before the failing one are written, those after are not
+  for (size_t i = 0; i < kRegions; ++i) {
+    if (kFailures[i].name == name) {
+      before = false;
+    } else {
+      EXPECT_EQ(bad.Written(kFailures[i].failSector), before || flush) << kFailures[i].name;
     }
   }
-  if (!c.flush) {
-    EXPECT_FALSE(bad.Written(c.failSector));
-  }
+  EXPECT_TRUE(flush || !bad.Written(c.failSector));
   EXPECT_EQ(IndexOf(disks.events, "open next"), IndexOf(disks.events, "close bad") + 1);
   EXPECT_TRUE(disks.Card(1).Written(0));
 
   ASSERT_EQ(op.failedReports.size(), 1u);
   ASSERT_EQ(op.failedReports[0].size(), 1u);
   EXPECT_EQ(op.failedReports[0][0].device, "bad");
-  EXPECT_EQ("BurnToOneSD: " + op.failedReports[0][0].reason + "\n", c.line);
+  EXPECT_EQ("BurnToOneSD: " + op.failedReports[0][0].reason + "\n", line);
   EXPECT_EQ(op.events, (std::vector<std::string>{"enable 1", "report 1", "box " + kDone}));
   EXPECT_EQ(engine->LastRun().cardsWritten, 1);
   EXPECT_EQ(engine->LastRun().cardsRefused, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Burn, WriteFailure,
-    ::testing::Values(
-        FailureCase{"MBR", 0, false, "BurnToOneSD: Write MBR failed\n", 1},
-        FailureCase{"BootInfo", kP + 2, false, "BurnToOneSD: Write BootInfo failed\n", 2},
-        FailureCase{"UBootBin", kP + 18, false, "BurnToOneSD: Write UBootBin failed\n", 3},
-        FailureCase{"UBootInfo", kP + 4, false, "BurnToOneSD: Write UBootInfo failed\n", 4},
-        FailureCase{"BootImg", kBootImgStart, false, "BurnToOneSD: Write BootImg failed\n", 5},
-        FailureCase{"BootRes", kP + 10244, false, "BurnToOneSD: Write BootRes failed\n", 6},
-        FailureCase{"BootRecover", kR, false, "BurnToOneSD: Write BootRecover failed\n", 7},
-        FailureCase{"System", kX + 63, false, "BurnToOneSD: Write System failed\n", 8},
-        FailureCase{"Cache", kX + kL2 + 63, false, "BurnToOneSD: Write Cache failed\n", 9},
-        FailureCase{"Data", kX + kL1 + 63, false, "BurnToOneSD: Write Data failed\n", 10},
-        FailureCase{"EBRSystem", kX, false, "BurnToOneSD: Write EBRSystem failed\n", 11},
-        FailureCase{"EBRData", kX + kL1, false, "BurnToOneSD: Write EBRData failed\n", 11},
-        FailureCase{"EBRCache", kX + kL2, false, "BurnToOneSD: Write EBRCache failed\n", 11},
-        FailureCase{"Misc", kP + 8, false, "BurnToOneSD: Write Misc failed\n", 12},
-        FailureCase{"BootEnv", kP + 8192 + 2048, false, "BurnToOneSD: Write BootEnv failed\n", 13},
-        // The formatter's first write (the boot sector) and its last (the end of cluster 2).
-        FailureCase{"FAT32", 63, false, "BurnToOneSD: Format FAT32 failed\n", 14},
-        FailureCase{"FAT32", 11'360, false, "BurnToOneSD: Format FAT32 failed\n", 14},
-        FailureCase{"Flush", 0, true, "BurnToOneSD: Flush failed\n", 15}));
+INSTANTIATE_TEST_SUITE_P(Burn, WriteFailure, ::testing::ValuesIn(kFailures));
 
 // A pack read the system refuses or a lack of memory ends the run at once;
 // the card in hand is closed, the controls come back and the error is shown.

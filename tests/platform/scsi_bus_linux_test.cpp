@@ -58,15 +58,7 @@ class FakeSgCalls : public ISgCalls {
 
 // The INQUIRY a board search sends, into data (192 bytes).
 ScsiRequest Inquiry(uint8_t* data) {
-  ScsiRequest inquiry;
-  inquiry.cdb = {0x12, 0, 0, 0, 0xC0, 0};
-  inquiry.cdbLength = 6;
-  inquiry.direction = ScsiDirection::FromDevice;
-  inquiry.data = data;
-  inquiry.dataLength = 192;
-  inquiry.senseLength = 24;
-  inquiry.timeoutSeconds = 2;
-  return inquiry;
+  return {{0x12, 0, 0, 0, 0xC0, 0}, 6, ScsiDirection::FromDevice, data, 192, 24, 2};
 }
 
 void Write(const fs::path& file, const std::string& text) {
@@ -197,15 +189,7 @@ TEST_F(LinuxScsiBusTest, RequestsAreBuiltByteForByte) {
   EXPECT_EQ(calls.sent.iovec_count, 0);
 
   uint8_t block[512];
-  ScsiRequest vendor;
-  vendor.cdb = {0xCF, 0x12, 1};
-  vendor.cdbLength = 16;
-  vendor.direction = ScsiDirection::ToDevice;
-  vendor.data = block;
-  vendor.dataLength = 512;
-  vendor.senseLength = 14;
-  vendor.timeoutSeconds = 60;
-  (void)bus.PassThrough(handle, vendor);
+  (void)bus.PassThrough(handle, {{0xCF, 0x12, 1}, 16, ScsiDirection::ToDevice, block, 512, 14, 60});
   std::vector<uint8_t> cdb(16, 0);
   cdb[0] = 0xCF, cdb[1] = 0x12, cdb[2] = 1;
   EXPECT_EQ(calls.cdb, cdb);

@@ -35,6 +35,9 @@ class DiskSysCalls {
   // Bytes written (>= 0) or -errno.
   [[nodiscard]] virtual int64_t WriteAt(int fd, const void* data, size_t len, uint64_t offset) = 0;
   [[nodiscard]] virtual int Sync(int fd) = 0;
+  // Starts writing back len bytes written at offset, without waiting for them.
+  // A hint only: it may do nothing, and write errors still surface at Sync.
+  virtual void StartWriteback(int /*fd*/, uint64_t /*offset*/, uint64_t /*len*/) {}
   virtual int Close(int fd) = 0;
   // Asks the kernel to re-read the partition table of an open block device.
   [[nodiscard]] virtual int RereadPartitionTable(int fd) = 0;

@@ -34,6 +34,9 @@ int LinuxDiskWriter::WriteAt(uint64_t byteOffset, const void* data, size_t len) 
     } while (chunkDone < chunk);
     done += chunk;
   } while (done < len);
+  // The disk starts on these bytes now, while the caller prepares the next
+  // ones, instead of all of them waiting for the flush at the end.
+  if (len != 0) m_sys.StartWriteback(m_fd, byteOffset, len);
   return 0;
 }
 

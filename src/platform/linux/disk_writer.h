@@ -1,7 +1,8 @@
 #pragma once
 // The writer for a block device or a card image file opened by the Linux disk
-// service: positioned writes in chunks of at most 32 MiB, fsync, and a
-// partition-table re-read when a block device is closed.
+// service: positioned writes in chunks of at most 32 MiB, each started on its
+// way to the disk once complete, fsync, and a partition-table re-read when a
+// block device is closed.
 #include <cstddef>
 #include <cstdint>
 #include <string>

@@ -100,7 +100,8 @@ class CBurnEngine {
   void SetProgress(int position);
   [[nodiscard]] bool WriteRegion(const char* name, uint64_t first, uint64_t count,
                                  const uint8_t* buf);
-  [[nodiscard]] bool WritePhase(const CardRegions& regions, const CardImages& images,
+  // Releases each switchable image's buffer once its stage is done.
+  [[nodiscard]] bool WritePhase(const CardRegions& regions, CardImages& images,
                                 const std::vector<uint8_t>& uBootInfoSectors);
   void EndRun();
   void AbortRun(const std::string& error);

@@ -93,7 +93,7 @@ bool CBurnEngine::WriteRegion(const char* name, uint64_t first, uint64_t count,
   return FailCard(std::string("Write ") + name + " failed", false);
 }
 
-bool CBurnEngine::WritePhase(const CardRegions& r, const CardImages& images,
+bool CBurnEngine::WritePhase(const CardRegions& r, CardImages& images,
                              const std::vector<uint8_t>& uBootInfoSectors) {
   DebugLog(1, "WriteSector: MBR: [0x0, 0x1]\n");
   if (!WriteRegion("MBR", 0, 1, m_tMBR.data())) return false;
@@ -127,7 +127,7 @@ bool CBurnEngine::WritePhase(const CardRegions& r, const CardImages& images,
     const char* name;
     const char* key;
     const SectorRun& run;
-    const ImageBuffer& image;
+    ImageBuffer& image;
     int progress;
   };
   const std::array<ImageStage, 6> stages{{
@@ -147,6 +147,11 @@ bool CBurnEngine::WritePhase(const CardRegions& r, const CardImages& images,
         !WriteRegion(stage.name, stage.run.first, stage.run.count, stage.image.data.data())) {
       return false;
     }
+    // This card never needs the image again. Its memory goes back at once,
+    // for the system's cache that takes the next images' writes to reuse:
+    // memory the system must first provide costs more, markedly so in
+    // virtual machines.
+    stage.image.data = LargeBytes();
     SetProgress(stage.progress);
   }
 

@@ -100,6 +100,7 @@ class CBurnEngine {
   void SetProgress(int position);
   [[nodiscard]] bool WriteRegion(const char* name, uint64_t first, uint64_t count,
                                  const uint8_t* buf);
+  [[nodiscard]] bool WriteImage(const char* name, const SectorRun& run, ImageBuffer& image);
   // Releases each switchable image's buffer once its stage is done.
   [[nodiscard]] bool WritePhase(const CardRegions& regions, CardImages& images,
                                 const std::vector<uint8_t>& uBootInfoSectors);

@@ -93,6 +93,22 @@ bool CBurnEngine::WriteRegion(const char* name, uint64_t first, uint64_t count,
   return FailCard(std::string("Write ") + name + " failed", false);
 }
 
+// One system write per piece, as the sector writer would split the region;
+// each piece's memory goes back once written, for the system's cache that
+// takes the writes to reuse: memory the system must first provide costs
+// more, markedly so in virtual machines.
+bool CBurnEngine::WriteImage(const char* name, const SectorRun& run, ImageBuffer& image) {
+  uint64_t done = 0;
+  do {
+    const uint64_t piece = std::min<uint64_t>(run.count - done, kMaxChunkSectors);
+    uint8_t* bytes = image.data.data() + done * kSectorSize;
+    if (!WriteRegion(name, run.first + done, piece, bytes)) return false;
+    ReleaseLargeBufferPages(bytes, piece * kSectorSize);
+    done += piece;
+  } while (done < run.count);
+  return true;
+}
+
 bool CBurnEngine::WritePhase(const CardRegions& r, CardImages& images,
                              const std::vector<uint8_t>& uBootInfoSectors) {
   DebugLog(1, "WriteSector: MBR: [0x0, 0x1]\n");
@@ -143,14 +159,8 @@ bool CBurnEngine::WritePhase(const CardRegions& r, CardImages& images,
              Hex(stage.run.count));
     // Read each time the stage is reached; 2 switches the write off.
     const bool skip = m_settings.ReadInt("Burn", stage.key) == 2;
-    if (!skip &&
-        !WriteRegion(stage.name, stage.run.first, stage.run.count, stage.image.data.data())) {
-      return false;
-    }
-    // This card never needs the image again. Its memory goes back at once,
-    // for the system's cache that takes the next images' writes to reuse:
-    // memory the system must first provide costs more, markedly so in
-    // virtual machines.
+    if (!skip && !WriteImage(stage.name, stage.run, stage.image)) return false;
+    // This card never needs the image again.
     stage.image.data = LargeBytes();
     SetProgress(stage.progress);
   }

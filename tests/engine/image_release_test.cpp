@@ -1,5 +1,5 @@
-// The burn hands each image's memory back once its stage is done, so that
-// the images of a card are not all held until the card is finished.
+// The burn hands each image's memory back as it goes: every piece once it is
+// written, the whole buffer once its stage is done.
 #include <sys/mman.h>
 
 #include <functional>
@@ -14,6 +14,13 @@ bool Mapped(const void* address) {
   const auto page = reinterpret_cast<uintptr_t>(address) & ~uintptr_t{4095};
   unsigned char resident = 0;
   return ::mincore(reinterpret_cast<void*>(page), 1, &resident) == 0;
+}
+
+// True when the page holding address is in memory.
+bool Resident(const void* address) {
+  const auto page = reinterpret_cast<uintptr_t>(address) & ~uintptr_t{4095};
+  unsigned char resident = 0;
+  return ::mincore(reinterpret_cast<void*>(page), 1, &resident) == 0 && (resident & 1) != 0;
 }
 
 // A disk service whose writers show every write to a watcher first.
@@ -46,7 +53,26 @@ class WatchedDisks : public FakeDiskService {
   };
 };
 
-TEST_F(BurnFixture, EachImageIsReleasedOnceItsStageIsDone) {
+class ImageReleaseTest : public BurnFixture {
+ protected:
+  // Burns the worked example's card through the watched disks.
+  void BurnWatchedCard() {
+    watched.AddCard("card", kExampleCylinders).keepSectors = keepSectors;
+    WriteInputs();
+    CBurnEngine burn(watched, op, settings);
+    burn.m_strCfgFile = cfgFile;
+    burn.m_strPackFile = packFile;
+    burn.m_bWaitDevice = true;
+    LogCapture capture;
+    burn.RunBurn();
+    EXPECT_EQ(burn.LastRun().cardsWritten, 1);
+  }
+
+  WatchedDisks watched;
+  bool keepSectors = true;
+};
+
+TEST_F(ImageReleaseTest, EachImageIsReleasedOnceItsStageIsDone) {
   // Written in this order: System, Cache, Data.
   const uint64_t systemAt = (kX + 63) * 512;
   const uint64_t cacheAt = (kX + kL2 + 63) * 512;
@@ -54,7 +80,6 @@ TEST_F(BurnFixture, EachImageIsReleasedOnceItsStageIsDone) {
   const void* system = nullptr;
   const void* cache = nullptr;
   std::vector<std::string> seen;
-  WatchedDisks watched;
   watched.watch = [&](uint64_t at, const void* data) {
     if (at == systemAt) {
       system = data;
@@ -67,18 +92,35 @@ TEST_F(BurnFixture, EachImageIsReleasedOnceItsStageIsDone) {
       seen.push_back(std::string("Cache mapped at Data: ") + (Mapped(cache) ? "yes" : "no"));
     }
   };
-  watched.AddCard("card", kExampleCylinders);
-  WriteInputs();
-  CBurnEngine burn(watched, op, settings);
-  burn.m_strCfgFile = cfgFile;
-  burn.m_strPackFile = packFile;
-  burn.m_bWaitDevice = true;
-  LogCapture capture;
-  burn.RunBurn();
-  ASSERT_EQ(burn.LastRun().cardsWritten, 1);
+  BurnWatchedCard();
   EXPECT_EQ(seen,
             (std::vector<std::string>{"System mapped: yes", "System mapped at Cache: no",
                                       "System mapped at Data: no", "Cache mapped at Data: no"}));
+}
+
+TEST_F(ImageReleaseTest, EachPieceOfAnImageIsReleasedOnceWritten) {
+  // Two system writes for System: 32 MiB, then the rest with the zero sector.
+  images[PackSlot::System] = PatternBytes((32u << 20) + 1000, 4);
+  const uint64_t systemAt = (kX + 63) * 512;
+  const uint64_t secondAt = systemAt + (32u << 20);
+  const uint8_t* first = nullptr;
+  std::vector<std::string> seen;
+  watched.watch = [&](uint64_t at, const void* data) {
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    if (at == systemAt) {
+      first = bytes;
+      seen.push_back(std::string("first piece in memory: ") + (Resident(first) ? "yes" : "no"));
+    } else if (at == secondAt) {
+      seen.push_back(std::string("at the second, first piece in memory: ") +
+                     (Resident(first) || Resident(first + (32u << 20) - 1) ? "yes" : "no"));
+      seen.push_back(std::string("second piece in memory: ") + (Resident(bytes) ? "yes" : "no"));
+    }
+  };
+  keepSectors = false;
+  BurnWatchedCard();
+  EXPECT_EQ(seen, (std::vector<std::string>{"first piece in memory: yes",
+                                            "at the second, first piece in memory: no",
+                                            "second piece in memory: yes"}));
 }
 
 }  // namespace

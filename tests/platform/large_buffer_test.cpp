@@ -109,6 +109,41 @@ TEST(LargeBuffer, LargeBuffersMayBeBackedByHugePages) {
   EXPECT_EQ(eligible, "1");
 }
 
+TEST(LargeBuffer, ReleasedPagesReadAsZerosAndPartPagesKeepTheirBytes) {
+  struct Case {
+    const char* name;
+    size_t from;
+    size_t size;
+    size_t zeroFrom;  // the bytes [zeroFrom, zeroEnd) read as zeros afterwards
+    size_t zeroEnd;
+  };
+  const Case cases[] = {
+      {"WholeBuffer", 0, 5 * kPage, 0, 5 * kPage},
+      {"PartPagesAtBothEnds", kPage + 1, 3 * kPage - 2, 2 * kPage, 3 * kPage},
+      {"AlignedMiddle", kPage, 2 * kPage, kPage, 3 * kPage},
+      {"UpToTheEndOfAPartPage", 0, 5 * kPage - 1, 0, 4 * kPage},
+      {"LessThanAPage", 10, kPage - 20, 0, 0},
+      {"Nothing", kPage, 0, 0, 0},
+  };
+  for (const Case& c : cases) {
+    const size_t size = 5 * kPage;
+    auto* p = static_cast<uint8_t*>(AllocateLargeBuffer(size));
+    std::fill(p, p + size, uint8_t{0xAB});
+    ReleaseLargeBufferPages(p + c.from, c.size);
+    size_t wrong = 0;
+    for (size_t i = 0; i < size; ++i) {
+      const uint8_t expected = i >= c.zeroFrom && i < c.zeroEnd ? 0 : 0xAB;
+      wrong += p[i] != expected;
+    }
+    EXPECT_EQ(wrong, 0u) << c.name;
+    // The buffer stays usable.
+    p[0] = 1;
+    p[size - 1] = 2;
+    EXPECT_EQ(p[0] + p[size - 1], 3) << c.name;
+    FreeLargeBuffer(p, size);
+  }
+}
+
 TEST(LargeBuffer, SystemRefusalIsBadAlloc) {
   EXPECT_THROW(static_cast<void>(AllocateLargeBuffer(0)), std::bad_alloc);
   EXPECT_THROW(static_cast<void>(AllocateLargeBuffer(SIZE_MAX - 100)), std::bad_alloc);

@@ -18,6 +18,11 @@ namespace tarnwick {
 [[nodiscard]] void* AllocateLargeBuffer(size_t size);
 // Hands back a buffer that AllocateLargeBuffer gave for size bytes.
 void FreeLargeBuffer(void* buffer, size_t size) noexcept;
+// Hands the memory of the whole pages within [start, start + size) back to the
+// system while the buffer stays usable: those pages read as zeros afterwards,
+// the bytes of pages only partly inside the range are kept. The range must
+// lie within one buffer from AllocateLargeBuffer.
+void ReleaseLargeBufferPages(void* start, size_t size) noexcept;
 
 // Allocator of large buffers for vectors. Where a vector would value-initialise
 // its elements (the size constructor, resize) they are left as they are, so a

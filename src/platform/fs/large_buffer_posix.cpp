@@ -1,7 +1,9 @@
 // POSIX implementation of the large buffers: anonymous private mappings.
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <new>
 
 #include "platform/fs/large_buffer.h"
@@ -32,6 +34,17 @@ void* AllocateLargeBuffer(size_t size) {
 
 void FreeLargeBuffer(void* buffer, size_t size) noexcept {
   if (buffer) ::munmap(buffer, size);
+}
+
+void ReleaseLargeBufferPages(void* start, size_t size) noexcept {
+  const long pageSize = ::sysconf(_SC_PAGESIZE);
+  if (pageSize <= 0) return;
+  const auto page = static_cast<uintptr_t>(pageSize);
+  const auto from = reinterpret_cast<uintptr_t>(start);
+  const uintptr_t first = (from + page - 1) & ~(page - 1);
+  const uintptr_t end = (from + size) & ~(page - 1);
+  // Private anonymous pages given up this way come back zero-filled.
+  if (first < end) ::madvise(reinterpret_cast<void*>(first), end - first, MADV_DONTNEED);
 }
 
 }  // namespace tarnwick

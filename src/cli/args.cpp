@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <limits>
 
 namespace tarnwick::cli {
@@ -109,6 +110,44 @@ bool ParseSize(const std::string& text, uint64_t& bytes) {
 
 void PrintError(const std::string& text) {
   std::fprintf(stderr, "tarnwick-cli: %s\n", text.c_str());
+}
+
+int StartCommand(int argc, char** argv, const ArgSpec& options, const char* usage,
+                 ParsedArgs& args) {
+  std::string error;
+  if (!ParseArgs(argc, argv, options, args, &error)) {
+    PrintError(error);
+    std::fputs(usage, stderr);
+    return 2;
+  }
+  if (args.Has("--help")) {
+    std::fputs(usage, stdout);
+    return 0;
+  }
+  if (!args.positional.empty()) {
+    PrintError("unexpected argument " + args.positional.front());
+    return 2;
+  }
+  return -1;
+}
+
+bool ResolveInputFiles(const ParsedArgs& args, const std::string& command, std::string& cfgPath,
+                       std::string& packPath, std::string* error) {
+  auto cfg = args.Value("--config");
+  auto pack = args.Value("--pack");
+  std::error_code ec;
+  if (!cfg || !pack) {
+    *error = command + " needs --config FILE and --pack FILE";
+  } else if (!std::filesystem::is_regular_file(*cfg, ec)) {
+    *error = "configuration file not found: " + *cfg;
+  } else if (!std::filesystem::is_regular_file(*pack, ec)) {
+    *error = "pack file not found: " + *pack;
+  } else {
+    cfgPath = std::filesystem::absolute(*cfg).string();
+    packPath = std::filesystem::absolute(*pack).string();
+    return true;
+  }
+  return false;
 }
 
 }  // namespace tarnwick::cli

@@ -37,4 +37,16 @@ struct ParsedArgs {
 // Writes "tarnwick-cli: <text>" on standard error.
 void PrintError(const std::string& text);
 
+// The common start of a command: parses its arguments, answers --help and
+// refuses positional arguments. Returns the exit status when the command ends
+// here (0 after --help, 2 after an error), or -1 when it goes on.
+[[nodiscard]] int StartCommand(int argc, char** argv, const ArgSpec& options, const char* usage,
+                               ParsedArgs& args);
+
+// The --config and --pack files of a command that burns, checked to exist and
+// made absolute. False with *error set otherwise.
+[[nodiscard]] bool ResolveInputFiles(const ParsedArgs& args, const std::string& command,
+                                     std::string& cfgPath, std::string& packPath,
+                                     std::string* error);
+
 }  // namespace tarnwick::cli

@@ -55,11 +55,6 @@ struct Target {
   bool create = false;  // a missing image file, made with --size
 };
 
-bool IsRegularFile(const std::string& path) {
-  std::error_code ec;
-  return fs::is_regular_file(path, ec);
-}
-
 // The bytes each stage of one card writes, from the engine's state at the
 // start of the card (pack header and plan already loaded for it).
 StageBytes StageBytesOf(CBurnEngine& engine, ISettingsReader& settings) {
@@ -139,26 +134,12 @@ int Refuse(const std::string& text) {
 
 int CmdBurn(int argc, char** argv) {
   ParsedArgs args;
-  std::string error;
   ArgSpec options{{"--config", "--pack", "--target", "--size", "--sys-root"},
                   {"--yes", "--allow-fixed"}};
-  if (!ParseArgs(argc, argv, options, args, &error)) {
-    PrintError(error);
-    std::fputs(kUsage, stderr);
-    return 2;
-  }
-  if (args.Has("--help")) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
-  if (!args.positional.empty()) return Refuse("unexpected argument " + args.positional.front());
-  auto cfg = args.Value("--config");
-  auto pack = args.Value("--pack");
-  if (!cfg || !pack) return Refuse("burn needs --config FILE and --pack FILE");
-  if (!IsRegularFile(*cfg)) return Refuse("configuration file not found: " + *cfg);
-  if (!IsRegularFile(*pack)) return Refuse("pack file not found: " + *pack);
-  std::string cfgPath = fs::absolute(*cfg).string();
-  std::string packPath = fs::absolute(*pack).string();
+  if (int status = StartCommand(argc, argv, options, kUsage, args); status >= 0) return status;
+  std::string cfgPath, packPath;
+  std::string error;
+  if (!ResolveInputFiles(args, "burn", cfgPath, packPath, &error)) return Refuse(error);
 
   uint64_t size = 0;
   if (auto text = args.Value("--size"); text && !ParseSize(*text, size)) {

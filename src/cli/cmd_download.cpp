@@ -57,11 +57,6 @@ int Refuse(const std::string& text) {
   return 2;
 }
 
-bool IsRegularFile(const std::string& path) {
-  std::error_code ec;
-  return fs::is_regular_file(path, ec);
-}
-
 bool ParseSeconds(const std::string& text, std::chrono::seconds& seconds) {
   if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
     return false;
@@ -102,26 +97,12 @@ int BurnExitStatus(const RunSummary& run) {
 
 int CmdDownload(int argc, char** argv) {
   ParsedArgs args;
-  std::string error;
   ArgSpec options{{"--config", "--pack", "--timeout", "--simulate-board", "--size"},
                   {"--wait", "--yes"}};
-  if (!ParseArgs(argc, argv, options, args, &error)) {
-    PrintError(error);
-    std::fputs(kUsage, stderr);
-    return 2;
-  }
-  if (args.Has("--help")) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
-  if (!args.positional.empty()) return Refuse("unexpected argument " + args.positional.front());
-  auto cfg = args.Value("--config");
-  auto pack = args.Value("--pack");
-  if (!cfg || !pack) return Refuse("download needs --config FILE and --pack FILE");
-  if (!IsRegularFile(*cfg)) return Refuse("configuration file not found: " + *cfg);
-  if (!IsRegularFile(*pack)) return Refuse("pack file not found: " + *pack);
-  const std::string cfgPath = fs::absolute(*cfg).string();
-  const std::string packPath = fs::absolute(*pack).string();
+  if (int status = StartCommand(argc, argv, options, kUsage, args); status >= 0) return status;
+  std::string cfgPath, packPath;
+  std::string error;
+  if (!ResolveInputFiles(args, "download", cfgPath, packPath, &error)) return Refuse(error);
 
   std::optional<std::chrono::seconds> timeout;
   if (auto text = args.Value("--timeout")) {

@@ -9,6 +9,7 @@
 #include "cli/args.h"
 #include "cli/cli_operator.h"
 #include "cli/commands.h"
+#include "cli/run_report.h"
 #include "common/debug_log.h"
 #include "common/profile.h"
 #include "common/sector.h"
@@ -246,18 +247,7 @@ int CmdBurn(int argc, char** argv) {
   if (opOptions.showProgress) SetLogSink(previousSink);
   op.FinishProgress();
 
-  const RunSummary& run = engine.LastRun();
-  if (run.aborted) {
-    PrintError("the run was stopped: " + run.abortReason);
-    return 1;
-  }
-  if (run.cardsFound == 0) {
-    PrintError("no card found");
-    return 3;
-  }
-  std::fprintf(stderr, "tarnwick-cli: %d of %d card(s) written completely\n", run.cardsWritten,
-               run.cardsFound);
-  return run.failed.empty() && run.cardsWritten == run.cardsFound ? 0 : 1;
+  return BurnExitStatus(engine.LastRun());
 }
 
 }  // namespace tarnwick::cli

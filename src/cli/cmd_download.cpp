@@ -10,6 +10,7 @@
 #include "cli/args.h"
 #include "cli/cli_operator.h"
 #include "cli/commands.h"
+#include "cli/run_report.h"
 #include "engine/burn_engine.h"
 #include "platform/clock.h"
 #include "platform/linux/linux_disk_service.h"
@@ -77,20 +78,6 @@ int DownloadExitStatus(const DownloadSummary& summary) {
   std::fprintf(stderr, "tarnwick-cli: %d of %d board(s) received the download program\n",
                summary.boardsServed, summary.boardsFound);
   return summary.boardsServed == summary.boardsFound ? 0 : 1;
-}
-
-int BurnExitStatus(const RunSummary& run) {
-  if (run.aborted) {
-    PrintError("the run was stopped: " + run.abortReason);
-    return 1;
-  }
-  if (run.cardsFound == 0) {
-    PrintError("no card found");
-    return 3;
-  }
-  std::fprintf(stderr, "tarnwick-cli: %d of %d card(s) written completely\n", run.cardsWritten,
-               run.cardsFound);
-  return run.failed.empty() && run.cardsWritten == run.cardsFound ? 0 : 1;
 }
 
 }  // namespace

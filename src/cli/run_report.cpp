@@ -1,0 +1,23 @@
+#include "cli/run_report.h"
+
+#include <cstdio>
+
+#include "cli/args.h"
+
+namespace tarnwick::cli {
+
+int BurnExitStatus(const RunSummary& run) {
+  if (run.aborted) {
+    PrintError("the run was stopped: " + run.abortReason);
+    return 1;
+  }
+  if (run.cardsFound == 0) {
+    PrintError("no card found");
+    return 3;
+  }
+  std::fprintf(stderr, "tarnwick-cli: %d of %d card(s) written completely\n", run.cardsWritten,
+               run.cardsFound);
+  return run.failed.empty() && run.cardsWritten == run.cardsFound ? 0 : 1;
+}
+
+}  // namespace tarnwick::cli

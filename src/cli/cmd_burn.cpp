@@ -15,9 +15,7 @@
 #include "common/sector.h"
 #include "engine/burn_engine.h"
 #include "platform/clock.h"
-#include "platform/linux/linux_disk_service.h"
-#include "platform/linux/target_disk_service.h"
-#include "platform/linux/terminal.h"
+#include "platform/host.h"
 #include "ui/settings_file.h"
 
 namespace tarnwick::cli {
@@ -88,43 +86,20 @@ StageBytes StageBytesOf(CBurnEngine& engine, ISettingsReader& settings) {
 }
 
 // Creates a sparse card image of the given size.
-bool CreateImage(const std::string& path, uint64_t size, std::string* error) {
+SysStatus CreateImage(const std::string& path, uint64_t size) {
   {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) {
-      *error = "cannot create " + path;
-      return false;
-    }
+    if (!out) return {std::make_error_code(std::errc::io_error), "cannot create " + path};
   }
   std::error_code ec;
   fs::resize_file(path, size, ec);
   if (ec) {
-    *error = "cannot size " + path + ": " + ec.message();
+    SysStatus failure(ec, "cannot size " + path + ": " + ec.message());
     fs::remove(path, ec);
-    return false;
+    return failure;
   }
-  return true;
+  return SysStatus::Ok();
 }
-
-// Discovery over a disk tree read from a test folder: it must never lead to
-// writing this machine's real disks, so every open for writing is refused.
-class ReadOnlyDiskService final : public IDiskService {
- public:
-  explicit ReadOnlyDiskService(std::unique_ptr<IDiskService> inner) : m_inner(std::move(inner)) {}
-  std::vector<DiskSlot> Slots() override { return m_inner->Slots(); }
-  std::unique_ptr<IDiskQuery> OpenForQuery(const std::string& path) override {
-    return m_inner->OpenForQuery(path);
-  }
-  std::unique_ptr<IDiskWriter> OpenForWrite(const std::string& path,
-                                            std::string* errorText) override {
-    if (errorText)
-      *errorText = path + " is refused: disks found under --sys-root are never written";
-    return nullptr;
-  }
-
- private:
-  std::unique_ptr<IDiskService> m_inner;
-};
 
 int Refuse(const std::string& text) {
   PrintError(text);
@@ -152,9 +127,10 @@ int CmdBurn(int argc, char** argv) {
   }
 
   CSettingsFile settings;
-  LinuxDiskOptions diskOptions;
-  diskOptions.protectedPaths = {
+  HostOptions hostOptions;
+  const std::vector<ProtectedPath> protectedPaths = {
       {"pack file", packPath}, {"configuration file", cfgPath}, {"settings file", settings.Path()}};
+  hostOptions.protectedPaths = [protectedPaths] { return protectedPaths; };
 
   std::vector<Target> targets;
   auto targetArgs =
@@ -163,9 +139,9 @@ int CmdBurn(int argc, char** argv) {
   bool testTree = args.Has("--sys-root");
   if (testTree) {
     if (!targetArgs.empty()) return Refuse("--sys-root only applies to discovery without --target");
-    diskOptions.root = *args.Value("--sys-root");
+    hostOptions.sysRoot = *args.Value("--sys-root");
   }
-  std::unique_ptr<IDiskService> disks;
+  std::unique_ptr<IHost> host;
   if (!targetArgs.empty()) {
     std::vector<std::string> paths;
     std::set<std::string> seen;
@@ -187,22 +163,16 @@ int CmdBurn(int argc, char** argv) {
       targets.push_back(t);
       paths.push_back(arg);
     }
-    auto service =
-        std::make_unique<TargetDiskService>(paths, args.Has("--allow-fixed"), diskOptions);
+    hostOptions.targets = paths;
+    hostOptions.allowFixed = args.Has("--allow-fixed");
+    host = MakeHost(std::move(hostOptions));
     for (const Target& t : targets) {
       if (t.create) continue;
-      if (std::string refusal = service->CheckTarget(t.path); !refusal.empty())
-        return Refuse(refusal);
+      if (SysStatus refusal = host->CheckTarget(t.path); !refusal) return Refuse(refusal.Text());
     }
-    disks = std::move(service);
   } else {
     if (args.Has("--size")) return Refuse("--size only applies to --target image files");
-    auto service = std::make_unique<LinuxDiskService>(diskOptions);
-    if (testTree) {
-      disks = std::make_unique<ReadOnlyDiskService>(std::move(service));
-    } else {
-      disks = std::move(service);
-    }
+    host = MakeHost(std::move(hostOptions));
   }
 
   CliOperatorOptions opOptions;
@@ -224,10 +194,11 @@ int CmdBurn(int argc, char** argv) {
   }
 
   for (const Target& t : targets) {
-    if (t.create && !CreateImage(t.path, size, &error)) return Refuse(error);
+    if (!t.create) continue;
+    if (SysStatus created = CreateImage(t.path, size); !created) return Refuse(created.Text());
   }
 
-  CBurnEngine engine(*disks, op, settings);
+  CBurnEngine engine(host->Disks(), op, settings);
   engine.m_strCfgFile = cfgPath;
   engine.m_strPackFile = packPath;
   int cardNumber = 0;

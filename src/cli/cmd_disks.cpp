@@ -5,7 +5,7 @@
 
 #include "cli/args.h"
 #include "cli/commands.h"
-#include "platform/linux/linux_disk_service.h"
+#include "platform/host.h"
 #include "ui/settings_file.h"
 
 namespace tarnwick::cli {
@@ -51,33 +51,32 @@ int CmdDisks(int argc, char** argv) {
     PrintError("unexpected argument " + args.positional.front());
     return 2;
   }
-  LinuxDiskOptions options;
-  if (auto root = args.Value("--sys-root")) options.root = *root;
-  options.protectedPaths.push_back({"settings file", CSettingsFile().Path()});
+  HostOptions options;
+  if (auto root = args.Value("--sys-root")) options.sysRoot = *root;
+  std::vector<ProtectedPath> protectedPaths{{"settings file", CSettingsFile().Path()}};
   if (auto cfg = args.Value("--config")) {
-    options.protectedPaths.push_back(
-        {"configuration file", std::filesystem::absolute(*cfg).string()});
+    protectedPaths.push_back({"configuration file", std::filesystem::absolute(*cfg).string()});
   }
   if (auto pack = args.Value("--pack")) {
-    options.protectedPaths.push_back({"pack file", std::filesystem::absolute(*pack).string()});
+    protectedPaths.push_back({"pack file", std::filesystem::absolute(*pack).string()});
   }
-  LinuxDiskService service(options);
-  std::vector<DiskReport> disks = service.ListDisks();
+  options.protectedPaths = [protectedPaths] { return protectedPaths; };
+  std::vector<HostDisk> disks = MakeHost(std::move(options))->ListDisks();
 
   std::printf("Cards a burn without --target writes, in slot order:\n");
   int slot = 0;
-  for (const DiskReport& d : disks) {
-    if (d.verdict != DiskVerdict::kAccepted) continue;
+  for (const HostDisk& d : disks) {
+    if (!d.accepted) continue;
     std::printf("  slot %-2d %-16s %10s  %s\n", slot++, d.devicePath.c_str(),
-                HumanSize(d.sysfsBytes).c_str(), d.reason.c_str());
+                HumanSize(d.bytes).c_str(), d.reason.c_str());
   }
   if (slot == 0) std::printf("  (none)\n");
   std::printf("Left out:\n");
   bool any = false;
-  for (const DiskReport& d : disks) {
-    if (d.verdict == DiskVerdict::kAccepted) continue;
+  for (const HostDisk& d : disks) {
+    if (d.accepted) continue;
     any = true;
-    std::printf("  %-16s %10s  %s\n", d.devicePath.c_str(), HumanSize(d.sysfsBytes).c_str(),
+    std::printf("  %-16s %10s  %s\n", d.devicePath.c_str(), HumanSize(d.bytes).c_str(),
                 d.reason.c_str());
   }
   if (!any) std::printf("  (none)\n");

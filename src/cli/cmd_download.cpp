@@ -13,12 +13,7 @@
 #include "cli/run_report.h"
 #include "engine/burn_engine.h"
 #include "platform/clock.h"
-#include "platform/linux/linux_disk_service.h"
-#include "platform/linux/scsi_bus_linux.h"
-#include "platform/linux/terminal.h"
-#include "platform/linux/udev_monitor.h"
-#include "platform/sim/image_disk_service.h"
-#include "platform/sim/sim_board.h"
+#include "platform/host.h"
 #include "ui/settings_file.h"
 #include "usbdev/board_flow.h"
 #include "usbdev/dfu_downloader.h"
@@ -51,7 +46,6 @@ constexpr const char* kUsage =
     "3 no board found (without --wait) or no card found.\n";
 
 constexpr const char* kWarningText = "请拔出不相关USB设备，然后开始烧写";
-constexpr uint64_t kDefaultSimulatedCard = 4ull << 30;
 
 int Refuse(const std::string& text) {
   PrintError(text);
@@ -64,14 +58,6 @@ bool ParseSeconds(const std::string& text, std::chrono::seconds& seconds) {
   seconds = std::chrono::seconds(std::stol(text));
   return seconds.count() > 0;
 }
-
-// The host's devices, or the simulated board and its card.
-struct BoardWorld {
-  std::unique_ptr<IDiskService> disks;
-  std::unique_ptr<IScsiBus> bus;
-  IDeviceEventSource* events = nullptr;
-  std::unique_ptr<IDeviceEventSource> ownedEvents;
-};
 
 int DownloadExitStatus(const DownloadSummary& summary) {
   if (summary.boardsFound == 0) return 3;
@@ -99,7 +85,7 @@ int CmdDownload(int argc, char** argv) {
     timeout = seconds;
   }
   auto simDir = args.Value("--simulate-board");
-  uint64_t cardBytes = kDefaultSimulatedCard;
+  uint64_t cardBytes = kDefaultSimulatedCardBytes;
   if (auto text = args.Value("--size")) {
     if (!simDir) return Refuse("--size only applies with --simulate-board");
     if (!ParseSize(*text, cardBytes)) {
@@ -109,40 +95,28 @@ int CmdDownload(int argc, char** argv) {
   }
 
   CSettingsFile settings;
-  BoardWorld world;
+  HostOptions hostOptions;
   if (simDir) {
     std::error_code ec;
     fs::create_directories(*simDir, ec);
     if (!fs::is_directory(*simDir, ec)) return Refuse("cannot use folder " + *simDir);
-    auto disks = std::make_unique<ImageDiskService>();
-    auto bus = std::make_unique<SimBoardBus>(SystemClock());
-    SimDeviceConfig board;
-    board.receivedPath = (fs::path(*simDir) / "received.bin").string();
-    board.cardPath = (fs::path(*simDir) / "card.img").string();
-    board.cardBytes = cardBytes;
-    bus->AddDevice(board);
-    ImageDiskService* slots = disks.get();
-    bus->SetCardPresenter([slots](const std::string& card) {
-      if (!slots->AddImage(card)) PrintError("no free slot for the simulated card " + card);
-    });
-    world.events = bus.get();
-    world.bus = std::move(bus);
-    world.disks = std::move(disks);
+    hostOptions.simulateBoardDir = *simDir;
+    hostOptions.simulatedCardBytes = cardBytes;
+    hostOptions.onNoFreeSlot = [](const std::string& card) {
+      PrintError("no free slot for the simulated card " + card);
+    };
   } else {
-    LinuxDiskOptions diskOptions;
-    diskOptions.protectedPaths = {{"pack file", packPath},
-                                  {"configuration file", cfgPath},
-                                  {"settings file", settings.Path()}};
-    world.disks = std::make_unique<LinuxDiskService>(diskOptions);
-    world.bus = std::make_unique<LinuxScsiBus>();
+    const std::vector<ProtectedPath> protectedPaths = {{"pack file", packPath},
+                                                       {"configuration file", cfgPath},
+                                                       {"settings file", settings.Path()}};
+    hostOptions.protectedPaths = [protectedPaths] { return protectedPaths; };
     // Watching starts before the boards are searched, so a board that shows
     // its card quickly is not missed.
-    auto monitor = std::make_unique<UdevMonitor>();
-    if (!monitor->Start(&error)) {
-      if (args.Has("--wait")) return Refuse("cannot watch for device arrivals: " + error);
-    }
-    world.events = monitor.get();
-    world.ownedEvents = std::move(monitor);
+    hostOptions.watchArrivals = true;
+  }
+  std::unique_ptr<IHost> host = MakeHost(std::move(hostOptions));
+  if (const SysStatus& watching = host->EventsStatus(); !watching && args.Has("--wait")) {
+    return Refuse("cannot watch for device arrivals: " + watching.Text());
   }
 
   CliOperatorOptions opOptions;
@@ -160,11 +134,11 @@ int CmdDownload(int argc, char** argv) {
     }
   }
 
-  CBurnEngine engine(*world.disks, op, settings);
+  CBurnEngine engine(host->Disks(), op, settings);
   engine.m_strCfgFile = cfgPath;
   engine.m_strPackFile = packPath;
-  CDfuDownloader downloader(*world.bus, op);
-  CBoardFlow flow(engine, downloader, *world.events);
+  CDfuDownloader downloader(host->Bus(), op);
+  CBoardFlow flow(engine, downloader, host->Events());
 
   flow.OnBurnBoardMode();
   const DownloadSummary& summary = downloader.LastDownload();

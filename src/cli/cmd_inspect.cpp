@@ -5,7 +5,7 @@
 #include "cli/card_inspector.h"
 #include "cli/commands.h"
 #include "common/sector.h"
-#include "platform/linux/card_reader.h"
+#include "platform/host.h"
 
 namespace tarnwick::cli {
 namespace {
@@ -22,16 +22,18 @@ constexpr const char* kUsage =
 
 class ReaderSource final : public ICardSource {
  public:
-  explicit ReaderSource(CCardReader& reader) : m_reader(reader) {}
+  explicit ReaderSource(ICardReader& reader) : m_reader(reader) {}
   uint64_t SizeBytes() const override { return m_reader.SizeBytes(); }
   bool ReadSectors(uint64_t first, uint32_t count, std::vector<uint8_t>& out,
                    std::string* error) override {
     out.resize(size_t{count} * kSectorSize);
-    return m_reader.ReadAt(SectorToByte(first), out.data(), out.size(), error);
+    const SysStatus status = m_reader.ReadAt(SectorToByte(first), out.data(), out.size());
+    if (!status && error) *error = status.Text();
+    return status.IsOk();
   }
 
  private:
-  CCardReader& m_reader;
+  ICardReader& m_reader;
 };
 
 }  // namespace
@@ -64,12 +66,12 @@ int CmdInspect(int argc, char** argv) {
     std::fclose(f);
     expected = ReadExpectedLayout(*cfg);
   }
-  auto reader = CCardReader::Open(path, &error);
+  SysResult<std::unique_ptr<ICardReader>> reader = OpenCardReader(path);
   if (!reader) {
-    PrintError(error);
+    PrintError(reader.Status().Text());
     return 2;
   }
-  ReaderSource source(*reader);
+  ReaderSource source(*reader.Value());
   std::printf("Inspecting %s\n", path.c_str());
   InspectResult result = InspectCard(source, expected);
   std::fputs(result.report.c_str(), stdout);

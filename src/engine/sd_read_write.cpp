@@ -1,7 +1,5 @@
 #include "engine/sd_read_write.h"
 
-#include <cerrno>
-
 #include "common/debug_log.h"
 #include "common/le.h"
 
@@ -31,10 +29,14 @@ CSDReadWrite::CSDReadWrite(IDiskService& disks) : m_disks(disks) {}
 CSDReadWrite::~CSDReadWrite() = default;
 
 bool CSDReadWrite::OpenDisk(const std::string& devicePath) {
-  m_strOpenError.clear();
   if (m_hDevice) m_hDevice->Close();
-  m_hDevice = m_disks.OpenForWrite(devicePath, &m_strOpenError);
-  if (!m_hDevice && m_strOpenError.empty()) m_strOpenError = devicePath + ": cannot be opened";
+  m_hDevice.reset();
+  SysResult<std::unique_ptr<IDiskWriter>> opened = m_disks.OpenForWrite(devicePath);
+  m_openStatus = opened.Status();
+  if (opened) m_hDevice = opened.Take();
+  if (m_openStatus && !m_hDevice) {
+    m_openStatus = {std::make_error_code(std::errc::io_error), devicePath + ": cannot be opened"};
+  }
   return m_hDevice != nullptr;
 }
 
@@ -54,9 +56,13 @@ bool CSDReadWrite::WriteSectorsAux(SectorNo first, uint32_t count, const uint8_t
   const uint64_t position = SectorToByte(first);
   const auto lowAddr = static_cast<uint32_t>(position);
   const auto highAddr = static_cast<uint32_t>(first >> 23);
-  const int err = m_hDevice->WriteAt(position, buf, static_cast<size_t>(count) * kSectorSize);
-  if (err == 0) return true;
-  if (err == EINVAL || err == EOVERFLOW) {
+  const SysStatus status =
+      m_hDevice->WriteAt(position, buf, static_cast<size_t>(count) * kSectorSize);
+  if (status) return true;
+  // The log shows the system's own code.
+  const int err = status.Code().value();
+  if (status.Code() == std::errc::invalid_argument ||
+      status.Code() == std::errc::value_too_large) {
     DebugLog(1, "WriteSectorsAux: SetFilePointer err = %d\n", err);
   } else {
     DebugLog(1,
@@ -77,8 +83,9 @@ bool CSDReadWrite::WriteSectors(SectorNo first, uint32_t count, const uint8_t* b
   return WriteSectorsAux(first, count, buf);
 }
 
-bool CSDReadWrite::Flush() {
-  return m_hDevice && m_hDevice->Flush() == 0;
+SysStatus CSDReadWrite::Flush() {
+  if (!m_hDevice) return {std::make_error_code(std::errc::bad_file_descriptor), "no disk is open"};
+  return m_hDevice->Flush();
 }
 
 bool CSDReadWrite::GetDiskGeometry(const std::string& devicePath, DiskGeometry& geometry) {

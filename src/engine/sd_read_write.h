@@ -24,17 +24,18 @@ class CSDReadWrite : public ISectorWriter {
   bool CloseDisk();
   [[nodiscard]] bool WriteSectors(SectorNo first, uint32_t count, const uint8_t* buf) override;
   [[nodiscard]] bool WriteSectorsAux(SectorNo first, uint32_t count, const uint8_t* buf);
-  // fsync of the open disk; false when it fails or no disk is open.
-  [[nodiscard]] bool Flush();
+  // Makes the open disk's writes durable; fails when no disk is open.
+  SysStatus Flush();
   // The geometry probe, with its own short-lived handle.
   [[nodiscard]] bool GetDiskGeometry(const std::string& devicePath, DiskGeometry& geometry);
 
-  const std::string& LastOpenError() const { return m_strOpenError; }
+  // Why the last OpenDisk failed, for the operator.
+  const std::string& LastOpenError() const { return m_openStatus.Text(); }
 
  private:
   IDiskService& m_disks;
   std::unique_ptr<IDiskWriter> m_hDevice;  // null: no disk open
-  std::string m_strOpenError;
+  SysStatus m_openStatus;
 };
 
 }  // namespace tarnwick

@@ -1,26 +1,18 @@
 #pragma once
 // What the window works with, made before the application starts and
 // destroyed after it: the SCSI bus and the download object, the disk table,
-// the source of device arrivals. On a real machine these are the Linux ones;
-// for trying the tool without hardware, card image files replace the disk
-// table and a simulated board replaces the bus.
+// the source of device arrivals. On a real machine these are the host's (see
+// platform/host.h); for trying the tool without hardware, card image files
+// replace the disk table and a simulated board replaces the bus.
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "platform/device_events.h"
-#include "platform/disk_service.h"
-#include "platform/linux/disk_survey.h"
-#include "platform/scsi_bus.h"
+#include "common/sys_status.h"
+#include "platform/host.h"
 #include "ui/operator_relay.h"
 #include "usbdev/dfu_downloader.h"
-
-namespace tarnwick {
-class ImageDiskService;
-class SimBoardBus;
-class UdevMonitor;
-}  // namespace tarnwick
 
 namespace tarnwick::gui {
 
@@ -34,10 +26,11 @@ struct GuiOptions {
   std::string simulateBoardDir;         // a simulated board keeps its files here
 };
 
-// Takes "--card-images PATH[:PATH...]" and "--simulate-board DIR" out of the
-// arguments; the environment variables of the same meaning are read when the
-// options are absent. False with *error for a bad command line.
-[[nodiscard]] bool ParseGuiOptions(int& argc, char** argv, GuiOptions& options, std::string* error);
+// Takes "--card-images PATH[:PATH...]" (the system's path-list separator)
+// and "--simulate-board DIR" out of the arguments; the environment variables
+// of the same meaning are read when the options are absent. Fails for a bad
+// command line.
+SysStatus ParseGuiOptions(int& argc, char** argv, GuiOptions& options);
 
 class CAppServices {
  public:
@@ -46,15 +39,14 @@ class CAppServices {
   CAppServices(const CAppServices&) = delete;
   CAppServices& operator=(const CAppServices&) = delete;
 
-  IDiskService& Disks() { return *m_disks; }
+  IDiskService& Disks() { return m_host->Disks(); }
   CDfuDownloader& Downloader() { return *m_downloader; }
   COperatorRelay& Relay() { return m_relay; }
-  IDeviceEventSource& Events() { return *m_events; }
-  // The socket to watch for arrivals; -1 when notices are collected only
-  // after each download (the simulated board).
-  int EventFd() const;
+  // Arrivals; Watch() on it tells when to collect (nothing when notices are
+  // collected only after each download: the simulated board).
+  IDeviceEventSource& Events() { return m_host->Events(); }
   // True when no real disk or board is reached: no rights are needed.
-  bool Simulated() const { return m_bSimulated; }
+  bool Simulated() const { return m_host->Simulated(); }
   // The files whose disks are never written (the window's two paths and the
   // settings file), asked for at each burn run.
   void SetProtectedPaths(std::function<std::vector<ProtectedPath>()> source);
@@ -63,19 +55,12 @@ class CAppServices {
   const std::vector<std::string>& StartupNotices() const { return m_notices; }
 
  private:
-  void UseCardImages(const std::vector<std::string>& paths);
-  void UseSimulatedBoard(const std::string& dir);
+  void MakeCardImages(const std::vector<std::string>& paths);
 
-  bool m_bSimulated = false;
   std::vector<std::string> m_notices;
   COperatorRelay m_relay;
-  std::unique_ptr<IScsiBus> m_linuxBus;
-  std::unique_ptr<SimBoardBus> m_simBus;
-  std::unique_ptr<UdevMonitor> m_udev;
-  ImageDiskService* m_images = nullptr;  // m_disks when card images are in use
-  std::unique_ptr<IDiskService> m_disks;
-  IDeviceEventSource* m_events = nullptr;
   std::function<std::vector<ProtectedPath>()> m_protected;
+  std::unique_ptr<IHost> m_host;
   std::unique_ptr<CDfuDownloader> m_downloader;
 };
 

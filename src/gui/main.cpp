@@ -14,12 +14,11 @@
 int main(int argc, char** argv) {
   using namespace tarnwick::gui;
   GuiOptions options;
-  std::string error;
-  if (!ParseGuiOptions(argc, argv, options, &error)) {
+  if (const tarnwick::SysStatus parsed = ParseGuiOptions(argc, argv, options); !parsed) {
     std::fprintf(stderr,
-                 "tarnwick: %s\nusage: tarnwick [--card-images PATH[:PATH...]] "
+                 "tarnwick: %s\nusage: tarnwick [--card-images PATH[%cPATH...]] "
                  "[--simulate-board DIR]\n",
-                 error.c_str());
+                 parsed.Text().c_str(), tarnwick::kPathListSeparator);
     return 2;
   }
   CAppServices services(options);

@@ -11,7 +11,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSocketNotifier>
 #include <QThread>
 #include <algorithm>
 
@@ -73,14 +72,16 @@ CMainWindow::CMainWindow(CAppServices& services)
                                       {"configuration file", m_dlg->Engine().m_strCfgFile},
                                       {"settings file", m_dlg->Settings().Path()}};
   });
-  if (services.EventFd() >= 0) {
-    m_notifier = new QSocketNotifier(services.EventFd(), QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, [this] { m_dlg->PollDeviceEvents(); });
-  }
+  // The watch calls from a thread of the platform; the notices are collected
+  // and handled on the window's thread.
+  m_watch = services.Events().Watch([this] {
+    QMetaObject::invokeMethod(this, [this] { m_dlg->PollDeviceEvents(); }, Qt::QueuedConnection);
+  });
   (void)m_dlg->OnInitDialog();
 }
 
 CMainWindow::~CMainWindow() {
+  m_watch.reset();
   m_services.SetProtectedPaths({});
   m_services.Relay().Attach(nullptr);
 }

@@ -19,7 +19,6 @@
 
 class QAction;
 class QProgressBar;
-class QSocketNotifier;
 
 namespace tarnwick::gui {
 
@@ -74,10 +73,11 @@ class CMainWindow final : public QDialog, public IDialogView {
   CWorkerJobs m_jobs;
   std::map<ControlId, QWidget*> m_controls;
   QAction* m_aboutAction = nullptr;
-  QSocketNotifier* m_notifier = nullptr;
   MessageHandler m_messageHandler;
   PickHandler m_pickHandler;
   std::unique_ptr<CTarnwickDlg> m_dlg;
+  // Tells of arrivals from the platform's thread; ends before m_dlg.
+  std::unique_ptr<DeviceWatch> m_watch;
 };
 
 }  // namespace tarnwick::gui

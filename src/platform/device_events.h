@@ -7,6 +7,8 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -35,9 +37,25 @@ class DeviceEventQueue {
   std::deque<DeviceNotice> m_notices;
 };
 
+// A watch of a device-event source: while it lives, the source calls its
+// callback whenever notices may have come in.
+class DeviceWatch {
+ public:
+  virtual ~DeviceWatch() = default;
+};
+
 class IDeviceEventSource {
  public:
   virtual ~IDeviceEventSource() = default;
+  // Starts a watch: `ready` is called from a thread of the platform whenever
+  // notices may have come in, and the front end then collects them on its own
+  // thread. nullptr when the source gives no such signal (the simulated
+  // board: its notices are collected after each download). The source must
+  // outlive the watch.
+  virtual std::unique_ptr<DeviceWatch> Watch(std::function<void()> ready) {
+    (void)ready;
+    return nullptr;
+  }
   // Appends the notices that came in since the last call; never blocks.
   virtual void Collect(DeviceEventQueue& queue) = 0;
   // Blocks until a notice may have come in, or at most `limit`.

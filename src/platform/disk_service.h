@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "common/sys_status.h"
+
 namespace tarnwick {
 
 // Media types as the geometry record carries them.
@@ -40,16 +42,16 @@ class IDiskQuery {
   [[nodiscard]] virtual bool GetMediaTypes(uint8_t (&answer)[kMediaTypesAnswerSize]) = 0;
 };
 
-// A disk opened for writing. Error results are errno values (0 = success).
+// A disk opened for writing. A failure carries the system's code.
 class IDiskWriter {
  public:
   virtual ~IDiskWriter() = default;
   // Writes len bytes at a 64-bit byte position. A short transfer is continued
-  // until complete; a transfer of 0 bytes fails with ENOSPC. EINVAL and
-  // EOVERFLOW mean the position itself was refused.
-  [[nodiscard]] virtual int WriteAt(uint64_t byteOffset, const void* data, size_t len) = 0;
-  // Makes everything written so far durable (fsync).
-  [[nodiscard]] virtual int Flush() = 0;
+  // until complete; a transfer of 0 bytes fails with no_space_on_device.
+  // invalid_argument and value_too_large mean the position itself was refused.
+  virtual SysStatus WriteAt(uint64_t byteOffset, const void* data, size_t len) = 0;
+  // Makes everything written so far durable.
+  virtual SysStatus Flush() = 0;
   // Closes the disk. Afterwards the kernel is asked to re-read the partition
   // table where that applies; a refused re-read is logged by the backend and
   // does not count as a failure.
@@ -58,6 +60,13 @@ class IDiskWriter {
 
 // The slot table never holds more than this many disks.
 inline constexpr size_t kMaxDiskSlots = 13;
+
+// A file whose disk must never be written: the pack file, the configuration
+// file, the settings file, the working directory.
+struct ProtectedPath {
+  std::string label;  // "pack file", "working directory", ...
+  std::string path;
+};
 
 // One probed slot of the table that discovery walks.
 struct DiskSlot {
@@ -71,10 +80,9 @@ class IDiskService {
   virtual std::vector<DiskSlot> Slots() = 0;
   // Opens a path for the geometry probe; nullptr when it cannot be opened.
   virtual std::unique_ptr<IDiskQuery> OpenForQuery(const std::string& path) = 0;
-  // Opens a path for writing. nullptr when it cannot be opened; then *errorText
-  // (when given) says why, for the operator. A system disk is never opened.
-  virtual std::unique_ptr<IDiskWriter> OpenForWrite(const std::string& path,
-                                                    std::string* errorText) = 0;
+  // Opens a path for writing; the failure's text says why, for the operator.
+  // A system disk is never opened.
+  virtual SysResult<std::unique_ptr<IDiskWriter>> OpenForWrite(const std::string& path) = 0;
 };
 
 }  // namespace tarnwick

@@ -9,27 +9,25 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/linux/errno_status.h"
+
 namespace tarnwick {
 namespace {
 
-std::string ErrnoText(const std::string& what, int err) {
-  return what + ": " + std::strerror(err);
+SysStatus ErrnoFailure(const std::string& what, int err) {
+  return ErrnoStatus(err, what + ": " + std::strerror(err));
 }
 
 }  // namespace
 
-std::unique_ptr<CCardReader> CCardReader::Open(const std::string& path, std::string* error) {
+SysResult<std::unique_ptr<CCardReader>> CCardReader::Open(const std::string& path) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    if (error) *error = ErrnoText("cannot open " + path, errno);
-    return nullptr;
-  }
+  if (fd < 0) return ErrnoFailure("cannot open " + path, errno);
   struct stat st {};
   if (::fstat(fd, &st) != 0) {
     int err = errno;
     ::close(fd);
-    if (error) *error = ErrnoText("cannot stat " + path, err);
-    return nullptr;
+    return ErrnoFailure("cannot stat " + path, err);
   }
   uint64_t size = 0;
   if (S_ISREG(st.st_mode)) {
@@ -38,13 +36,12 @@ std::unique_ptr<CCardReader> CCardReader::Open(const std::string& path, std::str
     if (::ioctl(fd, BLKGETSIZE64, &size) != 0) {
       int err = errno;
       ::close(fd);
-      if (error) *error = ErrnoText("cannot read the size of " + path, err);
-      return nullptr;
+      return ErrnoFailure("cannot read the size of " + path, err);
     }
   } else {
     ::close(fd);
-    if (error) *error = path + " is neither a card image file nor a block device";
-    return nullptr;
+    return Refusal(std::errc::invalid_argument,
+                   path + " is neither a card image file nor a block device");
   }
   return std::unique_ptr<CCardReader>(new CCardReader(fd, size));
 }
@@ -53,27 +50,20 @@ CCardReader::~CCardReader() {
   ::close(m_fd);
 }
 
-bool CCardReader::ReadAt(uint64_t byteOffset, void* buffer, size_t len, std::string* error) {
+SysStatus CCardReader::ReadAt(uint64_t byteOffset, void* buffer, size_t len) {
   if (byteOffset > m_size || len > m_size - byteOffset) {
-    if (error) *error = "read past the end of the card";
-    return false;
+    return Refusal(std::errc::invalid_argument, "read past the end of the card");
   }
   auto* out = static_cast<uint8_t*>(buffer);
   size_t done = 0;
   while (done < len) {
     ssize_t n = ::pread(m_fd, out + done, len - done, static_cast<off_t>(byteOffset + done));
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      if (error) *error = ErrnoText("read error", errno);
-      return false;
-    }
-    if (n == 0) {
-      if (error) *error = "the card ended early";
-      return false;
-    }
+    if (n < 0) return ErrnoFailure("read error", errno);
+    if (n == 0) return Refusal(std::errc::io_error, "the card ended early");
     done += static_cast<size_t>(n);
   }
-  return true;
+  return SysStatus::Ok();
 }
 
 }  // namespace tarnwick

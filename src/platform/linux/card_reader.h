@@ -6,22 +6,23 @@
 #include <memory>
 #include <string>
 
+#include "platform/host.h"
+
 namespace tarnwick {
 
-class CCardReader {
+class CCardReader final : public ICardReader {
  public:
-  // Opens path read-only. nullptr when it cannot be opened, with *error
-  // (when given) saying why.
-  static std::unique_ptr<CCardReader> Open(const std::string& path, std::string* error);
-  ~CCardReader();
+  // Opens path read-only.
+  static SysResult<std::unique_ptr<CCardReader>> Open(const std::string& path);
+  ~CCardReader() override;
   CCardReader(const CCardReader&) = delete;
   CCardReader& operator=(const CCardReader&) = delete;
 
   // Capacity in bytes: the file's size, or the block device's size.
-  uint64_t SizeBytes() const { return m_size; }
-  // Reads exactly len bytes at byteOffset. False (with *error when given) on
-  // a read error or when the range reaches past the end.
-  [[nodiscard]] bool ReadAt(uint64_t byteOffset, void* buffer, size_t len, std::string* error);
+  uint64_t SizeBytes() const override { return m_size; }
+  // Reads exactly len bytes at byteOffset; fails on a read error or when the
+  // range reaches past the end.
+  SysStatus ReadAt(uint64_t byteOffset, void* buffer, size_t len) override;
 
  private:
   CCardReader(int fd, uint64_t size) : m_fd(fd), m_size(size) {}

@@ -7,6 +7,7 @@
 #include "common/debug_log.h"
 #include "platform/disk_geometry.h"
 #include "platform/linux/disk_writer.h"
+#include "platform/linux/errno_status.h"
 
 namespace tarnwick {
 
@@ -28,10 +29,6 @@ class FormedGeometryQuery final : public IDiskQuery {
   DiskGeometry m_geometry;
 };
 
-void SetError(std::string* errorText, const std::string& text) {
-  if (errorText) *errorText = text;
-}
-
 std::string OpenErrorText(const std::string& path, int err) {
   switch (err) {
     case EBUSY:
@@ -48,40 +45,38 @@ std::string OpenErrorText(const std::string& path, int err) {
   }
 }
 
-// Opens and locks; the descriptor, or -1 with *errorText set.
-int OpenLocked(DiskSysCalls& sys, const std::string& path, DiskOpenMode mode,
-               std::string* errorText) {
+// Opens and locks; the descriptor.
+SysResult<int> OpenLocked(DiskSysCalls& sys, const std::string& path, DiskOpenMode mode) {
   const int fd = sys.Open(path, mode);
-  if (fd < 0) {
-    SetError(errorText, OpenErrorText(path, -fd));
-    return -1;
-  }
+  if (fd < 0) return ErrnoStatus(-fd, OpenErrorText(path, -fd));
   if (const int err = sys.LockExclusive(fd); err != 0) {
     sys.Close(fd);
-    SetError(errorText, err == EWOULDBLOCK ? path + " is locked by another program"
-                                           : path + ": cannot be locked: " + std::strerror(err));
-    return -1;
+    return ErrnoStatus(err, err == EWOULDBLOCK
+                                ? path + " is locked by another program"
+                                : path + ": cannot be locked: " + std::strerror(err));
   }
   return fd;
 }
 
-[[nodiscard]] bool Unmount(DiskSysCalls& sys, const DiskMount& mount, std::string* errorText) {
+// The failure's text is prefixed with the disk's path.
+SysStatus Unmount(DiskSysCalls& sys, const std::string& path, const DiskMount& mount) {
   std::string detail;
+  int code = EBUSY;
   if (sys.IsRoot()) {
     const int err = sys.Unmount(mount.mountPoint);
-    if (err == 0) return true;
+    if (err == 0) return SysStatus::Ok();
     detail = std::strerror(err);
+    code = err;
   } else {
     // udisks lets a desktop user unmount the automounts of their own session.
     std::string output;
     const int status = sys.Run({"udisksctl", "unmount", "--block-device", mount.device}, &output);
-    if (status == 0) return true;
+    if (status == 0) return SysStatus::Ok();
     while (!output.empty() && (output.back() == '\n' || output.back() == '\r')) output.pop_back();
     detail = status < 0 ? "udisksctl could not be run" : "udisksctl: " + output;
   }
-  SetError(errorText,
-           "cannot unmount " + mount.device + " from " + mount.mountPoint + ": " + detail);
-  return false;
+  return ErrnoStatus(code, path + ": cannot unmount " + mount.device + " from " +
+                               mount.mountPoint + ": " + detail);
 }
 
 }  // namespace
@@ -103,30 +98,28 @@ std::unique_ptr<IDiskQuery> QueryImageFile(DiskSysCalls& sys, const std::string&
   return std::make_unique<FormedGeometryQuery>(GeometryFromCapacity(info.size, true));
 }
 
-std::unique_ptr<IDiskWriter> OpenImageForWrite(DiskSysCalls& sys, const std::string& path,
-                                               std::string* errorText) {
+SysResult<std::unique_ptr<IDiskWriter>> OpenImageForWrite(DiskSysCalls& sys,
+                                                          const std::string& path) {
   DiskFileInfo info;
   if (const int err = sys.Stat(path, info); err != 0) {
-    SetError(errorText, path + ": " + std::strerror(err));
-    return nullptr;
+    return ErrnoStatus(err, path + ": " + std::strerror(err));
   }
   if (!info.isRegularFile) {
-    SetError(errorText, path + " is not a card image file");
-    return nullptr;
+    return Refusal(std::errc::invalid_argument, path + " is not a card image file");
   }
-  const int fd = OpenLocked(sys, path, DiskOpenMode::kReadWrite, errorText);
-  if (fd < 0) return nullptr;
-  return std::make_unique<LinuxDiskWriter>(sys, fd, false);
+  SysResult<int> fd = OpenLocked(sys, path, DiskOpenMode::kReadWrite);
+  if (!fd) return fd.Status();
+  return std::unique_ptr<IDiskWriter>(std::make_unique<LinuxDiskWriter>(sys, fd.Value(), false));
 }
 
-std::unique_ptr<IDiskWriter> OpenCardForWrite(DiskSysCalls& sys, const std::string& path,
-                                              const std::vector<DiskMount>& mounts,
-                                              std::string* errorText) {
+SysResult<std::unique_ptr<IDiskWriter>> OpenCardForWrite(DiskSysCalls& sys,
+                                                         const std::string& path,
+                                                         const std::vector<DiskMount>& mounts) {
   for (const DiskMount& m : mounts) {
     if (!IsAutomountPoint(m.mountPoint)) {
-      SetError(errorText, path + " is refused: " + m.device + " is mounted at " + m.mountPoint +
-                              "; unmount it first");
-      return nullptr;
+      return Refusal(std::errc::device_or_resource_busy, path + " is refused: " + m.device +
+                                                             " is mounted at " + m.mountPoint +
+                                                             "; unmount it first");
     }
   }
   // Nested mounts go first; a device mounted twice is unmounted once through udisks.
@@ -137,16 +130,13 @@ std::unique_ptr<IDiskWriter> OpenCardForWrite(DiskSysCalls& sys, const std::stri
   std::vector<std::string> done;
   for (const DiskMount& m : order) {
     if (!sys.IsRoot() && std::find(done.begin(), done.end(), m.device) != done.end()) continue;
-    if (!Unmount(sys, m, errorText)) {
-      if (errorText) *errorText = path + ": " + *errorText;
-      return nullptr;
-    }
+    if (SysStatus status = Unmount(sys, path, m); !status) return status;
     done.push_back(m.device);
     DebugLog(1, "OpenForWrite: unmounted %s from %s\n", m.device.c_str(), m.mountPoint.c_str());
   }
-  const int fd = OpenLocked(sys, path, DiskOpenMode::kReadWriteExclusive, errorText);
-  if (fd < 0) return nullptr;
-  return std::make_unique<LinuxDiskWriter>(sys, fd, true);
+  SysResult<int> fd = OpenLocked(sys, path, DiskOpenMode::kReadWriteExclusive);
+  if (!fd) return fd.Status();
+  return std::unique_ptr<IDiskWriter>(std::make_unique<LinuxDiskWriter>(sys, fd.Value(), true));
 }
 
 }  // namespace tarnwick

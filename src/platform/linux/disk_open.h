@@ -19,16 +19,16 @@ std::unique_ptr<IDiskQuery> QueryBlockDevice(DiskSysCalls& sys, const std::strin
 std::unique_ptr<IDiskQuery> QueryImageFile(DiskSysCalls& sys, const std::string& path);
 
 // Opens an existing card image file for writing (locked against a second
-// writer). nullptr with *errorText on failure.
-std::unique_ptr<IDiskWriter> OpenImageForWrite(DiskSysCalls& sys, const std::string& path,
-                                               std::string* errorText);
+// writer).
+SysResult<std::unique_ptr<IDiskWriter>> OpenImageForWrite(DiskSysCalls& sys,
+                                                          const std::string& path);
 
 // Opens a card's block device for writing: a card mounted outside the
 // desktop's automount folders is refused (nothing is unmounted then); its
 // automounted partitions are unmounted; the device is opened exclusively and
 // locked so that nothing mounts or probes it until it is closed.
-std::unique_ptr<IDiskWriter> OpenCardForWrite(DiskSysCalls& sys, const std::string& path,
-                                              const std::vector<DiskMount>& mounts,
-                                              std::string* errorText);
+SysResult<std::unique_ptr<IDiskWriter>> OpenCardForWrite(DiskSysCalls& sys,
+                                                         const std::string& path,
+                                                         const std::vector<DiskMount>& mounts);
 
 }  // namespace tarnwick

@@ -1,5 +1,7 @@
 #include "platform/linux/disk_rights.h"
 
+#include "platform/host.h"
+
 #include <grp.h>
 #include <unistd.h>
 

@@ -13,7 +13,6 @@ bool JudgeDiskRights(uint32_t euid, const std::vector<uint32_t>& groups,
                      std::optional<uint32_t> diskGroup);
 
 // The judgement for this process (effective user, effective and
-// supplementary groups).
-bool HasRawDiskRights();
+// supplementary groups) is HasRawDiskRights() of platform/host.h.
 
 }  // namespace tarnwick

@@ -9,16 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/disk_service.h"
 #include "platform/linux/disk_sys_calls.h"
 
 namespace tarnwick {
-
-// A file whose disk must never be written: the pack file, the configuration
-// file, the settings file, the working directory.
-struct ProtectedPath {
-  std::string label;  // "pack file", "working directory", ...
-  std::string path;
-};
 
 enum class DiskVerdict {
   kAccepted,     // a card discovery burns

@@ -4,6 +4,7 @@
 #include <cerrno>
 
 #include "common/debug_log.h"
+#include "platform/linux/errno_status.h"
 
 namespace tarnwick {
 
@@ -14,8 +15,16 @@ LinuxDiskWriter::~LinuxDiskWriter() {
   if (m_fd >= 0) m_sys.Close(m_fd);
 }
 
-int LinuxDiskWriter::WriteAt(uint64_t byteOffset, const void* data, size_t len) {
-  if (m_fd < 0) return EBADF;
+namespace {
+
+SysStatus WriteFailure(int err) {
+  return ErrnoStatus(err, std::system_category().message(err));
+}
+
+}  // namespace
+
+SysStatus LinuxDiskWriter::WriteAt(uint64_t byteOffset, const void* data, size_t len) {
+  if (m_fd < 0) return WriteFailure(EBADF);
   const auto* bytes = static_cast<const uint8_t*>(data);
   size_t done = 0;
   // A zero-length request still has its position checked, as a seek would.
@@ -27,9 +36,9 @@ int LinuxDiskWriter::WriteAt(uint64_t byteOffset, const void* data, size_t len) 
                                       byteOffset + done + chunkDone);
       if (n < 0) {
         if (n == -EINTR) continue;
-        return static_cast<int>(-n);
+        return WriteFailure(static_cast<int>(-n));
       }
-      if (n == 0 && chunk != 0) return ENOSPC;
+      if (n == 0 && chunk != 0) return WriteFailure(ENOSPC);
       chunkDone += static_cast<size_t>(n);
     } while (chunkDone < chunk);
     done += chunk;
@@ -37,11 +46,13 @@ int LinuxDiskWriter::WriteAt(uint64_t byteOffset, const void* data, size_t len) 
   // The disk starts on these bytes now, while the caller prepares the next
   // ones, instead of all of them waiting for the flush at the end.
   if (len != 0) m_sys.StartWriteback(m_fd, byteOffset, len);
-  return 0;
+  return SysStatus::Ok();
 }
 
-int LinuxDiskWriter::Flush() {
-  return m_fd < 0 ? EBADF : m_sys.Sync(m_fd);
+SysStatus LinuxDiskWriter::Flush() {
+  if (m_fd < 0) return WriteFailure(EBADF);
+  if (const int err = m_sys.Sync(m_fd); err != 0) return WriteFailure(err);
+  return SysStatus::Ok();
 }
 
 void LinuxDiskWriter::Close() {

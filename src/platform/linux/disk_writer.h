@@ -24,8 +24,8 @@ class LinuxDiskWriter final : public IDiskWriter {
   LinuxDiskWriter(const LinuxDiskWriter&) = delete;
   LinuxDiskWriter& operator=(const LinuxDiskWriter&) = delete;
 
-  [[nodiscard]] int WriteAt(uint64_t byteOffset, const void* data, size_t len) override;
-  [[nodiscard]] int Flush() override;
+  SysStatus WriteAt(uint64_t byteOffset, const void* data, size_t len) override;
+  SysStatus Flush() override;
   void Close() override;
 
  private:

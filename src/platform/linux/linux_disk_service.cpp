@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "platform/linux/disk_open.h"
+#include "platform/linux/errno_status.h"
 
 namespace tarnwick {
 
@@ -45,24 +46,21 @@ std::unique_ptr<IDiskQuery> LinuxDiskService::OpenForQuery(const std::string& pa
   return QueryBlockDevice(m_sys, path, disk->removable);
 }
 
-std::unique_ptr<IDiskWriter> LinuxDiskService::OpenForWrite(const std::string& path,
-                                                            std::string* errorText) {
+SysResult<std::unique_ptr<IDiskWriter>> LinuxDiskService::OpenForWrite(const std::string& path) {
   if (std::string refusal = TestTreeRefusal(m_options, path); !refusal.empty()) {
-    if (errorText) *errorText = std::move(refusal);
-    return nullptr;
+    return Refusal(std::errc::operation_not_permitted, std::move(refusal));
   }
   // The rule is applied afresh: the disk may have changed since discovery.
   const DiskSurvey survey = Survey();
   const DiskReport* disk = survey.Find(path);
   if (!disk) {
-    if (errorText) *errorText = path + " is not a card reader or SD card slot of this computer";
-    return nullptr;
+    return Refusal(std::errc::no_such_device,
+                   path + " is not a card reader or SD card slot of this computer");
   }
   if (disk->verdict != DiskVerdict::kAccepted) {
-    if (errorText) *errorText = path + " is refused: " + disk->reason;
-    return nullptr;
+    return Refusal(std::errc::operation_not_permitted, path + " is refused: " + disk->reason);
   }
-  return OpenCardForWrite(m_sys, path, disk->mounts, errorText);
+  return OpenCardForWrite(m_sys, path, disk->mounts);
 }
 
 std::vector<DiskReport> LinuxDiskService::ListDisks() {

@@ -38,8 +38,7 @@ class LinuxDiskService final : public IDiskService {
   std::vector<DiskSlot> Slots() override;
   std::unique_ptr<IDiskQuery> OpenForQuery(const std::string& path) override;
   // Only a disk that the discovery rule accepts right now is opened.
-  std::unique_ptr<IDiskWriter> OpenForWrite(const std::string& path,
-                                            std::string* errorText) override;
+  SysResult<std::unique_ptr<IDiskWriter>> OpenForWrite(const std::string& path) override;
 
   // Every whole disk with its verdict, for the disks report.
   std::vector<DiskReport> ListDisks();

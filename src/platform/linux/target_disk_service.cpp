@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/linux/disk_open.h"
+#include "platform/linux/errno_status.h"
 
 namespace tarnwick {
 
@@ -67,20 +68,17 @@ std::unique_ptr<IDiskQuery> TargetDiskService::OpenForQuery(const std::string& p
   return QueryBlockDevice(m_sys, path, true);
 }
 
-std::unique_ptr<IDiskWriter> TargetDiskService::OpenForWrite(const std::string& path,
-                                                             std::string* errorText) {
+SysResult<std::unique_ptr<IDiskWriter>> TargetDiskService::OpenForWrite(const std::string& path) {
   if (std::find(m_targets.begin(), m_targets.end(), path) == m_targets.end()) {
-    if (errorText) *errorText = path + " is not one of the named targets";
-    return nullptr;
+    return Refusal(std::errc::invalid_argument, path + " is not one of the named targets");
   }
   DiskFileInfo info;
   DiskReport disk;
   if (std::string refusal = Check(path, info, &disk); !refusal.empty()) {
-    if (errorText) *errorText = std::move(refusal);
-    return nullptr;
+    return Refusal(std::errc::operation_not_permitted, std::move(refusal));
   }
-  if (info.isRegularFile) return OpenImageForWrite(m_sys, path, errorText);
-  return OpenCardForWrite(m_sys, path, disk.mounts, errorText);
+  if (info.isRegularFile) return OpenImageForWrite(m_sys, path);
+  return OpenCardForWrite(m_sys, path, disk.mounts);
 }
 
 }  // namespace tarnwick

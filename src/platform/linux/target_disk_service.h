@@ -23,8 +23,7 @@ class TargetDiskService final : public IDiskService {
   // The targets in the order given, at most 13.
   std::vector<DiskSlot> Slots() override;
   std::unique_ptr<IDiskQuery> OpenForQuery(const std::string& path) override;
-  std::unique_ptr<IDiskWriter> OpenForWrite(const std::string& path,
-                                            std::string* errorText) override;
+  SysResult<std::unique_ptr<IDiskWriter>> OpenForWrite(const std::string& path) override;
 
  private:
   // Fills *disk for a block device target; the refusal text, or empty.

@@ -1,4 +1,4 @@
-#include "platform/linux/terminal.h"
+#include "platform/host.h"
 
 #include <sys/ioctl.h>
 #include <unistd.h>

@@ -4,7 +4,11 @@
 // keeps its identity and reports new media (a "change" with
 // DISK_MEDIA_CHANGE=1), is an arrival. Open it before the boards are searched
 // so that a board that presents its card quickly is not missed.
+#include <mutex>
 #include <string>
+#include <vector>
+
+#include "common/sys_status.h"
 
 #include "platform/device_events.h"
 
@@ -23,15 +27,22 @@ class UdevMonitor final : public IDeviceEventSource {
   UdevMonitor(const UdevMonitor&) = delete;
   UdevMonitor& operator=(const UdevMonitor&) = delete;
 
-  // False when the monitor could not be set up; *error says why.
-  [[nodiscard]] bool Start(std::string* error);
-  // The socket to watch in an event loop; -1 before Start.
-  int Fd() const { return m_fd; }
+  // Sets the monitor up; the failure says why it could not be.
+  SysStatus Start();
 
   void Collect(DeviceEventQueue& queue) override;
   void Wait(std::chrono::milliseconds limit) override;
+  // A thread that waits on the monitor's socket, receives what comes in and
+  // calls `ready`; nullptr before Start succeeded.
+  std::unique_ptr<DeviceWatch> Watch(std::function<void()> ready) override;
 
  private:
+  class Watcher;
+  // Receives what the socket holds into m_received; m_mutex held.
+  void ReceiveLocked();
+
+  std::mutex m_mutex;
+  std::vector<DeviceNotice> m_received;
   struct udev* m_udev = nullptr;
   struct udev_monitor* m_monitor = nullptr;
   int m_fd = -1;

@@ -14,6 +14,14 @@ namespace tarnwick {
 
 namespace {
 
+// The simulated disks answer in portable conditions (std::errc).
+SysStatus Failure(int err, std::string text) {
+  return {std::error_code(err, std::generic_category()), std::move(text)};
+}
+SysStatus Failure(int err) {
+  return Failure(err, std::generic_category().message(err));
+}
+
 class ImageQuery final : public IDiskQuery {
  public:
   explicit ImageQuery(uint64_t bytes) : m_geometry(GeometryFromCapacity(bytes, true)) {}
@@ -35,9 +43,9 @@ class ImageWriter final : public IDiskWriter {
   ImageWriter(const ImageWriter&) = delete;
   ImageWriter& operator=(const ImageWriter&) = delete;
 
-  int WriteAt(uint64_t byteOffset, const void* data, size_t len) override {
-    if (m_fd < 0) return EBADF;
-    if (byteOffset > static_cast<uint64_t>(INT64_MAX) - len) return EOVERFLOW;
+  SysStatus WriteAt(uint64_t byteOffset, const void* data, size_t len) override {
+    if (m_fd < 0) return Failure(EBADF);
+    if (byteOffset > static_cast<uint64_t>(INT64_MAX) - len) return Failure(EOVERFLOW);
     const auto* bytes = static_cast<const uint8_t*>(data);
     size_t done = 0;
     do {
@@ -45,15 +53,18 @@ class ImageWriter final : public IDiskWriter {
           ::pwrite(m_fd, bytes + done, len - done, static_cast<off_t>(byteOffset + done));
       if (n < 0) {
         if (errno == EINTR) continue;
-        return errno;
+        return Failure(errno);
       }
-      if (n == 0 && len != 0) return ENOSPC;
+      if (n == 0 && len != 0) return Failure(ENOSPC);
       done += static_cast<size_t>(n);
     } while (done < len);
-    return 0;
+    return SysStatus::Ok();
   }
 
-  int Flush() override { return m_fd < 0 ? EBADF : (::fsync(m_fd) == 0 ? 0 : errno); }
+  SysStatus Flush() override {
+    if (m_fd < 0) return Failure(EBADF);
+    return ::fsync(m_fd) == 0 ? SysStatus::Ok() : Failure(errno);
+  }
 
   void Close() override {
     if (m_fd < 0) return;
@@ -94,26 +105,19 @@ std::unique_ptr<IDiskQuery> ImageDiskService::OpenForQuery(const std::string& pa
   return std::make_unique<ImageQuery>(static_cast<uint64_t>(st.st_size));
 }
 
-std::unique_ptr<IDiskWriter> ImageDiskService::OpenForWrite(const std::string& path,
-                                                            std::string* errorText) {
-  const auto fail = [&](const std::string& why) -> std::unique_ptr<IDiskWriter> {
-    if (errorText) *errorText = path + ": " + why;
-    return nullptr;
-  };
-  if (!IsSlot(path)) return fail("not a card image of the slot table");
+SysResult<std::unique_ptr<IDiskWriter>> ImageDiskService::OpenForWrite(const std::string& path) {
+  const auto fail = [&](int err, const std::string& why) { return Failure(err, path + ": " + why); };
+  if (!IsSlot(path)) return fail(EINVAL, "not a card image of the slot table");
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return fail(std::strerror(errno));
-  if (!S_ISREG(st.st_mode)) return fail("not a card image file");
+  if (::stat(path.c_str(), &st) != 0) return fail(errno, std::strerror(errno));
+  if (!S_ISREG(st.st_mode)) return fail(EINVAL, "not a card image file");
   const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-  if (fd < 0) return fail(std::strerror(errno));
-  return std::make_unique<ImageWriter>(fd);
+  if (fd < 0) return fail(errno, std::strerror(errno));
+  return std::unique_ptr<IDiskWriter>(std::make_unique<ImageWriter>(fd));
 }
 
-bool CreateCardImage(const std::string& path, uint64_t bytes, std::string* errorText) {
-  const auto fail = [&](int err) {
-    if (errorText) *errorText = path + ": " + std::strerror(err);
-    return false;
-  };
+SysStatus CreateCardImage(const std::string& path, uint64_t bytes) {
+  const auto fail = [&](int err) { return Failure(err, path + ": " + std::strerror(err)); };
   if (bytes > static_cast<uint64_t>(INT64_MAX)) return fail(EFBIG);
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd < 0) return fail(errno);
@@ -124,7 +128,7 @@ bool CreateCardImage(const std::string& path, uint64_t bytes, std::string* error
     return fail(err);
   }
   ::close(fd);
-  return true;
+  return SysStatus::Ok();
 }
 
 }  // namespace tarnwick

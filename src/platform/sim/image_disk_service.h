@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/disk_service.h"
+#include "platform/host.h"
 
 namespace tarnwick {
 
@@ -22,18 +23,12 @@ class ImageDiskService final : public IDiskService {
   std::vector<DiskSlot> Slots() override;
   std::unique_ptr<IDiskQuery> OpenForQuery(const std::string& path) override;
   // Opens an existing image of the slot table for reading and writing.
-  std::unique_ptr<IDiskWriter> OpenForWrite(const std::string& path,
-                                            std::string* errorText) override;
+  SysResult<std::unique_ptr<IDiskWriter>> OpenForWrite(const std::string& path) override;
 
  private:
   bool IsSlot(const std::string& path) const;
 
   std::vector<std::string> m_images;
 };
-
-// Creates a card image of the given size as a sparse file. Fails (with
-// *errorText) when the file already exists or cannot be made.
-[[nodiscard]] bool CreateCardImage(const std::string& path, uint64_t bytes,
-                                   std::string* errorText = nullptr);
 
 }  // namespace tarnwick

@@ -89,8 +89,8 @@ class LinuxHost final : public IHost {
       m_disks = std::move(images);
       if (!m_options.simulateBoardDir.empty()) UseSimulatedBoard();
     } else if (!m_options.targets.empty()) {
-      auto targets = std::make_unique<TargetDiskService>(
-          m_options.targets, m_options.allowFixed, DiskOptions(m_options.sysRoot));
+      auto targets = std::make_unique<TargetDiskService>(m_options.targets, m_options.allowFixed,
+                                                         DiskOptions(m_options.sysRoot));
       m_targets = targets.get();
       m_disks = std::move(targets);
     } else {

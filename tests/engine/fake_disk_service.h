@@ -105,15 +105,14 @@ class FakeDiskService : public IDiskService {
     return std::make_unique<Query>(*card);
   }
 
-  std::unique_ptr<IDiskWriter> OpenForWrite(const std::string& path,
-                                            std::string* errorText) override {
+  SysResult<std::unique_ptr<IDiskWriter>> OpenForWrite(const std::string& path) override {
     FakeCard* card = Find(path);
     events.push_back("open " + path);
     if (!card || !card->exists) {
-      if (errorText) *errorText = path + ": permission denied";
-      return nullptr;
+      return SysStatus(std::make_error_code(std::errc::permission_denied),
+                       path + ": permission denied");
     }
-    return std::make_unique<Writer>(*this, *card);
+    return std::unique_ptr<IDiskWriter>(std::make_unique<Writer>(*this, *card));
   }
 
   std::vector<std::unique_ptr<FakeCard>> cards;
@@ -155,30 +154,35 @@ class FakeDiskService : public IDiskService {
   class Writer : public IDiskWriter {
    public:
     Writer(FakeDiskService& service, FakeCard& card) : m_service(service), m_card(card) {}
-    int WriteAt(uint64_t byteOffset, const void* data, size_t len) override {
+    SysStatus WriteAt(uint64_t byteOffset, const void* data, size_t len) override {
       m_card.calls.push_back({byteOffset, len, data});
-      if (byteOffset % 512 != 0 || len % 512 != 0) return EINVAL;
+      if (byteOffset % 512 != 0 || len % 512 != 0) return Failure(EINVAL);
       const uint64_t first = byteOffset / 512;
       const uint64_t count = len / 512;
       if (m_card.failAtSector && *m_card.failAtSector >= first &&
           *m_card.failAtSector < first + count) {
-        return m_card.failError;
+        return Failure(m_card.failError);
       }
-      if (m_card.sectorCount != 0 && first + count > m_card.sectorCount) return ENOSPC;
-      if (!m_card.keepSectors) return 0;
+      if (m_card.sectorCount != 0 && first + count > m_card.sectorCount) return Failure(ENOSPC);
+      if (!m_card.keepSectors) return SysStatus::Ok();
       const auto* bytes = static_cast<const uint8_t*>(data);
       for (uint64_t i = 0; i < count; ++i) {
         std::memcpy(m_card.sectors[first + i].data(), bytes + i * 512, 512);
       }
-      return 0;
+      return SysStatus::Ok();
     }
-    int Flush() override {
+    SysStatus Flush() override {
       m_service.events.push_back("flush " + m_card.path);
-      return m_card.failFlush ? EIO : 0;
+      return m_card.failFlush ? Failure(EIO) : SysStatus::Ok();
     }
     void Close() override { m_service.events.push_back("close " + m_card.path); }
 
    private:
+    // The fake stands for the platform: its codes are errno values.
+    static SysStatus Failure(int err) {
+      return SysStatus::FromCode(std::error_code(err, std::generic_category()));
+    }
+
     FakeDiskService& m_service;
     FakeCard& m_card;
   };

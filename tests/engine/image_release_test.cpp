@@ -28,11 +28,10 @@ class WatchedDisks : public FakeDiskService {
  public:
   std::function<void(uint64_t byteOffset, const void* data)> watch;
 
-  std::unique_ptr<IDiskWriter> OpenForWrite(const std::string& path,
-                                            std::string* errorText) override {
-    std::unique_ptr<IDiskWriter> inner = FakeDiskService::OpenForWrite(path, errorText);
-    if (!inner) return nullptr;
-    return std::make_unique<Watched>(std::move(inner), watch);
+  SysResult<std::unique_ptr<IDiskWriter>> OpenForWrite(const std::string& path) override {
+    SysResult<std::unique_ptr<IDiskWriter>> inner = FakeDiskService::OpenForWrite(path);
+    if (!inner) return inner;
+    return std::unique_ptr<IDiskWriter>(std::make_unique<Watched>(inner.Take(), watch));
   }
 
  private:
@@ -40,11 +39,11 @@ class WatchedDisks : public FakeDiskService {
    public:
     Watched(std::unique_ptr<IDiskWriter> inner, std::function<void(uint64_t, const void*)>& watch)
         : m_inner(std::move(inner)), m_watch(watch) {}
-    int WriteAt(uint64_t byteOffset, const void* data, size_t len) override {
+    SysStatus WriteAt(uint64_t byteOffset, const void* data, size_t len) override {
       m_watch(byteOffset, data);
       return m_inner->WriteAt(byteOffset, data, len);
     }
-    int Flush() override { return m_inner->Flush(); }
+    SysStatus Flush() override { return m_inner->Flush(); }
     void Close() override { m_inner->Close(); }
 
    private:

@@ -168,7 +168,7 @@ TEST(SectorWriter, FlushReportsTheSystemAnswer) {
     one.card.failFlush = fails;
     CSDReadWrite writer(one.disks);
     ASSERT_TRUE(writer.OpenDisk("/dev/card"));
-    EXPECT_EQ(writer.Flush(), !fails);
+    EXPECT_EQ(writer.Flush().IsOk(), !fails);
   }
 }
 

@@ -398,12 +398,11 @@ void GuiTest::options() {
   argv.push_back(nullptr);
   int argc = static_cast<int>(storage.size());
   GuiOptions options;
-  std::string error;
-  const bool parsed = ParseGuiOptions(argc, argv.data(), options, &error);
+  const SysStatus parsed = ParseGuiOptions(argc, argv.data(), options);
   qunsetenv(kCardImagesVariable);
-  QCOMPARE(parsed, ok);
+  QCOMPARE(parsed.IsOk(), ok);
   if (!ok) {
-    QVERIFY(!error.empty());
+    QVERIFY(!parsed.Text().empty());
     return;
   }
   QCOMPARE(options.cardImages, images);

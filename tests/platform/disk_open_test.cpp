@@ -117,9 +117,9 @@ TEST_P(DiscoveryOpenTest, OpensOnlySafeCards) {
   c.setup(host);
   LinuxDiskService service(host.Options());
   LogCapture log;
-  std::string error;
-  std::unique_ptr<IDiskWriter> writer = service.OpenForWrite(c.path, &error);
-  EXPECT_EQ(writer != nullptr, c.opened) << error;
+  SysResult<std::unique_ptr<IDiskWriter>> opened = service.OpenForWrite(c.path);
+  const std::string error = opened.Status().Text();
+  EXPECT_EQ(opened.IsOk() && opened.Value() != nullptr, c.opened) << error;
   EXPECT_EQ(Actions(host.sys), c.actions);
   EXPECT_NE(error.find(c.errorPart), std::string::npos) << error;
   if (!c.opened) {
@@ -158,15 +158,16 @@ TEST_P(TargetTest, AppliesTheDiscoveryRuleToNamedTargets) {
   CardHost host;
   TargetDiskService service({c.path}, c.allowFixed, host.Options());
   const std::string refusal = service.CheckTarget(c.path);
-  std::string error;
-  std::unique_ptr<IDiskWriter> writer = service.OpenForWrite(c.path, &error);
+  SysResult<std::unique_ptr<IDiskWriter>> opened = service.OpenForWrite(c.path);
+  const std::string& error = opened.Status().Text();
   if (c.refusalPart.empty()) {
     EXPECT_EQ(refusal, "");
-    EXPECT_NE(writer, nullptr) << error;
+    ASSERT_TRUE(opened.IsOk()) << error;
+    EXPECT_NE(opened.Value(), nullptr);
   } else {
     EXPECT_NE(refusal.find(c.refusalPart), std::string::npos) << refusal;
     EXPECT_EQ(error, refusal);
-    EXPECT_EQ(writer, nullptr);
+    EXPECT_FALSE(opened.IsOk());
   }
   EXPECT_EQ(Actions(host.sys), c.actions);
 }
@@ -188,9 +189,9 @@ TEST(TargetService, SlotsAreTheTargetsInOrderAndImagesAreRemovable) {
   EXPECT_EQ(g.Cylinders, 482);
   EXPECT_EQ(g.MediaType, kRemovableMedia);
 
-  std::string error;
-  EXPECT_EQ(service.OpenForWrite("/dev/sdc", &error), nullptr) << "not a named target";
-  EXPECT_NE(error.find("not one of the named targets"), std::string::npos);
+  SysResult<std::unique_ptr<IDiskWriter>> opened = service.OpenForWrite("/dev/sdc");
+  EXPECT_FALSE(opened.IsOk()) << "not a named target";
+  EXPECT_NE(opened.Status().Text().find("not one of the named targets"), std::string::npos);
 }
 
 TEST(TargetService, MountedOutsideAutomountIsRefusedBeforeWriting) {
@@ -207,9 +208,9 @@ TEST(TestTree, DisksOfAFakeTreeAreNeverOpenedWithTheRealCalls) {
   tree.Disk("sdzz", "65:160", 7744512, true);
   LinuxDiskService service({tree.Root(), {}, nullptr});
   ASSERT_EQ(service.Slots().size(), 1u);
-  std::string error;
-  EXPECT_EQ(service.OpenForWrite("/dev/sdzz", &error), nullptr);
-  EXPECT_NE(error.find("never opened"), std::string::npos) << error;
+  SysResult<std::unique_ptr<IDiskWriter>> opened = service.OpenForWrite("/dev/sdzz");
+  EXPECT_FALSE(opened.IsOk());
+  EXPECT_NE(opened.Status().Text().find("never opened"), std::string::npos);
   EXPECT_EQ(service.OpenForQuery("/dev/sdzz"), nullptr);
 }
 
@@ -250,7 +251,10 @@ TEST_P(WriterTest, ContinuesPartialTransfersAndReportsErrno) {
   };
   LinuxDiskWriter writer(sys, 7, true);
   static const std::vector<uint8_t> data(80u << 20);
-  EXPECT_EQ(writer.WriteAt(c.offset, data.data(), c.len), c.expected);
+  const SysStatus status = writer.WriteAt(c.offset, data.data(), c.len);
+  // The code is the system's own errno.
+  EXPECT_EQ(status.Code(), c.expected == 0 ? std::error_code()
+                                           : std::error_code(c.expected, std::system_category()));
   EXPECT_EQ(sys.calls, c.writes);
 }
 
@@ -297,7 +301,7 @@ TEST_P(CloseTest, SyncsRereadsAndCloses) {
     LinuxDiskWriter writer(sys, fd, c.blockDevice);
     writer.Close();
     writer.Close();  // a second close does nothing
-    EXPECT_EQ(writer.WriteAt(0, "x", 1), EBADF);
+    EXPECT_EQ(writer.WriteAt(0, "x", 1).Code(), std::errc::bad_file_descriptor);
   }
   EXPECT_EQ(sys.calls, c.calls);
   EXPECT_EQ(log.Text(), c.log);

@@ -78,20 +78,21 @@ TEST(ImageDiskService, WritesOnlyExistingImagesOfItsSlots) {
       {dir.path().string(), "not a card image file"},
   };
   for (const auto& r : kRefused) {
-    std::string error;
-    EXPECT_EQ(disks.OpenForWrite(r.path, &error), nullptr) << r.path;
-    EXPECT_NE(error.find(r.errorPart), std::string::npos) << error;
+    SysResult<std::unique_ptr<IDiskWriter>> refused = disks.OpenForWrite(r.path);
+    EXPECT_FALSE(refused.IsOk()) << r.path;
+    EXPECT_NE(refused.Status().Text().find(r.errorPart), std::string::npos)
+        << refused.Status().Text();
     EXPECT_EQ(disks.OpenForQuery(r.path), nullptr) << r.path;
   }
 
-  std::string error;
-  std::unique_ptr<IDiskWriter> writer = disks.OpenForWrite(card, &error);
-  ASSERT_NE(writer, nullptr) << error;
+  SysResult<std::unique_ptr<IDiskWriter>> opened = disks.OpenForWrite(card);
+  ASSERT_TRUE(opened.IsOk()) << opened.Status().Text();
+  std::unique_ptr<IDiskWriter> writer = opened.Take();
   const std::vector<uint8_t> data(1024, 0x5A);
-  EXPECT_EQ(writer->WriteAt(4096, data.data(), data.size()), 0);
-  EXPECT_EQ(writer->Flush(), 0);
+  EXPECT_TRUE(writer->WriteAt(4096, data.data(), data.size()).IsOk());
+  EXPECT_TRUE(writer->Flush().IsOk());
   writer->Close();
-  EXPECT_EQ(writer->WriteAt(0, data.data(), 1), EBADF);
+  EXPECT_EQ(writer->WriteAt(0, data.data(), 1).Code(), std::errc::bad_file_descriptor);
   const std::vector<uint8_t> image = ReadFileBytes(card);
   ASSERT_EQ(image.size(), 1u << 20) << "writing never changes the image's size";
   EXPECT_TRUE(std::equal(data.begin(), data.end(), image.begin() + 4096));
@@ -101,11 +102,12 @@ TEST(CreateCardImage, NeverReplacesAnExistingFile) {
   TempDir dir;
   const std::string path = dir.File("card.img");
   WriteFile(path, "precious");
-  std::string error;
-  EXPECT_FALSE(CreateCardImage(path, 1 << 20, &error));
-  EXPECT_NE(error.find("File exists"), std::string::npos) << error;
+  const SysStatus exists = CreateCardImage(path, 1 << 20);
+  EXPECT_EQ(exists.Code(), std::errc::file_exists);
+  EXPECT_NE(exists.Text().find("File exists"), std::string::npos) << exists.Text();
   EXPECT_EQ(ReadFileText(path), "precious");
-  EXPECT_FALSE(CreateCardImage(dir.File("no/such/folder.img"), 1 << 20, &error));
+  EXPECT_EQ(CreateCardImage(dir.File("no/such/folder.img"), 1 << 20).Code(),
+            std::errc::no_such_file_or_directory);
 }
 
 }  // namespace

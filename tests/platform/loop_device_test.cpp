@@ -38,8 +38,7 @@ class LoopDeviceTest : public ::testing::Test {
 TEST_F(LoopDeviceTest, RefusedAsFixedDiskUnlessFixedDisksAreAllowed) {
   TargetDiskService strict({m_loop->Path()}, false);
   EXPECT_NE(strict.CheckTarget(m_loop->Path()).find("loop device"), std::string::npos);
-  std::string error;
-  EXPECT_EQ(strict.OpenForWrite(m_loop->Path(), &error), nullptr);
+  EXPECT_FALSE(strict.OpenForWrite(m_loop->Path()).IsOk());
 
   TargetDiskService allowed({m_loop->Path()}, true);
   EXPECT_EQ(allowed.CheckTarget(m_loop->Path()), "");
@@ -54,18 +53,19 @@ TEST_F(LoopDeviceTest, RefusedAsFixedDiskUnlessFixedDisksAreAllowed) {
 TEST_F(LoopDeviceTest, WritesExclusivelyAndOnlyLogsTheRefusedReread) {
   TargetDiskService disks({m_loop->Path()}, true);
   LogCapture log;
-  std::string error;
-  std::unique_ptr<IDiskWriter> writer = disks.OpenForWrite(m_loop->Path(), &error);
-  ASSERT_NE(writer, nullptr) << error;
+  SysResult<std::unique_ptr<IDiskWriter>> opened = disks.OpenForWrite(m_loop->Path());
+  ASSERT_TRUE(opened.IsOk()) << opened.Status().Text();
+  std::unique_ptr<IDiskWriter> writer = opened.Take();
 
   // While the card is held, nobody else gets it exclusively.
-  EXPECT_EQ(disks.OpenForWrite(m_loop->Path(), &error), nullptr);
-  EXPECT_NE(error.find("in use"), std::string::npos) << error;
+  SysResult<std::unique_ptr<IDiskWriter>> second = disks.OpenForWrite(m_loop->Path());
+  EXPECT_EQ(second.Status().Code(), std::errc::device_or_resource_busy);
+  EXPECT_NE(second.Status().Text().find("in use"), std::string::npos) << second.Status().Text();
 
   std::vector<uint8_t> data(3 * 512);
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i % 255 + 1);
-  ASSERT_EQ(writer->WriteAt(2049 * 512, data.data(), data.size()), 0);
-  ASSERT_EQ(writer->Flush(), 0);
+  ASSERT_TRUE(writer->WriteAt(2049 * 512, data.data(), data.size()).IsOk());
+  ASSERT_TRUE(writer->Flush().IsOk());
   writer->Close();
   // A loop device without partition scanning refuses the re-read (EINVAL).
   EXPECT_EQ(log.Text(), "CloseDisk: re-read of the partition table refused, err = 22\n");
@@ -77,8 +77,7 @@ TEST_F(LoopDeviceTest, WritesExclusivelyAndOnlyLogsTheRefusedReread) {
       << "nothing else was written";
 
   // Closed: the device is free again.
-  writer = disks.OpenForWrite(m_loop->Path(), &error);
-  EXPECT_NE(writer, nullptr) << error;
+  EXPECT_TRUE(disks.OpenForWrite(m_loop->Path()).IsOk());
 }
 
 class PartitionedLoopDeviceTest : public LoopDeviceTest {
@@ -88,16 +87,16 @@ class PartitionedLoopDeviceTest : public LoopDeviceTest {
 
 TEST_F(PartitionedLoopDeviceTest, NewPartitionTableIsReadWhenTheCardIsClosed) {
   TargetDiskService disks({m_loop->Path()}, true);
-  std::string error;
-  std::unique_ptr<IDiskWriter> writer = disks.OpenForWrite(m_loop->Path(), &error);
-  ASSERT_NE(writer, nullptr) << error;
+  SysResult<std::unique_ptr<IDiskWriter>> opened = disks.OpenForWrite(m_loop->Path());
+  ASSERT_TRUE(opened.IsOk()) << opened.Status().Text();
+  std::unique_ptr<IDiskWriter> writer = opened.Take();
   // One FAT32 partition of 8,192 sectors from sector 2,048.
   uint8_t mbr[512] = {};
   const uint8_t entry[16] = {0, 0, 0, 0, 0x0C, 0, 0, 0, 0x00, 0x08, 0, 0, 0x00, 0x20, 0, 0};
   std::copy(std::begin(entry), std::end(entry), mbr + 446);
   mbr[510] = 0x55;
   mbr[511] = 0xAA;
-  ASSERT_EQ(writer->WriteAt(0, mbr, sizeof mbr), 0);
+  ASSERT_TRUE(writer->WriteAt(0, mbr, sizeof mbr).IsOk());
   LogCapture log;
   writer->Close();
   EXPECT_EQ(log.Text(), "") << "the re-read is accepted while the card is held exclusively";

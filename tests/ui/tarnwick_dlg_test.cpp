@@ -318,8 +318,8 @@ class BrokenDisks : public IDiskService {
  public:
   std::vector<DiskSlot> Slots() override { throw std::runtime_error("disk table unreadable"); }
   std::unique_ptr<IDiskQuery> OpenForQuery(const std::string&) override { return nullptr; }
-  std::unique_ptr<IDiskWriter> OpenForWrite(const std::string&, std::string*) override {
-    return nullptr;
+  SysResult<std::unique_ptr<IDiskWriter>> OpenForWrite(const std::string&) override {
+    return SysStatus::FromCode(std::make_error_code(std::errc::io_error));
   }
 };
 

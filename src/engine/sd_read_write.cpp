@@ -61,8 +61,7 @@ bool CSDReadWrite::WriteSectorsAux(SectorNo first, uint32_t count, const uint8_t
   if (status) return true;
   // The log shows the system's own code.
   const int err = status.Code().value();
-  if (status.Code() == std::errc::invalid_argument ||
-      status.Code() == std::errc::value_too_large) {
+  if (status.Code() == std::errc::invalid_argument || status.Code() == std::errc::value_too_large) {
     DebugLog(1, "WriteSectorsAux: SetFilePointer err = %d\n", err);
   } else {
     DebugLog(1,

@@ -75,7 +75,8 @@ CMainWindow::CMainWindow(CAppServices& services)
   // The watch calls from a thread of the platform; the notices are collected
   // and handled on the window's thread.
   m_watch = services.Events().Watch([this] {
-    QMetaObject::invokeMethod(this, [this] { m_dlg->PollDeviceEvents(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { m_dlg->PollDeviceEvents(); }, Qt::QueuedConnection);
   });
   (void)m_dlg->OnInitDialog();
 }

@@ -75,8 +75,8 @@ SysStatus Unmount(DiskSysCalls& sys, const std::string& path, const DiskMount& m
     while (!output.empty() && (output.back() == '\n' || output.back() == '\r')) output.pop_back();
     detail = status < 0 ? "udisksctl could not be run" : "udisksctl: " + output;
   }
-  return ErrnoStatus(code, path + ": cannot unmount " + mount.device + " from " +
-                               mount.mountPoint + ": " + detail);
+  return ErrnoStatus(code, path + ": cannot unmount " + mount.device + " from " + mount.mountPoint +
+                               ": " + detail);
 }
 
 }  // namespace
@@ -112,8 +112,7 @@ SysResult<std::unique_ptr<IDiskWriter>> OpenImageForWrite(DiskSysCalls& sys,
   return std::unique_ptr<IDiskWriter>(std::make_unique<LinuxDiskWriter>(sys, fd.Value(), false));
 }
 
-SysResult<std::unique_ptr<IDiskWriter>> OpenCardForWrite(DiskSysCalls& sys,
-                                                         const std::string& path,
+SysResult<std::unique_ptr<IDiskWriter>> OpenCardForWrite(DiskSysCalls& sys, const std::string& path,
                                                          const std::vector<DiskMount>& mounts) {
   for (const DiskMount& m : mounts) {
     if (!IsAutomountPoint(m.mountPoint)) {

@@ -27,8 +27,7 @@ SysResult<std::unique_ptr<IDiskWriter>> OpenImageForWrite(DiskSysCalls& sys,
 // desktop's automount folders is refused (nothing is unmounted then); its
 // automounted partitions are unmounted; the device is opened exclusively and
 // locked so that nothing mounts or probes it until it is closed.
-SysResult<std::unique_ptr<IDiskWriter>> OpenCardForWrite(DiskSysCalls& sys,
-                                                         const std::string& path,
+SysResult<std::unique_ptr<IDiskWriter>> OpenCardForWrite(DiskSysCalls& sys, const std::string& path,
                                                          const std::vector<DiskMount>& mounts);
 
 }  // namespace tarnwick

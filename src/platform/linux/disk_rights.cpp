@@ -1,11 +1,11 @@
 #include "platform/linux/disk_rights.h"
 
-#include "platform/host.h"
-
 #include <grp.h>
 #include <unistd.h>
 
 #include <algorithm>
+
+#include "platform/host.h"
 
 namespace tarnwick {
 

@@ -1,7 +1,7 @@
-#include "platform/host.h"
-
 #include <sys/ioctl.h>
 #include <unistd.h>
+
+#include "platform/host.h"
 
 namespace tarnwick {
 

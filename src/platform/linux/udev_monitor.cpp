@@ -70,7 +70,10 @@ void UdevMonitor::Collect(DeviceEventQueue& queue) {
 class UdevMonitor::Watcher final : public DeviceWatch {
  public:
   Watcher(UdevMonitor& monitor, std::function<void()> ready, int stopRead, int stopWrite)
-      : m_monitor(monitor), m_ready(std::move(ready)), m_stopRead(stopRead), m_stopWrite(stopWrite) {
+      : m_monitor(monitor),
+        m_ready(std::move(ready)),
+        m_stopRead(stopRead),
+        m_stopWrite(stopWrite) {
     m_thread = std::thread([this] { Run(); });
   }
   ~Watcher() override {

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "common/sys_status.h"
-
 #include "platform/device_events.h"
 
 struct udev;

@@ -106,7 +106,9 @@ std::unique_ptr<IDiskQuery> ImageDiskService::OpenForQuery(const std::string& pa
 }
 
 SysResult<std::unique_ptr<IDiskWriter>> ImageDiskService::OpenForWrite(const std::string& path) {
-  const auto fail = [&](int err, const std::string& why) { return Failure(err, path + ": " + why); };
+  const auto fail = [&](int err, const std::string& why) {
+    return Failure(err, path + ": " + why);
+  };
   if (!IsSlot(path)) return fail(EINVAL, "not a card image of the slot table");
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return fail(errno, std::strerror(errno));

@@ -1,25 +1,36 @@
 #pragma once
 // The SCSI bus: how the board search and the download reach the host's disk
 // devices. It enumerates the disk interfaces, opens them, answers the
-// property queries of the diagnostic report and carries SCSI commands. Error
-// codes are the Windows system error codes (see system_error_codes.h), so the
-// search and the download judge outcomes the same way on every platform.
+// property queries of the diagnostic report and carries SCSI commands. A
+// failure carries the system's own code; the search and the download judge
+// outcomes by ScsiOutcome and portable conditions (std::errc), so they judge
+// the same way on every platform.
 #include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
+
+#include "common/sys_status.h"
 
 namespace tarnwick {
 
 // An open device. 0 is the null handle; the bus never hands it out.
 using ScsiHandle = uint32_t;
 
-// Which step of fetching an interface's device path failed.
+// How fetching an interface's device path ended: found, past the last
+// interface, or which step failed.
 enum class InterfaceLookup {
   Found,
-  EnumFailed,        // the interface itself (ERROR_NO_MORE_ITEMS past the last one)
+  NoMoreItems,       // past the last interface
+  EnumFailed,        // the interface itself
   DetailSizeFailed,  // the size of its detail record
   DetailFailed,      // the detail record (the device path)
+};
+
+struct InterfacePath {
+  InterfaceLookup lookup = InterfaceLookup::Found;
+  std::string path;  // when found
+  SysStatus error;   // when a step failed
 };
 
 // A snapshot of the disk interfaces present when it was taken. Destroying it
@@ -27,9 +38,8 @@ enum class InterfaceLookup {
 class IScsiInterfaceSet {
  public:
   virtual ~IScsiInterfaceSet() = default;
-  // The device path of interface `index`; on failure *error holds the code.
-  [[nodiscard]] virtual InterfaceLookup GetInterfacePath(uint32_t index, std::string& path,
-                                                         uint32_t& error) = 0;
+  // The device path of interface `index`.
+  virtual InterfacePath GetInterfacePath(uint32_t index) = 0;
 };
 
 // Adapter properties for the report.
@@ -70,13 +80,13 @@ struct ScsiRequest {
 
 enum class ScsiOutcome {
   Completed,  // the device answered; status and sense tell how (not judged here)
-  TimedOut,   // error is ERROR_SEM_TIMEOUT
+  TimedOut,   // error is the system's time-out code
   Failed,     // error holds the reason
 };
 
 struct ScsiResult {
   ScsiOutcome outcome = ScsiOutcome::Failed;
-  uint32_t error = 0;
+  SysStatus error;  // success unless the request did not complete
   uint8_t scsiStatus = 0;
   uint8_t senseLength = 0;  // sense bytes written back
   std::array<uint8_t, kMaxSenseLength> sense{};
@@ -86,19 +96,16 @@ struct ScsiResult {
 class IScsiBus {
  public:
   virtual ~IScsiBus() = default;
-  // The present disk interfaces; nullptr with *error when they cannot be had.
-  virtual std::unique_ptr<IScsiInterfaceSet> GetInterfaceSet(uint32_t& error) = 0;
+  // The present disk interfaces.
+  virtual SysResult<std::unique_ptr<IScsiInterfaceSet>> GetInterfaceSet() = 0;
   // Opens a device path for commands (read and write, shared).
-  [[nodiscard]] virtual bool Open(const std::string& path, ScsiHandle& handle, uint32_t& error) = 0;
-  // Closes a handle; false when it was not open.
-  [[nodiscard]] virtual bool Close(ScsiHandle handle) = 0;
-  [[nodiscard]] virtual bool QueryAdapter(ScsiHandle handle, ScsiAdapterProperties& properties,
-                                          uint32_t& error) = 0;
-  [[nodiscard]] virtual bool QueryDevice(ScsiHandle handle, ScsiDeviceProperties& properties,
-                                         uint32_t& error) = 0;
+  virtual SysResult<ScsiHandle> Open(const std::string& path) = 0;
+  // Closes a handle; fails when it was not open.
+  virtual SysStatus Close(ScsiHandle handle) = 0;
+  virtual SysResult<ScsiAdapterProperties> QueryAdapter(ScsiHandle handle) = 0;
+  virtual SysResult<ScsiDeviceProperties> QueryDevice(ScsiHandle handle) = 0;
   // The device type of the media-types query (2 CD-ROM, 0x33 DVD, 7 disk, ...).
-  [[nodiscard]] virtual bool QueryMediaType(ScsiHandle handle, uint32_t& deviceType,
-                                            uint32_t& error) = 0;
+  virtual SysResult<uint32_t> QueryMediaType(ScsiHandle handle) = 0;
   // Sends one command and waits at most its time-out.
   virtual ScsiResult PassThrough(ScsiHandle handle, const ScsiRequest& request) = 0;
 };

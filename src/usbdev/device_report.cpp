@@ -2,7 +2,6 @@
 #include <algorithm>
 
 #include "common/debug_log.h"
-#include "platform/system_error_codes.h"
 #include "usbdev/io_ctrl_helper.h"
 
 namespace tarnwick {
@@ -20,6 +19,8 @@ constexpr const char* kDeviceTypeNames[] = {
 constexpr uint32_t kMediaCdRom = 2;
 constexpr uint32_t kMediaDvd = 0x33;
 constexpr size_t kErrorTextChars = 80;
+// The code the system's message lookup fails with when a code has no text.
+constexpr int kMessageNotFound = 317;
 
 void LogChars(const uint8_t* bytes, size_t count) {
   for (size_t i = 0; i < count; ++i) DebugLog(1, "%c", bytes[i]);
@@ -44,13 +45,13 @@ const char* DeviceTypeName(uint32_t deviceType) {
 }
 
 void CIOCtrlHelper::ReportProperties(ScsiHandle handle) {
-  ScsiAdapterProperties adapter;
   ScsiDeviceProperties device;
-  uint32_t error = 0;
   uint32_t mediaType = 0;
   std::string mediaName;
-  bool ok = m_bus.QueryAdapter(handle, adapter, error);
-  if (ok) {
+  SysResult<ScsiAdapterProperties> adapterAnswer = m_bus.QueryAdapter(handle);
+  SysStatus status = adapterAnswer.Status();
+  if (status) {
+    const ScsiAdapterProperties& adapter = adapterAnswer.Value();
     DebugLog(1, "\nAdapter Properties\n");
     DebugLog(1, "------------------\n");
     DebugLog(1, "Bus Type       : %s\n", BusTypeName(adapter.busType));
@@ -58,10 +59,12 @@ void CIOCtrlHelper::ReportProperties(ScsiHandle handle) {
     DebugLog(1, "Max. Phy. Pages: 0x%x\n", adapter.maxPhysicalPages);
     DebugLog(1, "Alignment Mask : 0x%x\n", adapter.alignmentMask);
     mediaType = QueryMediaType(handle, mediaName);
-    ok = m_bus.QueryDevice(handle, device, error);
+    SysResult<ScsiDeviceProperties> deviceAnswer = m_bus.QueryDevice(handle);
+    status = deviceAnswer.Status();
+    if (status) device = deviceAnswer.Take();
   }
-  if (!ok) {
-    DebugLog(1, "IOCTL failed with error code%d.\n\n", static_cast<int>(error));
+  if (!status) {
+    DebugLog(1, "IOCTL failed with error code%d.\n\n", status.Code().value());
     return;
   }
   DebugLog(1, "\nDevice Properties\n");
@@ -80,13 +83,13 @@ void CIOCtrlHelper::ReportProperties(ScsiHandle handle) {
 }
 
 uint32_t CIOCtrlHelper::QueryMediaType(ScsiHandle handle, std::string& name) {
-  uint32_t deviceType = 0;
-  uint32_t error = 0;
-  if (!m_bus.QueryMediaType(handle, deviceType, error)) {
+  SysResult<uint32_t> answer = m_bus.QueryMediaType(handle);
+  if (!answer) {
     DebugLog(2, "IOCTL_STORAGE_GET_MEDIA_TYPES_EX failed with error code%d.\n\n",
-             static_cast<int>(error));
+             answer.Status().Code().value());
     return 0;
   }
+  const uint32_t deviceType = answer.Value();
   name = deviceType == kMediaCdRom ? "CD-ROM" : deviceType == kMediaDvd ? "DVD" : "Unknown";
   return deviceType;
 }
@@ -96,8 +99,8 @@ void CIOCtrlHelper::DumpInquiry(bool succeeded, uint32_t bytesReturned,
   DebugLog(1, "\nInquiry Data from Pass Through\n");
   DebugLog(1, "------------------------------\n");
   if (!succeeded) {
-    DebugLog(1, "Error: %d ", static_cast<int>(record.result.error));
-    TraceSystemError(record.result.error);
+    DebugLog(1, "Error: %d ", record.result.error.Code().value());
+    TraceSystemError(record.result.error.Code());
     return;
   }
   if (record.result.scsiStatus != 0) {
@@ -145,13 +148,14 @@ void CIOCtrlHelper::DumpBytes(const uint8_t* bytes, size_t count) {
   DebugLog(3, "\n\n");
 }
 
-void CIOCtrlHelper::TraceSystemError(uint32_t code) {
-  std::string text;
-  if (SystemErrorText(code, kErrorTextChars, text)) {
-    DebugLog(1, "%s\n", text.c_str());
-  } else {
-    DebugLog(1, "Format message failed.  Error: %d\n", static_cast<int>(kErrorMessageNotFound));
+void CIOCtrlHelper::TraceSystemError(const std::error_code& code) {
+  std::string text = code.message();
+  if (text.empty()) {
+    DebugLog(1, "Format message failed.  Error: %d\n", kMessageNotFound);
+    return;
   }
+  if (text.size() > kErrorTextChars - 1) text.resize(kErrorTextChars - 1);
+  DebugLog(1, "%s\n", text.c_str());
 }
 
 }  // namespace tarnwick

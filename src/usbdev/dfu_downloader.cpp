@@ -5,7 +5,6 @@
 
 #include "bootcfg/boot_info.h"
 #include "engine/errors.h"
-#include "platform/system_error_codes.h"
 
 namespace tarnwick {
 namespace {
@@ -31,7 +30,7 @@ int DownBootloader(IScsiBus& bus, IOperator& op, ScsiHandle handle, uint8_t* blo
                    bool first, bool last) {
   ScsiResult result = bus.PassThrough(handle, MakeVendorRequest(block, length, first, last));
   if (result.outcome == ScsiOutcome::Completed) return 1;
-  if (result.outcome == ScsiOutcome::TimedOut || result.error == kErrorSemTimeout) {
+  if (result.outcome == ScsiOutcome::TimedOut || result.error.Code() == std::errc::timed_out) {
     op.MessageBox("DownBootloader: Timeout", MsgButtons::Ok);
   } else {
     op.MessageBox("DownBootloader: failed\n", MsgButtons::Ok);

@@ -4,7 +4,6 @@
 #include <memory>
 
 #include "common/debug_log.h"
-#include "platform/system_error_codes.h"
 
 namespace tarnwick {
 
@@ -17,12 +16,13 @@ CIOCtrlHelper::~CIOCtrlHelper() {
 }
 
 bool CIOCtrlHelper::EnumerateDevices() {
-  uint32_t error = 0;
-  std::unique_ptr<IScsiInterfaceSet> set = m_bus.GetInterfaceSet(error);
-  if (!set) {
-    DebugLog(1, "SetupDiGetClassDevs failed with error: %d\n", static_cast<int>(error));
+  SysResult<std::unique_ptr<IScsiInterfaceSet>> interfaces = m_bus.GetInterfaceSet();
+  if (!interfaces) {
+    DebugLog(1, "SetupDiGetClassDevs failed with error: %d\n",
+             interfaces.Status().Code().value());
     return false;
   }
+  std::unique_ptr<IScsiInterfaceSet> set = interfaces.Take();
   CloseAllDevices();
   for (uint32_t index = 0;; ++index) {
     ScsiHandle handle = 0;
@@ -44,34 +44,33 @@ bool CIOCtrlHelper::EnumerateDevices() {
 }
 
 bool CIOCtrlHelper::ProbeInterface(IScsiInterfaceSet& set, uint32_t index, ScsiHandle& handle) {
-  std::string path;
-  uint32_t error = 0;
-  switch (set.GetInterfacePath(index, path, error)) {
+  const InterfacePath found = set.GetInterfacePath(index);
+  const int error = found.error.Code().value();
+  switch (found.lookup) {
     case InterfaceLookup::Found:
       break;
+    case InterfaceLookup::NoMoreItems:
+      DebugLog(2, "\nNo more interfaces\n");
+      return false;
     case InterfaceLookup::EnumFailed:
-      if (error == kErrorNoMoreItems) {
-        DebugLog(2, "\nNo more interfaces\n");
-      } else {
-        DebugLog(1, "SetupDiEnumDeviceInterfaces failed with error: %d\n", static_cast<int>(error));
-      }
+      DebugLog(1, "SetupDiEnumDeviceInterfaces failed with error: %d\n", error);
       return false;
     case InterfaceLookup::DetailSizeFailed:
-      DebugLog(1, "SetupDiGetDeviceInterfaceDetail failed with error: %d\n",
-               static_cast<int>(error));
+      DebugLog(1, "SetupDiGetDeviceInterfaceDetail failed with error: %d\n", error);
       return false;
     case InterfaceLookup::DetailFailed:
-      DebugLog(1, "Error in SetupDiGetDeviceInterfaceDetail failed with error: %d\n",
-               static_cast<int>(error));
+      DebugLog(1, "Error in SetupDiGetDeviceInterfaceDetail failed with error: %d\n", error);
       return false;
   }
 
+  const std::string& path = found.path;
   DebugLog(2, "Interface: %s\n", path.c_str());
-  ScsiHandle device = 0;
-  if (!m_bus.Open(path, device, error)) {
-    DebugLog(1, "CreateFile failed with error: %d\n", static_cast<int>(error));
+  SysResult<ScsiHandle> opened = m_bus.Open(path);
+  if (!opened) {
+    DebugLog(1, "CreateFile failed with error: %d\n", opened.Status().Code().value());
     return true;
   }
+  const ScsiHandle device = opened.Value();
 
   ReportProperties(device);
 

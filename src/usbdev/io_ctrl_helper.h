@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "platform/scsi_bus.h"
@@ -43,7 +44,8 @@ class CIOCtrlHelper {
   void DumpInquiry(bool succeeded, uint32_t bytesReturned, const InquiryRecord& record);
   void DumpSense(const InquiryRecord& record);
   static void DumpBytes(const uint8_t* bytes, size_t count);
-  static void TraceSystemError(uint32_t code);
+  // The system's text for a code, at most 79 characters.
+  static void TraceSystemError(const std::error_code& code);
 
   IScsiBus& Bus() { return m_bus; }
 

@@ -12,7 +12,7 @@
 #include <sstream>
 
 #include "common/debug_log.h"
-#include "platform/system_error_codes.h"
+#include "platform/linux/errno_status.h"
 
 namespace tarnwick {
 namespace fs = std::filesystem;
@@ -82,18 +82,18 @@ class LinuxInterfaceSet final : public IScsiInterfaceSet {
  public:
   explicit LinuxInterfaceSet(std::vector<std::string> paths) : m_paths(std::move(paths)) {}
 
-  InterfaceLookup GetInterfacePath(uint32_t index, std::string& path, uint32_t& error) override {
-    if (index >= m_paths.size()) {
-      error = kErrorNoMoreItems;
-      return InterfaceLookup::EnumFailed;
-    }
-    path = m_paths[index];
-    return InterfaceLookup::Found;
+  InterfacePath GetInterfacePath(uint32_t index) override {
+    if (index >= m_paths.size()) return {InterfaceLookup::NoMoreItems, {}, {}};
+    return {InterfaceLookup::Found, m_paths[index], {}};
   }
 
  private:
   std::vector<std::string> m_paths;
 };
+
+SysStatus Errno(int err) {
+  return ErrnoStatus(err, std::system_category().message(err));
+}
 
 }  // namespace
 
@@ -105,16 +105,16 @@ ISgCalls& SystemSgCalls() {
 ScsiResult ClassifySgIo(int ioctlResult, const sg_io_hdr_t& header) {
   ScsiResult result;
   if (ioctlResult < 0) {
-    result.outcome = ScsiOutcome::Failed;
-    result.error = ErrorCodeFromErrno(-ioctlResult);
-    if (result.error == kErrorSemTimeout) result.outcome = ScsiOutcome::TimedOut;
+    result.error = Errno(-ioctlResult);
+    result.outcome = result.error.Code() == std::errc::timed_out ? ScsiOutcome::TimedOut
+                                                                 : ScsiOutcome::Failed;
     return result;
   }
   unsigned host = header.host_status;
   unsigned driver = header.driver_status & kDriverStatusMask;
   if (host == kDidTimeOut || driver == kDriverTimeout) {
     result.outcome = ScsiOutcome::TimedOut;
-    result.error = kErrorSemTimeout;
+    result.error = Errno(ETIMEDOUT);
     return result;
   }
   if (host == kDidOk && (driver == kDriverOk || driver == kDriverSense)) {
@@ -128,9 +128,7 @@ ScsiResult ClassifySgIo(int ioctlResult, const sg_io_hdr_t& header) {
     return result;
   }
   result.outcome = ScsiOutcome::Failed;
-  result.error = host == kDidNoConnect ? kErrorDeviceNotConnected
-                 : host == kDidBusBusy ? kErrorBusy
-                                       : kErrorIoDevice;
+  result.error = Errno(host == kDidNoConnect ? ENODEV : host == kDidBusBusy ? EBUSY : EIO);
   return result;
 }
 
@@ -141,14 +139,11 @@ LinuxScsiBus::~LinuxScsiBus() {
   for (auto& [handle, device] : m_open) (void)m_calls.Close(device.fd);
 }
 
-std::unique_ptr<IScsiInterfaceSet> LinuxScsiBus::GetInterfaceSet(uint32_t& error) {
+SysResult<std::unique_ptr<IScsiInterfaceSet>> LinuxScsiBus::GetInterfaceSet() {
   fs::path blockRoot = fs::path(m_sysRoot) / "sys" / "block";
   std::error_code ec;
   fs::directory_iterator it(blockRoot, ec);
-  if (ec) {
-    error = ErrorCodeFromErrno(ec.value());
-    return nullptr;
-  }
+  if (ec) return Errno(ec.value());
   std::vector<std::string> disks;
   for (const fs::directory_entry& entry : it) {
     std::string name = entry.path().filename().string();
@@ -171,28 +166,25 @@ std::unique_ptr<IScsiInterfaceSet> LinuxScsiBus::GetInterfaceSet(uint32_t& error
     m_blockDirOfPath[path] = (blockRoot / disk).string();
     paths.push_back(path);
   }
-  return std::make_unique<LinuxInterfaceSet>(std::move(paths));
+  return std::unique_ptr<IScsiInterfaceSet>(std::make_unique<LinuxInterfaceSet>(std::move(paths)));
 }
 
-bool LinuxScsiBus::Open(const std::string& path, ScsiHandle& handle, uint32_t& error) {
+SysResult<ScsiHandle> LinuxScsiBus::Open(const std::string& path) {
   int fd = m_calls.Open(path);
-  if (fd < 0) {
-    error = ErrorCodeFromErrno(-fd);
-    return false;
-  }
+  if (fd < 0) return Errno(-fd);
   auto known = m_blockDirOfPath.find(path);
-  handle = m_nextHandle++;
+  const ScsiHandle handle = m_nextHandle++;
   if (m_nextHandle == 0) m_nextHandle = 1;
   m_open[handle] = {fd, known == m_blockDirOfPath.end() ? std::string() : known->second};
-  return true;
+  return handle;
 }
 
-bool LinuxScsiBus::Close(ScsiHandle handle) {
+SysStatus LinuxScsiBus::Close(ScsiHandle handle) {
   auto it = m_open.find(handle);
-  if (it == m_open.end()) return false;
+  if (it == m_open.end()) return Errno(EBADF);
   int rc = m_calls.Close(it->second.fd);
   m_open.erase(it);
-  return rc == 0;
+  return rc == 0 ? SysStatus::Ok() : Errno(-rc);
 }
 
 const LinuxScsiBus::OpenDevice* LinuxScsiBus::Find(ScsiHandle handle) const {
@@ -200,19 +192,15 @@ const LinuxScsiBus::OpenDevice* LinuxScsiBus::Find(ScsiHandle handle) const {
   return it == m_open.end() ? nullptr : &it->second;
 }
 
-bool LinuxScsiBus::QueryAdapter(ScsiHandle handle, ScsiAdapterProperties& properties,
-                                uint32_t& error) {
+SysResult<ScsiAdapterProperties> LinuxScsiBus::QueryAdapter(ScsiHandle handle) {
   const OpenDevice* device = Find(handle);
-  if (!device) {
-    error = kErrorInvalidHandle;
-    return false;
-  }
+  if (!device) return Errno(EBADF);
+  ScsiAdapterProperties properties;
   fs::path queue = fs::path(device->blockDir) / "queue";
   uint64_t maxKb = 0, segments = 0, alignment = 0;
   if (device->blockDir.empty() || !ReadNumber(queue / "max_hw_sectors_kb", maxKb) ||
       !ReadNumber(queue / "max_segments", segments)) {
-    error = kErrorInvalidFunction;
-    return false;
+    return Errno(ENOTTY);
   }
   if (!ReadNumber(queue / "dma_alignment", alignment)) alignment = 0;
 
@@ -228,21 +216,17 @@ bool LinuxScsiBus::QueryAdapter(ScsiHandle handle, ScsiAdapterProperties& proper
   properties.maxTransferLength = static_cast<uint32_t>(maxKb * 1024);
   properties.maxPhysicalPages = static_cast<uint32_t>(segments);
   properties.alignmentMask = static_cast<uint32_t>(alignment);
-  return true;
+  return properties;
 }
 
-bool LinuxScsiBus::QueryDevice(ScsiHandle handle, ScsiDeviceProperties& properties,
-                               uint32_t& error) {
+SysResult<ScsiDeviceProperties> LinuxScsiBus::QueryDevice(ScsiHandle handle) {
   const OpenDevice* device = Find(handle);
-  if (!device) {
-    error = kErrorInvalidHandle;
-    return false;
-  }
+  if (!device) return Errno(EBADF);
+  ScsiDeviceProperties properties;
   fs::path block(device->blockDir);
   uint64_t type = 0, removable = 0;
   if (device->blockDir.empty() || !ReadNumber(block / "device" / "type", type)) {
-    error = kErrorInvalidFunction;
-    return false;
+    return Errno(ENOTTY);
   }
   if (!ReadNumber(block / "removable", removable)) removable = 0;
   properties.deviceType = static_cast<uint8_t>(type);
@@ -252,21 +236,20 @@ bool LinuxScsiBus::QueryDevice(ScsiHandle handle, ScsiDeviceProperties& properti
   properties.productId = ReadAttribute(block / "device" / "model");
   properties.productRevision = ReadAttribute(block / "device" / "rev");
   properties.serialNumber = ReadSerial(block / "device" / "vpd_pg80");
-  return true;
+  return properties;
 }
 
-bool LinuxScsiBus::QueryMediaType(ScsiHandle handle, uint32_t& deviceType, uint32_t& error) {
-  ScsiDeviceProperties properties;
-  if (!QueryDevice(handle, properties, error)) return false;
-  deviceType = properties.deviceType == kScsiTypeCdRom ? kFileDeviceCdRom : kFileDeviceDisk;
-  return true;
+SysResult<uint32_t> LinuxScsiBus::QueryMediaType(ScsiHandle handle) {
+  SysResult<ScsiDeviceProperties> properties = QueryDevice(handle);
+  if (!properties) return properties.Status();
+  return properties.Value().deviceType == kScsiTypeCdRom ? kFileDeviceCdRom : kFileDeviceDisk;
 }
 
 ScsiResult LinuxScsiBus::PassThrough(ScsiHandle handle, const ScsiRequest& request) {
   const OpenDevice* device = Find(handle);
   if (!device) {
     ScsiResult result;
-    result.error = kErrorInvalidHandle;
+    result.error = Errno(EBADF);
     return result;
   }
   std::array<uint8_t, kMaxCdbLength> cdb = request.cdb;

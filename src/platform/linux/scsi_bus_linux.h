@@ -39,15 +39,12 @@ class LinuxScsiBus final : public IScsiBus {
                         ISgCalls& calls = SystemSgCalls());
   ~LinuxScsiBus() override;
 
-  std::unique_ptr<IScsiInterfaceSet> GetInterfaceSet(uint32_t& error) override;
-  [[nodiscard]] bool Open(const std::string& path, ScsiHandle& handle, uint32_t& error) override;
-  [[nodiscard]] bool Close(ScsiHandle handle) override;
-  [[nodiscard]] bool QueryAdapter(ScsiHandle handle, ScsiAdapterProperties& properties,
-                                  uint32_t& error) override;
-  [[nodiscard]] bool QueryDevice(ScsiHandle handle, ScsiDeviceProperties& properties,
-                                 uint32_t& error) override;
-  [[nodiscard]] bool QueryMediaType(ScsiHandle handle, uint32_t& deviceType,
-                                    uint32_t& error) override;
+  SysResult<std::unique_ptr<IScsiInterfaceSet>> GetInterfaceSet() override;
+  SysResult<ScsiHandle> Open(const std::string& path) override;
+  SysStatus Close(ScsiHandle handle) override;
+  SysResult<ScsiAdapterProperties> QueryAdapter(ScsiHandle handle) override;
+  SysResult<ScsiDeviceProperties> QueryDevice(ScsiHandle handle) override;
+  SysResult<uint32_t> QueryMediaType(ScsiHandle handle) override;
   ScsiResult PassThrough(ScsiHandle handle, const ScsiRequest& request) override;
 
  private:

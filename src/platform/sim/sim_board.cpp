@@ -8,7 +8,6 @@
 #include "bootcfg/boot_info.h"
 #include "common/debug_log.h"
 #include "common/le.h"
-#include "platform/system_error_codes.h"
 
 namespace tarnwick {
 namespace {
@@ -27,17 +26,22 @@ void PutField(uint8_t* out, const std::string& text, size_t width) {
   for (size_t i = 0; i < width; ++i) out[i] = i < text.size() ? text[i] : ' ';
 }
 
-ScsiResult Failure(uint32_t error) {
+// The simulated bus answers in portable conditions.
+SysStatus Error(std::errc condition) {
+  return SysStatus::FromCode(std::make_error_code(condition));
+}
+
+ScsiResult Failure(SysStatus error) {
   ScsiResult result;
   result.outcome = ScsiOutcome::Failed;
-  result.error = error;
+  result.error = std::move(error);
   return result;
 }
 
 ScsiResult TimedOut() {
   ScsiResult result;
   result.outcome = ScsiOutcome::TimedOut;
-  result.error = kErrorSemTimeout;
+  result.error = Error(std::errc::timed_out);
   return result;
 }
 
@@ -56,26 +60,21 @@ ScsiResult InvalidCommand(uint8_t senseWanted) {
 class SimInterfaceSet final : public IScsiInterfaceSet {
  public:
   SimInterfaceSet(std::vector<std::string> paths,
-                  std::map<uint32_t, std::pair<InterfaceLookup, uint32_t>> failures)
+                  std::map<uint32_t, std::pair<InterfaceLookup, std::errc>> failures)
       : m_paths(std::move(paths)), m_failures(std::move(failures)) {}
 
-  InterfaceLookup GetInterfacePath(uint32_t index, std::string& path, uint32_t& error) override {
+  InterfacePath GetInterfacePath(uint32_t index) override {
     auto failure = m_failures.find(index);
     if (failure != m_failures.end()) {
-      error = failure->second.second;
-      return failure->second.first;
+      return {failure->second.first, {}, Error(failure->second.second)};
     }
-    if (index >= m_paths.size()) {
-      error = kErrorNoMoreItems;
-      return InterfaceLookup::EnumFailed;
-    }
-    path = m_paths[index];
-    return InterfaceLookup::Found;
+    if (index >= m_paths.size()) return {InterfaceLookup::NoMoreItems, {}, {}};
+    return {InterfaceLookup::Found, m_paths[index], {}};
   }
 
  private:
   std::vector<std::string> m_paths;
-  std::map<uint32_t, std::pair<InterfaceLookup, uint32_t>> m_failures;
+  std::map<uint32_t, std::pair<InterfaceLookup, std::errc>> m_failures;
 };
 
 }  // namespace
@@ -110,7 +109,7 @@ void SimBoardBus::Unplug(size_t index) {
   m_devices.at(index).plugged = false;
 }
 
-void SimBoardBus::FailLookup(uint32_t index, InterfaceLookup step, uint32_t error) {
+void SimBoardBus::FailLookup(uint32_t index, InterfaceLookup step, std::errc error) {
   m_lookupFailures[index] = {step, error};
 }
 
@@ -127,77 +126,67 @@ std::optional<size_t> SimBoardBus::DeviceOf(ScsiHandle handle) const {
   return it->second;
 }
 
-std::unique_ptr<IScsiInterfaceSet> SimBoardBus::GetInterfaceSet(uint32_t& error) {
-  if (m_interfaceSetError != 0) {
-    error = m_interfaceSetError;
-    return nullptr;
-  }
+SysResult<std::unique_ptr<IScsiInterfaceSet>> SimBoardBus::GetInterfaceSet() {
+  if (m_interfaceSetError) return Error(*m_interfaceSetError);
   std::vector<std::string> paths;
   for (size_t i = 0; i < m_devices.size(); ++i) {
     if (m_devices[i].plugged) paths.push_back(PathOf(i));
   }
-  return std::make_unique<SimInterfaceSet>(std::move(paths), m_lookupFailures);
+  return std::unique_ptr<IScsiInterfaceSet>(
+      std::make_unique<SimInterfaceSet>(std::move(paths), m_lookupFailures));
 }
 
-bool SimBoardBus::Open(const std::string& path, ScsiHandle& handle, uint32_t& error) {
+SysResult<ScsiHandle> SimBoardBus::Open(const std::string& path) {
   size_t index = m_devices.size();
   if (path.rfind(kPathPrefix, 0) == 0) {
     index = std::strtoul(path.c_str() + std::strlen(kPathPrefix), nullptr, 10);
   }
   if (index >= m_devices.size() || !m_devices[index].plugged) {
-    error = kErrorFileNotFound;
-    return false;
+    return Error(std::errc::no_such_file_or_directory);
   }
-  if (m_devices[index].config.openError != 0) {
-    error = m_devices[index].config.openError;
-    return false;
-  }
-  handle = m_nextHandle++;
+  if (m_devices[index].config.openError) return Error(*m_devices[index].config.openError);
+  const ScsiHandle handle = m_nextHandle++;
   m_handles[handle] = index;
-  return true;
+  return handle;
 }
 
-bool SimBoardBus::Close(ScsiHandle handle) {
-  return m_handles.erase(handle) == 1;
+SysStatus SimBoardBus::Close(ScsiHandle handle) {
+  return m_handles.erase(handle) == 1 ? SysStatus::Ok() : Error(std::errc::bad_file_descriptor);
 }
 
-SimBoardBus::SimDevice* SimBoardBus::DeviceFor(ScsiHandle handle, uint32_t& error) {
+SysResult<SimBoardBus::SimDevice*> SimBoardBus::DeviceFor(ScsiHandle handle) {
   auto it = m_handles.find(handle);
-  if (it == m_handles.end()) {
-    error = kErrorInvalidHandle;
-    return nullptr;
-  }
+  if (it == m_handles.end()) return Error(std::errc::bad_file_descriptor);
   SimDevice& device = m_devices[it->second];
-  if (!device.plugged) {
-    error = kErrorDeviceNotConnected;
-    return nullptr;
-  }
+  if (!device.plugged) return Error(std::errc::no_such_device);
   return &device;
 }
 
-bool SimBoardBus::QueryAdapter(ScsiHandle handle, ScsiAdapterProperties& properties,
-                               uint32_t& error) {
-  SimDevice* device = DeviceFor(handle, error);
-  if (!device) return false;
-  if (device->config.propertiesFail) {
-    error = kErrorInvalidFunction;
-    return false;
+SysResult<SimBoardBus::SimDevice*> SimBoardBus::QueryableDevice(ScsiHandle handle) {
+  SysResult<SimDevice*> device = DeviceFor(handle);
+  if (device && device.Value()->config.propertiesFail) {
+    return Error(std::errc::inappropriate_io_control_operation);
   }
+  return device;
+}
+
+SysResult<ScsiAdapterProperties> SimBoardBus::QueryAdapter(ScsiHandle handle) {
+  SysResult<SimDevice*> found = QueryableDevice(handle);
+  if (!found) return found.Status();
+  const SimDevice* device = found.Value();
+  ScsiAdapterProperties properties;
   properties.busType = device->config.busType;
   properties.maxTransferLength = 0x10000;
   properties.maxPhysicalPages = 0x11;
   properties.alignmentMask = 0;
-  return true;
+  return properties;
 }
 
-bool SimBoardBus::QueryDevice(ScsiHandle handle, ScsiDeviceProperties& properties,
-                              uint32_t& error) {
-  SimDevice* device = DeviceFor(handle, error);
-  if (!device) return false;
-  if (device->config.propertiesFail) {
-    error = kErrorInvalidFunction;
-    return false;
-  }
+SysResult<ScsiDeviceProperties> SimBoardBus::QueryDevice(ScsiHandle handle) {
+  SysResult<SimDevice*> found = QueryableDevice(handle);
+  if (!found) return found.Status();
+  const SimDevice* device = found.Value();
+  ScsiDeviceProperties properties;
   properties.deviceType = 0;
   properties.deviceTypeModifier = 0;
   properties.removableMedia = device->config.removable;
@@ -205,18 +194,13 @@ bool SimBoardBus::QueryDevice(ScsiHandle handle, ScsiDeviceProperties& propertie
   properties.productId = device->config.product;
   properties.productRevision = device->config.revision;
   properties.serialNumber = device->config.serial;
-  return true;
+  return properties;
 }
 
-bool SimBoardBus::QueryMediaType(ScsiHandle handle, uint32_t& deviceType, uint32_t& error) {
-  SimDevice* device = DeviceFor(handle, error);
-  if (!device) return false;
-  if (device->config.propertiesFail) {
-    error = kErrorInvalidFunction;
-    return false;
-  }
-  deviceType = kFileDeviceDisk;
-  return true;
+SysResult<uint32_t> SimBoardBus::QueryMediaType(ScsiHandle handle) {
+  SysResult<SimDevice*> found = QueryableDevice(handle);
+  if (!found) return found.Status();
+  return kFileDeviceDisk;
 }
 
 ScsiResult SimBoardBus::PassThrough(ScsiHandle handle, const ScsiRequest& request) {
@@ -234,9 +218,9 @@ ScsiResult SimBoardBus::PassThrough(ScsiHandle handle, const ScsiRequest& reques
   }
   m_commands.push_back(std::move(command));
 
-  uint32_t error = 0;
-  SimDevice* device = DeviceFor(handle, error);
-  if (!device) return Failure(error);
+  SysResult<SimDevice*> found = DeviceFor(handle);
+  if (!found) return Failure(found.Status());
+  SimDevice* device = found.Value();
   if (request.cdb[0] == kOpInquiry) return Inquiry(*device, request);
   if (request.cdb[0] == kOpVendor && request.cdb[1] == kVendorSubcode &&
       device->config.acceptsDownload) {
@@ -251,7 +235,7 @@ ScsiResult SimBoardBus::Inquiry(SimDevice& device, const ScsiRequest& request) {
       m_clock.SleepFor(std::chrono::seconds(request.timeoutSeconds));
       return TimedOut();
     case SimFault::Failure:
-      return Failure(kErrorIoDevice);
+      return Failure(Error(std::errc::io_error));
     case SimFault::None:
       break;
   }
@@ -278,7 +262,7 @@ ScsiResult SimBoardBus::VendorBlock(SimDevice& device, const ScsiRequest& reques
       m_clock.SleepFor(std::chrono::seconds(request.timeoutSeconds));
       return TimedOut();
     }
-    if (device.config.fault == SimFault::Failure) return Failure(kErrorDeviceNotConnected);
+    if (device.config.fault == SimFault::Failure) return Failure(Error(std::errc::no_such_device));
   }
   if (request.direction != ScsiDirection::ToDevice || request.dataLength != kBlockSize ||
       !request.data) {

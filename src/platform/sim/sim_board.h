@@ -16,6 +16,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "bootcfg/crc32.h"
@@ -40,7 +41,7 @@ struct SimDeviceConfig {
   // Faults.
   std::optional<uint32_t> faultBlock;  // the block (0 = first) that meets `fault`
   SimFault fault = SimFault::None;
-  uint32_t openError = 0;  // non-zero: the device cannot be opened
+  std::optional<std::errc> openError;  // the device cannot be opened
   SimFault inquiryFault = SimFault::None;
   bool propertiesFail = false;  // the report's property queries fail
   bool presentsCard = true;
@@ -81,8 +82,8 @@ class SimBoardBus final : public IScsiBus, public IDeviceEventSource {
   void SetCardPresenter(CardPresenter presenter) { m_presenter = std::move(presenter); }
 
   // Failure injection for the interface list.
-  void FailInterfaceSet(uint32_t error) { m_interfaceSetError = error; }
-  void FailLookup(uint32_t index, InterfaceLookup step, uint32_t error);
+  void FailInterfaceSet(std::errc error) { m_interfaceSetError = error; }
+  void FailLookup(uint32_t index, InterfaceLookup step, std::errc error);
 
   const std::vector<SimCommand>& Commands() const { return m_commands; }
   // The vendor commands only.
@@ -97,15 +98,12 @@ class SimBoardBus final : public IScsiBus, public IDeviceEventSource {
   std::optional<size_t> DeviceOf(ScsiHandle handle) const;
 
   // IScsiBus
-  std::unique_ptr<IScsiInterfaceSet> GetInterfaceSet(uint32_t& error) override;
-  [[nodiscard]] bool Open(const std::string& path, ScsiHandle& handle, uint32_t& error) override;
-  [[nodiscard]] bool Close(ScsiHandle handle) override;
-  [[nodiscard]] bool QueryAdapter(ScsiHandle handle, ScsiAdapterProperties& properties,
-                                  uint32_t& error) override;
-  [[nodiscard]] bool QueryDevice(ScsiHandle handle, ScsiDeviceProperties& properties,
-                                 uint32_t& error) override;
-  [[nodiscard]] bool QueryMediaType(ScsiHandle handle, uint32_t& deviceType,
-                                    uint32_t& error) override;
+  SysResult<std::unique_ptr<IScsiInterfaceSet>> GetInterfaceSet() override;
+  SysResult<ScsiHandle> Open(const std::string& path) override;
+  SysStatus Close(ScsiHandle handle) override;
+  SysResult<ScsiAdapterProperties> QueryAdapter(ScsiHandle handle) override;
+  SysResult<ScsiDeviceProperties> QueryDevice(ScsiHandle handle) override;
+  SysResult<uint32_t> QueryMediaType(ScsiHandle handle) override;
   ScsiResult PassThrough(ScsiHandle handle, const ScsiRequest& request) override;
 
   // IDeviceEventSource
@@ -124,7 +122,9 @@ class SimBoardBus final : public IScsiBus, public IDeviceEventSource {
     bool presented = false;
   };
 
-  SimDevice* DeviceFor(ScsiHandle handle, uint32_t& error);
+  SysResult<SimDevice*> DeviceFor(ScsiHandle handle);
+  // A device whose property queries answer.
+  SysResult<SimDevice*> QueryableDevice(ScsiHandle handle);
   ScsiResult Inquiry(SimDevice& device, const ScsiRequest& request);
   ScsiResult VendorBlock(SimDevice& device, const ScsiRequest& request);
   void FinishDownload(SimDevice& device);
@@ -139,8 +139,8 @@ class SimBoardBus final : public IScsiBus, public IDeviceEventSource {
   std::mutex m_pendingMutex;  // the front end may collect while a download runs elsewhere
   std::vector<DeviceNotice> m_pending;
   CardPresenter m_presenter;
-  uint32_t m_interfaceSetError = 0;
-  std::map<uint32_t, std::pair<InterfaceLookup, uint32_t>> m_lookupFailures;
+  std::optional<std::errc> m_interfaceSetError;
+  std::map<uint32_t, std::pair<InterfaceLookup, std::errc>> m_lookupFailures;
 };
 
 }  // namespace tarnwick

@@ -56,11 +56,9 @@ TEST(MakeHost, SimulatedBoardIsTheBusAndItsCardJoinsTheImages) {
   EXPECT_TRUE(host->Simulated());
   EXPECT_TRUE(host->EventsStatus().IsOk());
   EXPECT_TRUE(host->Disks().Slots().empty());
-  uint32_t error = 0;
-  std::unique_ptr<IScsiInterfaceSet> set = host->Bus().GetInterfaceSet(error);
-  ASSERT_NE(set, nullptr);
-  std::string path;
-  EXPECT_EQ(set->GetInterfacePath(0, path, error), InterfaceLookup::Found);
+  SysResult<std::unique_ptr<IScsiInterfaceSet>> set = host->Bus().GetInterfaceSet();
+  ASSERT_TRUE(set.IsOk());
+  EXPECT_EQ(set.Value()->GetInterfacePath(0).lookup, InterfaceLookup::Found);
   EXPECT_EQ(host->Events().Watch([] {}), nullptr) << "collected after each download";
 }
 

@@ -10,7 +10,6 @@
 
 #include "common/debug_log.h"
 #include "platform/linux/udev_monitor.h"
-#include "platform/system_error_codes.h"
 #include "test_support.h"
 
 namespace tarnwick {
@@ -18,6 +17,10 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::TempDir;
+
+std::error_code SystemCode(int err) {
+  return {err, std::system_category()};
+}
 
 // Records what the bus asks of the system and answers as told.
 class FakeSgCalls : public ISgCalls {
@@ -103,22 +106,22 @@ class LinuxScsiBusTest : public ::testing::Test {
     fs::create_directory_symlink(device, root / "sys/block" / name / "device");
   }
 
-  std::vector<std::string> Paths(IScsiInterfaceSet& set, uint32_t& endError) {
+  std::vector<std::string> Paths(IScsiInterfaceSet& set, InterfaceLookup& end) {
     std::vector<std::string> paths;
     for (uint32_t i = 0;; ++i) {
-      std::string path;
-      if (set.GetInterfacePath(i, path, endError) != InterfaceLookup::Found) break;
-      paths.push_back(path);
+      InterfacePath found = set.GetInterfacePath(i);
+      end = found.lookup;
+      if (found.lookup != InterfaceLookup::Found) break;
+      paths.push_back(found.path);
     }
     return paths;
   }
 
   ScsiHandle OpenPath(LinuxScsiBus& bus, const std::string& path) {
-    uint32_t error = 0;
-    ScsiHandle handle = 0;
-    EXPECT_TRUE(bus.Open(path, handle, error)) << path;
-    EXPECT_NE(handle, 0u);
-    return handle;
+    SysResult<ScsiHandle> handle = bus.Open(path);
+    EXPECT_TRUE(handle.IsOk()) << path;
+    EXPECT_NE(handle.Value(), 0u);
+    return handle.Value();
   }
 
   LogCapture log;
@@ -129,43 +132,36 @@ class LinuxScsiBusTest : public ::testing::Test {
 
 TEST_F(LinuxScsiBusTest, InterfacesAreTheGenericNodesOfScsiDisksInKernelOrder) {
   LinuxScsiBus bus(root.string(), "/dev", calls);
-  uint32_t error = 0;
-  auto set = bus.GetInterfaceSet(error);
-  ASSERT_TRUE(set);
-  uint32_t endError = 0;
-  EXPECT_EQ(Paths(*set, endError), (std::vector<std::string>{"/dev/sg0", "/dev/sg1", "/dev/sg5"}));
-  EXPECT_EQ(endError, kErrorNoMoreItems);
+  auto set = bus.GetInterfaceSet();
+  ASSERT_TRUE(set.IsOk());
+  InterfaceLookup end = InterfaceLookup::Found;
+  EXPECT_EQ(Paths(*set.Value(), end),
+            (std::vector<std::string>{"/dev/sg0", "/dev/sg1", "/dev/sg5"}));
+  EXPECT_EQ(end, InterfaceLookup::NoMoreItems);
   EXPECT_NE(log.Text().find("sdc has no SCSI generic node"), std::string::npos);
   EXPECT_TRUE(calls.opened.empty());  // listing opens nothing
 
   LinuxScsiBus missing((root / "nowhere").string(), "/dev", calls);
-  EXPECT_FALSE(missing.GetInterfaceSet(error));
-  EXPECT_EQ(error, kErrorFileNotFound);
+  EXPECT_EQ(missing.GetInterfaceSet().Status().Code(), SystemCode(ENOENT));
 }
 
 TEST_F(LinuxScsiBusTest, OpenAndCloseGoThroughTheCalls) {
-  struct Case {
-    int openResult;
-    uint32_t error;
-  };
-  for (const Case& c : {Case{-EACCES, kErrorAccessDenied}, Case{-EPERM, kErrorAccessDenied},
-                        Case{-ENOENT, kErrorFileNotFound}, Case{-ENXIO, kErrorDeviceNotConnected},
-                        Case{-EBUSY, kErrorBusy}}) {
+  // The failure carries the system's own code.
+  for (const int err : {EACCES, EPERM, ENOENT, ENXIO, EBUSY}) {
     FakeSgCalls failing;
-    failing.openResult = c.openResult;
+    failing.openResult = -err;
     LinuxScsiBus bus(root.string(), "/dev", failing);
-    ScsiHandle handle = 0;
-    uint32_t error = 0;
-    EXPECT_FALSE(bus.Open("/dev/sg0", handle, error));
-    EXPECT_EQ(error, c.error) << c.openResult;
+    const SysResult<ScsiHandle> handle = bus.Open("/dev/sg0");
+    EXPECT_EQ(handle.Status().Code(), SystemCode(err)) << err;
+    EXPECT_EQ(handle.Status().Text(), std::strerror(err));
   }
   {
     LinuxScsiBus bus(root.string(), "/dev", calls);
     ScsiHandle a = OpenPath(bus, "/dev/sg0");
     ScsiHandle b = OpenPath(bus, "/dev/sg1");
     EXPECT_NE(a, b);
-    EXPECT_TRUE(bus.Close(a));
-    EXPECT_FALSE(bus.Close(a));
+    EXPECT_TRUE(bus.Close(a).IsOk());
+    EXPECT_EQ(bus.Close(a).Code(), std::errc::bad_file_descriptor);
     EXPECT_EQ(calls.closed, std::vector<int>{10});
   }
   // The bus closes what is still open when it goes away.
@@ -200,7 +196,7 @@ TEST_F(LinuxScsiBusTest, RequestsAreBuiltByteForByte) {
 
   ScsiResult closed = bus.PassThrough(handle + 100, inquiry);
   EXPECT_EQ(closed.outcome, ScsiOutcome::Failed);
-  EXPECT_EQ(closed.error, kErrorInvalidHandle);
+  EXPECT_EQ(closed.error.Code(), std::errc::bad_file_descriptor);
 }
 
 TEST(SgIoOutcome, Classification) {
@@ -210,22 +206,22 @@ TEST(SgIoOutcome, Classification) {
     unsigned host, driver;
     uint8_t status;
     ScsiOutcome outcome;
-    uint32_t error;
+    int error;  // errno; 0 for success
   };
   const Case cases[] = {
-      {"no rights", -EACCES, 0, 0, 0, ScsiOutcome::Failed, kErrorAccessDenied},
-      {"device gone", -ENODEV, 0, 0, 0, ScsiOutcome::Failed, kErrorDeviceNotConnected},
-      {"no such address", -ENXIO, 0, 0, 0, ScsiOutcome::Failed, kErrorDeviceNotConnected},
-      {"ioctl timed out", -ETIMEDOUT, 0, 0, 0, ScsiOutcome::TimedOut, kErrorSemTimeout},
-      {"host time-out", 0, 0x03, 0, 0, ScsiOutcome::TimedOut, kErrorSemTimeout},
-      {"driver time-out", 0, 0, 0x06, 0, ScsiOutcome::TimedOut, kErrorSemTimeout},
+      {"no rights", -EACCES, 0, 0, 0, ScsiOutcome::Failed, EACCES},
+      {"device gone", -ENODEV, 0, 0, 0, ScsiOutcome::Failed, ENODEV},
+      {"no such address", -ENXIO, 0, 0, 0, ScsiOutcome::Failed, ENXIO},
+      {"ioctl timed out", -ETIMEDOUT, 0, 0, 0, ScsiOutcome::TimedOut, ETIMEDOUT},
+      {"host time-out", 0, 0x03, 0, 0, ScsiOutcome::TimedOut, ETIMEDOUT},
+      {"driver time-out", 0, 0, 0x06, 0, ScsiOutcome::TimedOut, ETIMEDOUT},
       {"good", 0, 0, 0, 0, ScsiOutcome::Completed, 0},
       {"check condition with sense", 0, 0, 0x08, 0x02, ScsiOutcome::Completed, 0},
       {"sense with a retry suggestion", 0, 0, 0x18, 0x02, ScsiOutcome::Completed, 0},
-      {"no connection", 0, 0x01, 0, 0, ScsiOutcome::Failed, kErrorDeviceNotConnected},
-      {"bus busy", 0, 0x02, 0, 0, ScsiOutcome::Failed, kErrorBusy},
-      {"host error", 0, 0x07, 0, 0, ScsiOutcome::Failed, kErrorIoDevice},
-      {"driver busy", 0, 0, 0x01, 0, ScsiOutcome::Failed, kErrorIoDevice},
+      {"no connection", 0, 0x01, 0, 0, ScsiOutcome::Failed, ENODEV},
+      {"bus busy", 0, 0x02, 0, 0, ScsiOutcome::Failed, EBUSY},
+      {"host error", 0, 0x07, 0, 0, ScsiOutcome::Failed, EIO},
+      {"driver busy", 0, 0, 0x01, 0, ScsiOutcome::Failed, EIO},
   };
   for (const Case& c : cases) {
     uint8_t sense[32] = {0x70, 0, 0x05, 0, 0, 0, 0, 0x0A, 0, 0, 0, 0, 0x20};
@@ -240,7 +236,7 @@ TEST(SgIoOutcome, Classification) {
     header.resid = 12;
     ScsiResult r = ClassifySgIo(c.ioctlResult, header);
     EXPECT_EQ(r.outcome, c.outcome) << c.name;
-    EXPECT_EQ(r.error, c.error) << c.name;
+    EXPECT_EQ(r.error.Code(), c.error == 0 ? std::error_code() : SystemCode(c.error)) << c.name;
     if (r.outcome == ScsiOutcome::Completed) {
       EXPECT_EQ(r.scsiStatus, c.status) << c.name;
       EXPECT_EQ(r.dataTransferred, 500u) << c.name;
@@ -253,42 +249,41 @@ TEST(SgIoOutcome, Classification) {
 
 TEST_F(LinuxScsiBusTest, PropertiesComeFromSysfs) {
   LinuxScsiBus bus(root.string(), "/dev", calls);
-  uint32_t error = 0;
-  auto set = bus.GetInterfaceSet(error);
-  ASSERT_TRUE(set);
+  ASSERT_TRUE(bus.GetInterfaceSet().IsOk());
   ScsiHandle board = OpenPath(bus, "/dev/sg0");
-  ScsiAdapterProperties adapter;
-  ASSERT_TRUE(bus.QueryAdapter(board, adapter, error));
+  SysResult<ScsiAdapterProperties> adapterAnswer = bus.QueryAdapter(board);
+  ASSERT_TRUE(adapterAnswer.IsOk());
+  ScsiAdapterProperties adapter = adapterAnswer.Value();
   EXPECT_EQ(adapter.busType, 7u);
   EXPECT_EQ(adapter.maxTransferLength, 0x1E000u);
   EXPECT_EQ(adapter.maxPhysicalPages, 2048u);
   EXPECT_EQ(adapter.alignmentMask, 511u);
-  ScsiDeviceProperties device;
-  ASSERT_TRUE(bus.QueryDevice(board, device, error));
+  SysResult<ScsiDeviceProperties> deviceAnswer = bus.QueryDevice(board);
+  ASSERT_TRUE(deviceAnswer.IsOk());
+  ScsiDeviceProperties device = deviceAnswer.Value();
   EXPECT_EQ(device.deviceType, 0);
   EXPECT_TRUE(device.removableMedia);
   EXPECT_EQ(device.vendorId, "HALDREN ");
   EXPECT_EQ(device.productId, "RUZUD OVUD      ");
   EXPECT_EQ(device.productRevision, "1.00");
   EXPECT_EQ(device.serialNumber, "SN0042");
-  uint32_t mediaType = 0;
-  ASSERT_TRUE(bus.QueryMediaType(board, mediaType, error));
-  EXPECT_EQ(mediaType, 7u);
+  EXPECT_EQ(bus.QueryMediaType(board).Value(), 7u);
 
   ScsiHandle ata = OpenPath(bus, "/dev/sg1");
-  ASSERT_TRUE(bus.QueryAdapter(ata, adapter, error));
-  EXPECT_EQ(adapter.busType, 3u);
-  EXPECT_EQ(adapter.alignmentMask, 0u);
-  ASSERT_TRUE(bus.QueryDevice(ata, device, error));
-  EXPECT_FALSE(device.removableMedia);
-  EXPECT_EQ(device.serialNumber, "");
+  adapterAnswer = bus.QueryAdapter(ata);
+  ASSERT_TRUE(adapterAnswer.IsOk());
+  EXPECT_EQ(adapterAnswer.Value().busType, 3u);
+  EXPECT_EQ(adapterAnswer.Value().alignmentMask, 0u);
+  deviceAnswer = bus.QueryDevice(ata);
+  ASSERT_TRUE(deviceAnswer.IsOk());
+  EXPECT_FALSE(deviceAnswer.Value().removableMedia);
+  EXPECT_EQ(deviceAnswer.Value().serialNumber, "");
 
   // sdaa has no queue attributes, and a node never listed has no sysfs entry.
   ScsiHandle bare = OpenPath(bus, "/dev/sg5");
-  EXPECT_FALSE(bus.QueryAdapter(bare, adapter, error));
-  EXPECT_EQ(error, kErrorInvalidFunction);
+  EXPECT_EQ(bus.QueryAdapter(bare).Status().Code(), std::errc::inappropriate_io_control_operation);
   ScsiHandle unknown = OpenPath(bus, "/dev/sg9");
-  EXPECT_FALSE(bus.QueryDevice(unknown, device, error));
+  EXPECT_FALSE(bus.QueryDevice(unknown).IsOk());
 }
 
 // Opens generic nodes read-only: the real-node check only sends INQUIRY.
@@ -304,24 +299,26 @@ class ReadOnlySgCalls : public ISgCalls {
 
 TEST(LinuxScsiBusRealNode, InquiryOfTheFirstGenericNode) {
   LinuxScsiBus probe;
-  uint32_t error = 0;
   LogCapture quiet;
-  auto set = probe.GetInterfaceSet(error);
-  std::string path;
-  if (!set || set->GetInterfacePath(0, path, error) != InterfaceLookup::Found) {
+  auto set = probe.GetInterfaceSet();
+  InterfacePath first;
+  if (set) first = set.Value()->GetInterfacePath(0);
+  if (!set || first.lookup != InterfaceLookup::Found) {
     GTEST_SKIP() << "no SCSI generic node of a SCSI disk on this machine";
   }
+  const std::string& path = first.path;
   ReadOnlySgCalls readOnly;
   LinuxScsiBus bus("/", "/dev", readOnly);
-  ASSERT_TRUE(bus.GetInterfaceSet(error));
-  ScsiHandle handle = 0;
-  if (!bus.Open(path, handle, error)) GTEST_SKIP() << "cannot open " << path << ": " << error;
+  ASSERT_TRUE(bus.GetInterfaceSet().IsOk());
+  SysResult<ScsiHandle> opened = bus.Open(path);
+  if (!opened) GTEST_SKIP() << "cannot open " << path << ": " << opened.Status().Text();
+  const ScsiHandle handle = opened.Value();
   uint8_t data[192] = {};
   ScsiResult r = bus.PassThrough(handle, Inquiry(data));
-  ASSERT_EQ(r.outcome, ScsiOutcome::Completed) << r.error;
+  ASSERT_EQ(r.outcome, ScsiOutcome::Completed) << r.error.Text();
   EXPECT_GE(r.dataTransferred, 36u);
   EXPECT_EQ(data[0] & 0x1F, 0);  // a disk
-  EXPECT_TRUE(bus.Close(handle));
+  EXPECT_TRUE(bus.Close(handle).IsOk());
 }
 
 TEST(UdevArrival, WhichEventsAreArrivals) {

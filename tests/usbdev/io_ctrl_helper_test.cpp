@@ -9,7 +9,6 @@
 #include "common/debug_log.h"
 #include "fake_clock.h"
 #include "platform/sim/sim_board.h"
-#include "platform/system_error_codes.h"
 
 namespace tarnwick {
 namespace {
@@ -155,10 +154,11 @@ TEST_F(IoCtrlHelperTest, RefusedInterfaceSetKeepsThePreviousBoards) {
   CIOCtrlHelper helper(bus);
   ASSERT_TRUE(helper.EnumerateDevices());
   const ScsiHandle kept = helper.m_arrDevices[0];
-  bus.FailInterfaceSet(kErrorAccessDenied);
+  bus.FailInterfaceSet(std::errc::permission_denied);
   LogCapture log;
   EXPECT_FALSE(helper.EnumerateDevices());
-  EXPECT_EQ(log.Text(), "SetupDiGetClassDevs failed with error: 5\n");
+  EXPECT_EQ(log.Text(), "SetupDiGetClassDevs failed with error: " +
+                            std::to_string(static_cast<int>(std::errc::permission_denied)) + "\n");
   ASSERT_EQ(helper.m_arrDevices.size(), 1u);
   EXPECT_EQ(helper.m_arrDevices[0], kept);
   EXPECT_TRUE(bus.IsOpen(kept));
@@ -169,39 +169,44 @@ TEST(IoCtrlHelperWalk, FailuresOnTheSecondOfThreeBoards) {
     const char* name;
     std::function<void(SimBoardBus&)> setup;
     std::vector<size_t> boardsKept;
-    const char* logLine;  // printed at level 1, or nullptr
+    std::string logLine;  // printed at level 1, or empty
   };
+  // The lines show the system's own codes (the simulated bus uses std::errc).
+  const auto code = [](std::errc e) { return std::to_string(static_cast<int>(e)); };
   const Case cases[] = {
       {"enumeration error ends the walk",
-       [](SimBoardBus& b) { b.FailLookup(1, InterfaceLookup::EnumFailed, kErrorGenFailure); },
+       [](SimBoardBus& b) { b.FailLookup(1, InterfaceLookup::EnumFailed, std::errc::io_error); },
        {0},
-       "SetupDiEnumDeviceInterfaces failed with error: 31\n"},
+       "SetupDiEnumDeviceInterfaces failed with error: " + code(std::errc::io_error) + "\n"},
       {"detail size error ends the walk",
        [](SimBoardBus& b) {
-         b.FailLookup(1, InterfaceLookup::DetailSizeFailed, kErrorInvalidParameter);
+         b.FailLookup(1, InterfaceLookup::DetailSizeFailed, std::errc::invalid_argument);
        },
        {0},
-       "SetupDiGetDeviceInterfaceDetail failed with error: 87\n"},
+       "SetupDiGetDeviceInterfaceDetail failed with error: " + code(std::errc::invalid_argument) +
+           "\n"},
       {"detail error ends the walk",
-       [](SimBoardBus& b) { b.FailLookup(1, InterfaceLookup::DetailFailed, kErrorGenFailure); },
+       [](SimBoardBus& b) { b.FailLookup(1, InterfaceLookup::DetailFailed, std::errc::io_error); },
        {0},
-       "Error in SetupDiGetDeviceInterfaceDetail failed with error: 31\n"},
+       "Error in SetupDiGetDeviceInterfaceDetail failed with error: " + code(std::errc::io_error) +
+           "\n"},
       {"a device that cannot be opened is skipped",
-       [](SimBoardBus& b) { b.Device(1).openError = kErrorAccessDenied; },
+       [](SimBoardBus& b) { b.Device(1).openError = std::errc::permission_denied; },
        {0, 2},
-       "CreateFile failed with error: 5\n"},
+       "CreateFile failed with error: " + code(std::errc::permission_denied) + "\n"},
       {"a failed INQUIRY never matches",
        [](SimBoardBus& b) { b.Device(1).inquiryFault = SimFault::Failure; },
        {0, 2},
-       "Error: 1117 Input/output error\n"},
+       "Error: " + code(std::errc::io_error) + " Input/output error\n"},
       {"an INQUIRY that times out never matches",
        [](SimBoardBus& b) { b.Device(1).inquiryFault = SimFault::TimeOut; },
        {0, 2},
-       "Error: 121 Connection timed out\n"},
+       "Error: " + code(std::errc::timed_out) + " Connection timed out\n"},
       {"failed property queries change only the report",
        [](SimBoardBus& b) { b.Device(1).propertiesFail = true; },
        {0, 1, 2},
-       "IOCTL failed with error code1.\n\n"},
+       "IOCTL failed with error code" + code(std::errc::inappropriate_io_control_operation) +
+           ".\n\n"},
   };
   for (const Case& c : cases) {
     g_ahBoard.fill(0);
@@ -216,7 +221,7 @@ TEST(IoCtrlHelperWalk, FailuresOnTheSecondOfThreeBoards) {
     for (ScsiHandle h : helper.m_arrDevices) kept.push_back(*bus.DeviceOf(h));
     EXPECT_EQ(kept, c.boardsKept) << c.name;
     EXPECT_EQ(bus.OpenHandleCount(), c.boardsKept.size()) << c.name;
-    if (c.logLine) {
+    if (!c.logLine.empty()) {
       EXPECT_NE(log.Text().find(c.logLine), std::string::npos) << c.name;
     }
   }
@@ -270,6 +275,26 @@ TEST(DeviceReport, LinesForOneBoardAtLevelOne) {
   EXPECT_EQ(log.Text(), expected);
 }
 
+// Error categories whose texts the report must cope with: none, and one too long.
+const std::error_category& TextlessCategory() {
+  static const struct : std::error_category {
+    const char* name() const noexcept override { return "textless"; }
+    std::string message(int) const override { return {}; }
+  } category;
+  return category;
+}
+
+const std::error_category& LongTextCategory() {
+  static const struct : std::error_category {
+    const char* name() const noexcept override { return "long"; }
+    std::string message(int) const override {
+      return "The system's text of this error is far longer than the seventy-nine characters "
+             "the report keeps.";
+    }
+  } category;
+  return category;
+}
+
 TEST(DeviceReport, SenseAndErrorLines) {
   FakeClock clock;
   SimBoardBus bus(clock);
@@ -279,22 +304,38 @@ TEST(DeviceReport, SenseAndErrorLines) {
     bool succeeded;
     uint8_t status;
     uint8_t senseLength;
-    uint32_t error;
+    std::error_code error;
     const char* expected;
   };
   const std::string head = "\nInquiry Data from Pass Through\n------------------------------\n";
   const Case cases[] = {
-      {"check condition with sense", true, 0x02, 14, 0, "Scsi status: 02h\n\n\n\n"},
-      {"busy without sense", true, 0x08, 0, 0, "Scsi status: 08h\n\n"},
-      {"request refused", false, 0, 0, kErrorAccessDenied, "Error: 5 Permission denied\n"},
-      {"error without a text", false, 0, 0, 4242,
+      {"check condition with sense", true, 0x02, 14, {}, "Scsi status: 02h\n\n\n\n"},
+      {"busy without sense", true, 0x08, 0, {}, "Scsi status: 08h\n\n"},
+      {"request refused",
+       false,
+       0,
+       0,
+       {13, std::system_category()},
+       "Error: 13 Permission denied\n"},
+      {"error without a text",
+       false,
+       0,
+       0,
+       {4242, TextlessCategory()},
        "Error: 4242 Format message failed.  Error: 317\n"},
+      {"a long text is cut to 79 characters",
+       false,
+       0,
+       0,
+       {7, LongTextCategory()},
+       "Error: 7 The system's text of this error is far longer than the seventy-nine characters "
+       "\n"},
   };
   for (const Case& c : cases) {
     InquiryRecord record;
     record.result.scsiStatus = c.status;
     record.result.senseLength = c.senseLength;
-    record.result.error = c.error;
+    if (c.error) record.result.error = SysStatus::FromCode(c.error);
     LogCapture log;
     helper.DumpInquiry(c.succeeded, 0, record);
     EXPECT_EQ(log.Text(), head + c.expected) << c.name;
@@ -304,13 +345,6 @@ TEST(DeviceReport, SenseAndErrorLines) {
 TEST(DeviceReport, OutOfRangeCodesAndErrorTexts) {
   EXPECT_STREQ(BusTypeName(9), "UNKNOWN");
   EXPECT_STREQ(DeviceTypeName(31), "Unknown Device");
-  EXPECT_EQ(ErrorCodeFromErrno(EPROTO), kErrorGenFailure);
-  std::string text;
-  ASSERT_TRUE(SystemErrorText(kErrorNoMoreItems, 80, text));
-  EXPECT_EQ(text, "No more data is available.");
-  ASSERT_TRUE(SystemErrorText(kErrorInsufficientBuffer, 10, text));
-  EXPECT_EQ(text, "The data ");
-  EXPECT_FALSE(SystemErrorText(4242, 80, text));
 }
 
 TEST(DeviceReport, HexDumpIsLevelThree) {

@@ -40,8 +40,9 @@ inline std::string WritePack(const TempDir& dir,
     WriteFile(file, bytes);
     inputs.files[static_cast<size_t>(slot)] = file;
   }
-  std::string error;
-  if (!WritePackFile(dir.File(name), inputs, &error)) throw std::runtime_error(error);
+  if (const SysStatus written = WritePackFile(dir.File(name), inputs); !written) {
+    throw std::runtime_error(written.Text());
+  }
   return dir.File(name);
 }
 

@@ -6,6 +6,13 @@
 #include <limits>
 
 namespace tarnwick::cli {
+namespace {
+
+SysStatus BadArgument(std::string text) {
+  return {std::make_error_code(std::errc::invalid_argument), std::move(text)};
+}
+
+}  // namespace
 
 std::optional<std::string> ParsedArgs::Value(const std::string& option) const {
   auto it = values.find(option);
@@ -13,7 +20,7 @@ std::optional<std::string> ParsedArgs::Value(const std::string& option) const {
   return it->second.back();
 }
 
-bool ParseArgs(int argc, char** argv, const ArgSpec& options, ParsedArgs& out, std::string* error) {
+SysStatus ParseArgs(int argc, char** argv, const ArgSpec& options, ParsedArgs& out) {
   auto isValueOption = [&](const std::string& name) {
     return std::find(options.valueOptions.begin(), options.valueOptions.end(), name) !=
            options.valueOptions.end();
@@ -45,25 +52,22 @@ bool ParseArgs(int argc, char** argv, const ArgSpec& options, ParsedArgs& out, s
     }
     if (isFlag(name)) {
       if (inlineValue) {
-        *error = "option " + name + " takes no value";
-        return false;
+        return BadArgument("option " + name + " takes no value");
       }
       out.flags.insert(name);
     } else if (isValueOption(name)) {
       if (!inlineValue) {
         if (i + 1 >= argc) {
-          *error = "option " + name + " needs a value";
-          return false;
+          return BadArgument("option " + name + " needs a value");
         }
         inlineValue = argv[++i];
       }
       out.values[name].push_back(*inlineValue);
     } else {
-      *error = "unknown option " + name;
-      return false;
+      return BadArgument("unknown option " + name);
     }
   }
-  return true;
+  return SysStatus::Ok();
 }
 
 bool ParseSize(const std::string& text, uint64_t& bytes) {
@@ -114,9 +118,8 @@ void PrintError(const std::string& text) {
 
 int StartCommand(int argc, char** argv, const ArgSpec& options, const char* usage,
                  ParsedArgs& args) {
-  std::string error;
-  if (!ParseArgs(argc, argv, options, args, &error)) {
-    PrintError(error);
+  if (const SysStatus parsed = ParseArgs(argc, argv, options, args); !parsed) {
+    PrintError(parsed.Text());
     std::fputs(usage, stderr);
     return 2;
   }
@@ -131,23 +134,21 @@ int StartCommand(int argc, char** argv, const ArgSpec& options, const char* usag
   return -1;
 }
 
-bool ResolveInputFiles(const ParsedArgs& args, const std::string& command, std::string& cfgPath,
-                       std::string& packPath, std::string* error) {
+SysResult<InputFiles> ResolveInputFiles(const ParsedArgs& args, const std::string& command) {
   auto cfg = args.Value("--config");
   auto pack = args.Value("--pack");
   std::error_code ec;
-  if (!cfg || !pack) {
-    *error = command + " needs --config FILE and --pack FILE";
-  } else if (!std::filesystem::is_regular_file(*cfg, ec)) {
-    *error = "configuration file not found: " + *cfg;
-  } else if (!std::filesystem::is_regular_file(*pack, ec)) {
-    *error = "pack file not found: " + *pack;
-  } else {
-    cfgPath = std::filesystem::absolute(*cfg).string();
-    packPath = std::filesystem::absolute(*pack).string();
-    return true;
+  if (!cfg || !pack) return BadArgument(command + " needs --config FILE and --pack FILE");
+  if (!std::filesystem::is_regular_file(*cfg, ec)) {
+    return SysStatus(std::make_error_code(std::errc::no_such_file_or_directory),
+                     "configuration file not found: " + *cfg);
   }
-  return false;
+  if (!std::filesystem::is_regular_file(*pack, ec)) {
+    return SysStatus(std::make_error_code(std::errc::no_such_file_or_directory),
+                     "pack file not found: " + *pack);
+  }
+  return InputFiles{std::filesystem::absolute(*cfg).string(),
+                    std::filesystem::absolute(*pack).string()};
 }
 
 }  // namespace tarnwick::cli

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "common/sys_status.h"
+
 namespace tarnwick::cli {
 
 struct ArgSpec {
@@ -26,9 +28,8 @@ struct ParsedArgs {
 };
 
 // Parses argv[0..argc). "--help" and "-h" are always accepted as the flag
-// "--help". False with *error on an unknown option or a missing value.
-[[nodiscard]] bool ParseArgs(int argc, char** argv, const ArgSpec& options, ParsedArgs& out,
-                             std::string* error);
+// "--help". Fails on an unknown option or a missing value.
+SysStatus ParseArgs(int argc, char** argv, const ArgSpec& options, ParsedArgs& out);
 
 // A byte count with an optional K, M, G or T suffix (powers of 1024, either
 // case). False on anything else, on zero and on overflow.
@@ -43,10 +44,13 @@ void PrintError(const std::string& text);
 [[nodiscard]] int StartCommand(int argc, char** argv, const ArgSpec& options, const char* usage,
                                ParsedArgs& args);
 
+struct InputFiles {
+  std::string cfgPath;
+  std::string packPath;
+};
+
 // The --config and --pack files of a command that burns, checked to exist and
-// made absolute. False with *error set otherwise.
-[[nodiscard]] bool ResolveInputFiles(const ParsedArgs& args, const std::string& command,
-                                     std::string& cfgPath, std::string& packPath,
-                                     std::string* error);
+// made absolute.
+SysResult<InputFiles> ResolveInputFiles(const ParsedArgs& args, const std::string& command);
 
 }  // namespace tarnwick::cli

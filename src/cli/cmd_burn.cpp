@@ -113,9 +113,10 @@ int CmdBurn(int argc, char** argv) {
   ArgSpec options{{"--config", "--pack", "--target", "--size", "--sys-root"},
                   {"--yes", "--allow-fixed"}};
   if (int status = StartCommand(argc, argv, options, kUsage, args); status >= 0) return status;
-  std::string cfgPath, packPath;
-  std::string error;
-  if (!ResolveInputFiles(args, "burn", cfgPath, packPath, &error)) return Refuse(error);
+  SysResult<InputFiles> inputs = ResolveInputFiles(args, "burn");
+  if (!inputs) return Refuse(inputs.Status().Text());
+  const std::string cfgPath = inputs.Value().cfgPath;
+  const std::string packPath = inputs.Value().packPath;
 
   uint64_t size = 0;
   if (auto text = args.Value("--size"); text && !ParseSize(*text, size)) {

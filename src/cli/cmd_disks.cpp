@@ -37,9 +37,10 @@ std::string HumanSize(uint64_t bytes) {
 
 int CmdDisks(int argc, char** argv) {
   ParsedArgs args;
-  std::string error;
-  if (!ParseArgs(argc, argv, ArgSpec{{"--config", "--pack", "--sys-root"}, {}}, args, &error)) {
-    PrintError(error);
+  if (const SysStatus parsed =
+          ParseArgs(argc, argv, ArgSpec{{"--config", "--pack", "--sys-root"}, {}}, args);
+      !parsed) {
+    PrintError(parsed.Text());
     std::fputs(kUsage, stderr);
     return 2;
   }

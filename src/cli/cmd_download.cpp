@@ -73,9 +73,10 @@ int CmdDownload(int argc, char** argv) {
   ArgSpec options{{"--config", "--pack", "--timeout", "--simulate-board", "--size"},
                   {"--wait", "--yes"}};
   if (int status = StartCommand(argc, argv, options, kUsage, args); status >= 0) return status;
-  std::string cfgPath, packPath;
-  std::string error;
-  if (!ResolveInputFiles(args, "download", cfgPath, packPath, &error)) return Refuse(error);
+  SysResult<InputFiles> inputs = ResolveInputFiles(args, "download");
+  if (!inputs) return Refuse(inputs.Status().Text());
+  const std::string cfgPath = inputs.Value().cfgPath;
+  const std::string packPath = inputs.Value().packPath;
 
   std::optional<std::chrono::seconds> timeout;
   if (auto text = args.Value("--timeout")) {

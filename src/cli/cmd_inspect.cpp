@@ -40,9 +40,8 @@ class ReaderSource final : public ICardSource {
 
 int CmdInspect(int argc, char** argv) {
   ParsedArgs args;
-  std::string error;
-  if (!ParseArgs(argc, argv, ArgSpec{{"--config"}, {}}, args, &error)) {
-    PrintError(error);
+  if (const SysStatus parsed = ParseArgs(argc, argv, ArgSpec{{"--config"}, {}}, args); !parsed) {
+    PrintError(parsed.Text());
     std::fputs(kUsage, stderr);
     return 2;
   }

@@ -35,9 +35,8 @@ int CmdMkpack(int argc, char** argv) {
   ArgSpec options{{"--out"}, {}};
   for (const auto& o : kImageOptions) options.valueOptions.push_back(o.option);
   ParsedArgs args;
-  std::string error;
-  if (!ParseArgs(argc, argv, options, args, &error)) {
-    PrintError(error);
+  if (const SysStatus parsed = ParseArgs(argc, argv, options, args); !parsed) {
+    PrintError(parsed.Text());
     std::fputs(kUsage, stderr);
     return 2;
   }
@@ -62,8 +61,8 @@ int CmdMkpack(int argc, char** argv) {
     }
     inputs.files[static_cast<size_t>(o.slot)] = *file;
   }
-  if (!WritePackFile(*out, inputs, &error)) {
-    PrintError("cannot write the pack file " + *out + ": " + error);
+  if (const SysStatus written = WritePackFile(*out, inputs); !written) {
+    PrintError("cannot write the pack file " + *out + ": " + written.Text());
     return 2;
   }
   std::fprintf(stderr, "tarnwick-cli: pack file written: %s\n", out->c_str());

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "common/sys_status.h"
 #include "engine/operator.h"
 #include "platform/fs/large_buffer.h"
 
@@ -66,11 +67,10 @@ struct CardImages {
                                  std::string* refusal = nullptr);
 
 // Builds a pack file from image files (empty path = empty image); each image
-// starts at a multiple of 512. Returns false with *error set on failure.
+// starts at a multiple of 512.
 struct PackInputs {
   std::array<std::string, kPackSlotCount> files;  // indexed by PackSlot
 };
-[[nodiscard]] bool WritePackFile(const std::string& packFile, const PackInputs& inputs,
-                                 std::string* error);
+SysStatus WritePackFile(const std::string& packFile, const PackInputs& inputs);
 
 }  // namespace tarnwick

@@ -34,10 +34,10 @@ void WriteZeros(std::ofstream& out, uint64_t count) {
 
 }  // namespace
 
-bool WritePackFile(const std::string& packFile, const PackInputs& inputs, std::string* error) {
-  auto fail = [error](const std::string& text) {
-    if (error) *error = text;
-    return false;
+SysStatus WritePackFile(const std::string& packFile, const PackInputs& inputs) {
+  // The file layer reports its failures as text only.
+  auto fail = [](const std::string& text) {
+    return SysStatus(std::make_error_code(std::errc::io_error), text);
   };
   if (!inputs.files[static_cast<size_t>(PackSlot::Spare)].empty())
     return fail("The spare slot of a pack file takes no image");
@@ -102,7 +102,7 @@ bool WritePackFile(const std::string& packFile, const PackInputs& inputs, std::s
   WriteZeros(out, next - written);
   out.close();
   if (!out) return abandon("Cannot write the pack file " + packFile);
-  return true;
+  return SysStatus::Ok();
 }
 
 }  // namespace tarnwick

@@ -230,8 +230,8 @@ TEST_F(PackFileTest, WrittenPackLoadsBackWithAlignedImages) {
     testing::WriteFile(file, Pattern(sizes[i], static_cast<uint8_t>(i * 31)));
     inputs.files[static_cast<size_t>(slots[i])] = file;
   }
-  std::string error;
-  ASSERT_TRUE(WritePackFile(m_pack, inputs, &error)) << error;
+  const SysStatus written = WritePackFile(m_pack, inputs);
+  ASSERT_TRUE(written.IsOk()) << written.Text();
   ASSERT_TRUE(Load());
   ImageBuffer dfu;
   ASSERT_TRUE(LoadPackImage(m_pack, m_op, PackSlot::Dfu, m_header, dfu));
@@ -265,9 +265,9 @@ TEST_F(PackFileTest, WriterRefusesBadInputsAndLeavesNoPack) {
   for (const Case& c : cases) {
     PackInputs inputs;
     inputs.files[static_cast<size_t>(c.slot)] = c.file;
-    std::string error;
-    EXPECT_FALSE(WritePackFile(c.out, inputs, &error)) << c.name;
-    EXPECT_FALSE(error.empty()) << c.name;
+    const SysStatus written = WritePackFile(c.out, inputs);
+    EXPECT_FALSE(written.IsOk()) << c.name;
+    EXPECT_FALSE(written.Text().empty()) << c.name;
     EXPECT_FALSE(std::filesystem::exists(m_pack)) << c.name;
   }
   EXPECT_EQ(testing::ReadFileBytes(image), Pattern(100, 1)) << "input untouched";

@@ -106,5 +106,26 @@ TEST(MakeHost, TestTreeIsDiscoveredAndListedButNeverWritten) {
   EXPECT_EQ(disks[1].bytes, uint64_t{7744512} * 512);
 }
 
+TEST(CardReader, ReadsACardImageAndSaysWhyItCannot) {
+  TempDir dir;
+  const std::string card = dir.File("card.img");
+  WriteFile(card, std::string(1024, 'x'));
+  SysResult<std::unique_ptr<ICardReader>> reader = OpenCardReader(card);
+  ASSERT_TRUE(reader.IsOk()) << reader.Status().Text();
+  EXPECT_EQ(reader.Value()->SizeBytes(), 1024u);
+  char buffer[512] = {};
+  EXPECT_TRUE(reader.Value()->ReadAt(512, buffer, sizeof buffer).IsOk());
+  EXPECT_EQ(buffer[511], 'x');
+  EXPECT_EQ(reader.Value()->ReadAt(513, buffer, sizeof buffer).Text(),
+            "read past the end of the card");
+
+  const std::string missing = dir.File("missing.img");
+  const SysStatus notThere = OpenCardReader(missing).Status();
+  EXPECT_EQ(notThere.Code(), std::errc::no_such_file_or_directory);
+  EXPECT_EQ(notThere.Text(), "cannot open " + missing + ": No such file or directory");
+  EXPECT_EQ(OpenCardReader(dir.path().string()).Status().Text(),
+            dir.path().string() + " is neither a card image file nor a block device");
+}
+
 }  // namespace
 }  // namespace tarnwick::testing

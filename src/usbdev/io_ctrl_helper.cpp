@@ -18,8 +18,7 @@ CIOCtrlHelper::~CIOCtrlHelper() {
 bool CIOCtrlHelper::EnumerateDevices() {
   SysResult<std::unique_ptr<IScsiInterfaceSet>> interfaces = m_bus.GetInterfaceSet();
   if (!interfaces) {
-    DebugLog(1, "SetupDiGetClassDevs failed with error: %d\n",
-             interfaces.Status().Code().value());
+    DebugLog(1, "SetupDiGetClassDevs failed with error: %d\n", interfaces.Status().Code().value());
     return false;
   }
   std::unique_ptr<IScsiInterfaceSet> set = interfaces.Take();

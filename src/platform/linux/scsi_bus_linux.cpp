@@ -106,8 +106,8 @@ ScsiResult ClassifySgIo(int ioctlResult, const sg_io_hdr_t& header) {
   ScsiResult result;
   if (ioctlResult < 0) {
     result.error = Errno(-ioctlResult);
-    result.outcome = result.error.Code() == std::errc::timed_out ? ScsiOutcome::TimedOut
-                                                                 : ScsiOutcome::Failed;
+    result.outcome =
+        result.error.Code() == std::errc::timed_out ? ScsiOutcome::TimedOut : ScsiOutcome::Failed;
     return result;
   }
   unsigned host = header.host_status;

@@ -36,6 +36,7 @@ class DiscoveryDiskService final : public IDiskService {
     return Current().OpenForWrite(path);
   }
 
+ private:
   LinuxDiskOptions Options() const {
     LinuxDiskOptions options;
     if (!m_root.empty()) options.root = m_root;
@@ -43,7 +44,6 @@ class DiscoveryDiskService final : public IDiskService {
     return options;
   }
 
- private:
   LinuxDiskService& Current() {
     if (!m_survey) (void)Slots();
     return *m_survey;
@@ -94,7 +94,8 @@ class LinuxHost final : public IHost {
       m_targets = targets.get();
       m_disks = std::move(targets);
     } else {
-      m_discovery = std::make_unique<DiscoveryDiskService>(m_options.sysRoot, ProtectedPaths());
+      m_discovery =
+          std::make_unique<DiscoveryDiskService>(m_options.sysRoot, m_options.protectedPaths);
       if (!m_options.sysRoot.empty()) {
         m_disks = std::make_unique<ReadOnlyDiskService>(*m_discovery);
       }
@@ -139,10 +140,6 @@ class LinuxHost final : public IHost {
   }
 
  private:
-  std::function<std::vector<ProtectedPath>()> ProtectedPaths() const {
-    return m_options.protectedPaths;
-  }
-
   LinuxDiskOptions DiskOptions(const std::string& root) const {
     LinuxDiskOptions options;
     if (!root.empty()) options.root = root;

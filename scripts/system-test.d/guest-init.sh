@@ -1,6 +1,6 @@
 #!/bin/sh
 # /init of the system test's guest. The scenario comes from the kernel command
-# line (systest=cards|board|boardmedia). Results are printed as "SYSTEST key=value" lines on
+# line (systest=cards|board|boardmedia|udevrule). Results are printed as "SYSTEST key=value" lines on
 # the serial console; the host reads them from its log and checks the disk images.
 export PATH=/bin:/sbin:/usr/bin
 mount -t proc proc /proc
@@ -119,10 +119,52 @@ board_media() {
   board
 }
 
+# The package's udev rule for the board: before and after it is installed,
+# the tags and permissions of the board's SCSI generic node, of the board's
+# block device and of an ordinary USB disk's SCSI generic node.
+has_tag() { # NODE TAG
+  udevadm info --query=property --name="$1" | grep -q "^TAGS=.*:$2:" && echo 1 || echo 0
+}
+sg_of() { ls "/sys/block/$1/device/scsi_generic/" 2>/dev/null | head -1; }
+report_nodes() { # SUFFIX
+  result "board-sg-uaccess$1" "$(has_tag "/dev/$BOARD_SG" uaccess)"
+  result "board-sg-seat$1" "$(has_tag "/dev/$BOARD_SG" seat)"
+  result "board-sg-mode$1" "$(stat -c %a:%U:%G "/dev/$BOARD_SG")"
+  result "board-disk-uaccess$1" "$(has_tag "/dev/$BOARD_DISK" uaccess)"
+  result "other-sg-uaccess$1" "$(has_tag "/dev/$OTHER_SG" uaccess)"
+  result "other-sg-mode$1" "$(stat -c %a:%U:%G "/dev/$OTHER_SG")"
+}
+udev_rule() {
+  for d in /sys/block/sd*; do
+    if grep -q HALDREN "$d/device/vendor" && grep -q "RUZUD OVUD" "$d/device/model"; then
+      BOARD_DISK=${d##*/}
+    else
+      OTHER_DISK=${d##*/}
+    fi
+  done
+  BOARD_SG=$(sg_of "$BOARD_DISK")
+  OTHER_SG=$(sg_of "$OTHER_DISK")
+  result board-sg "$BOARD_SG"
+  result other-sg "$OTHER_SG"
+  show_disks
+  report_nodes -before
+  step "install the rule in /usr/lib/udev/rules.d, reload, trigger the SCSI generic nodes"
+  mkdir -p /usr/lib/udev/rules.d
+  cp /work/70-tarnwick-board.rules /usr/lib/udev/rules.d/
+  udevadm control --reload
+  udevadm trigger --action=add --subsystem-match=scsi_generic --subsystem-match=block
+  udevadm settle --timeout=30
+  report_nodes
+  for n in "$BOARD_SG" "$OTHER_SG" "$BOARD_DISK"; do
+    echo "  /dev/$n: $(stat -c '%a %U:%G' "/dev/$n") $(udevadm info --query=property --name="/dev/$n" | grep '^TAGS=')"
+  done
+}
+
 case "$SCENARIO" in
   cards) cards ;;
   board) board ;;
   boardmedia) board_media ;;
+  udevrule) udev_rule ;;
   *) echo "SYSTEST unknown scenario '$SCENARIO'" ;;
 esac
 sync

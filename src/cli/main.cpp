@@ -7,6 +7,7 @@
 
 #include "cli/args.h"
 #include "cli/commands.h"
+#include "tarnwick_version.h"
 
 namespace {
 
@@ -59,7 +60,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (command == "--version") {
-    std::puts("tarnwick-cli 1.4");
+    std::printf("tarnwick-cli %s\n", tarnwick::kTarnwickVersion);
     return 0;
   }
   for (const auto& c : kCommands) {

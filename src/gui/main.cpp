@@ -4,15 +4,22 @@
 #include <QApplication>
 #include <QTimer>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 
 #include "gui/app_icon.h"
 #include "gui/app_services.h"
 #include "gui/main_window.h"
 #include "gui/screenshot_mode.h"
+#include "tarnwick_version.h"
 
 int main(int argc, char** argv) {
   using namespace tarnwick::gui;
+  // Answered before the application starts, so it needs no display.
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("tarnwick %s\n", tarnwick::kTarnwickVersion);
+    return 0;
+  }
   GuiOptions options;
   if (const tarnwick::SysStatus parsed = ParseGuiOptions(argc, argv, options); !parsed) {
     std::fprintf(stderr,

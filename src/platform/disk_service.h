@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "layout/card_layout.h"
+
 namespace tarnwick {
 
 // Media types as the geometry record carries them.
@@ -56,8 +58,7 @@ class IDiskWriter {
   virtual void Close() = 0;
 };
 
-// The slot table never holds more than this many disks.
-inline constexpr size_t kMaxDiskSlots = 13;
+// The slot table never holds more than kMaxDiskSlots disks (layout/card_layout.h).
 
 // One probed slot of the table that discovery walks.
 struct DiskSlot {

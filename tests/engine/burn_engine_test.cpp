@@ -109,6 +109,30 @@ TEST_F(BurnFixture, CardsAreBurnedInSlotOrderEachWithItsOwnPlan) {
   EXPECT_EQ(op.events, (std::vector<std::string>{"enable 1", "box " + kDone}));
 }
 
+// The configuration is read afresh for each card: edited while the first
+// card is written, it makes the second card's plan, BootInfo and tables.
+TEST_F(BurnFixture, ConfigurationEditedBetweenCardsIsSeenByTheSecond) {
+  disks.AddCard("drive1", kExampleCylinders);
+  disks.AddCard("drive2", kExampleCylinders);
+  int dataStages = 0;
+  settings.onRead = [&](const std::string& key) {
+    if (key != "BurnData" || ++dataStages != 1) return;
+    config["PARTITION_SECTORS"]["Partition_Boot"] = "65544";  // 8 sectors more
+    config["AddrInfo"]["goAddr"] = "0x1234";
+    config["DDRInfo0"]["cpuClk"] = "0x5678";
+    WriteInputs();
+  };
+  Run();
+  EXPECT_EQ(engine->LastRun().cardsWritten, 2);
+  const uint64_t p2 = kP - 8;  // the larger Boot room takes 8 sectors from FAT32
+  EXPECT_EQ(GetU32(disks.Card(0).Read(0).data(), 446 + 3 * 16 + 8), kP);
+  EXPECT_EQ(GetU32(disks.Card(1).Read(0).data(), 446 + 3 * 16 + 8), p2);
+  EXPECT_EQ(GetU32(disks.Card(0).Read(kP).data(), bootinfo::kGoAddr), 0u);
+  EXPECT_EQ(GetU32(disks.Card(1).Read(p2).data(), bootinfo::kGoAddr), 0x1234u);
+  EXPECT_EQ(GetU32(disks.Card(0).Read(kP + 4).data(), ubootinfo::kDdrInfo), 0u);
+  EXPECT_EQ(GetU32(disks.Card(1).Read(p2 + 4).data(), ubootinfo::kDdrInfo), 0x5678u);
+}
+
 struct StageSwitchCase {
   const char* key;
   int value;

@@ -51,7 +51,7 @@ inline constexpr std::array<BurnStageInfo, 14> kBurnStages{{
     // Cache is written before Data.
     {BurnStage::Cache, "Cache", "BurnCache", PackSlot::Cache, 10},
     {BurnStage::Data, "Data", "BurnData", PackSlot::Data, 11},
-    {BurnStage::Ebrs, "EBR", nullptr, std::nullopt, 12},
+    {BurnStage::Ebrs, "EBRs", nullptr, std::nullopt, 12},
     {BurnStage::Misc, "Misc", nullptr, std::nullopt, 13},
     {BurnStage::BootEnv, "BootEnv", nullptr, std::nullopt, 14},
     {BurnStage::Fat32, "FAT32", nullptr, std::nullopt, 15},
@@ -72,5 +72,8 @@ constexpr bool StagesInOrder() {
   return true;
 }
 static_assert(StagesInOrder());
+
+// The last progress position of one card: the file system is written and flushed.
+inline constexpr int kProgressCardDone = kBurnStages.back().progress;
 
 }  // namespace tarnwick

@@ -24,7 +24,7 @@
 
 namespace tarnwick {
 
-inline constexpr int kProgressMax = kBurnStages.back().progress;
+inline constexpr int kProgressMax = kProgressCardDone;
 inline constexpr char kAboutMenuText[] = "Zelmar Flash...";
 inline constexpr char kSelectCfgTitle[] = "Select Config file";
 inline constexpr char kSelectPackTitle[] = "Select Bin file";

@@ -37,13 +37,14 @@ void BoardConfig::Set(const std::string& section, const std::string& key, uint32
 BoardConfig ReadBoardConfig(const std::string& cfgFile) {
   const profile::Snapshot file(cfgFile);
   BoardConfig config;
-  PartitionConfig& p = config.partition;
+  PartitionConfig p;
   p.boot = file.ReadInt(kPartitionSection, "Partition_Boot", 0);
   p.recovery = file.ReadInt(kPartitionSection, "Partition_Recovery", 0);
   p.system = file.ReadInt(kPartitionSection, "Partition_System", 0);
   p.data = file.ReadInt(kPartitionSection, "Partition_Data", 0);
   p.cache = file.ReadInt(kPartitionSection, "Partition_Cache", 0);
   p.label = file.ReadString(kPartitionSection, "LABEL", "", kLabelBufferSize);
+  config.SetPartition(p);
   // Card mode's sections, then the download's address section (the others it shares).
   ReadSections(config, BootInfoSections(1), file);
   ReadSections(config, {BootInfoSections(0).front()}, file);

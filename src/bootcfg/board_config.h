@@ -15,7 +15,8 @@ namespace tarnwick {
 class BoardConfig {
  public:
   // Section "PARTITION_SECTORS".
-  PartitionConfig partition;
+  const PartitionConfig& Partition() const { return m_partition; }
+  void SetPartition(const PartitionConfig& partition) { m_partition = partition; }
 
   // The value of a key of the boot-information sections (both address
   // sections, "AddrInfo" and "DfuAddrInfo", and the USB section among them)
@@ -27,6 +28,7 @@ class BoardConfig {
   bool operator==(const BoardConfig&) const = default;
 
  private:
+  PartitionConfig m_partition;
   std::map<std::pair<std::string, std::string>, uint32_t> m_values;
 };
 

@@ -505,7 +505,7 @@ class Inspector {
 }  // namespace
 
 ExpectedLayout ReadExpectedLayout(const std::string& cfgFile) {
-  const PartitionConfig partition = ReadBoardConfig(cfgFile).partition;
+  const PartitionConfig partition = ReadBoardConfig(cfgFile).Partition();
   ExpectedLayout layout;
   layout.boot = partition.boot;
   layout.recovery = partition.recovery;

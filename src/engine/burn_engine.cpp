@@ -29,7 +29,7 @@ void CBurnEngine::RunBurn() {
       // The configuration is read afresh for every card: an edit between two
       // cards is seen by the second.
       m_boardConfig = ReadBoardConfig(m_strCfgFile);
-      m_plan.ComputePartitionPlan(m_boardConfig.partition);
+      m_plan.ComputePartitionPlan(m_boardConfig.Partition());
       // A failed card never stops the run: the next present slot is burned all the same.
       if (BurnToOneSD()) {
         ++m_lastRun.cardsWritten;

@@ -63,7 +63,7 @@ TEST_F(BoardConfigTest, PartitionSectionReadsAsTheProfileServiceDoes) {
       {"CaseOfNames", "partition_boot=7\nlabel=card\n", {7, 0, 0, 0, 0, "card"}},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(Read("[PARTITION_SECTORS]\r\n" + c.section).partition, c.expected) << c.name;
+    EXPECT_EQ(Read("[PARTITION_SECTORS]\r\n" + c.section).Partition(), c.expected) << c.name;
   }
 }
 

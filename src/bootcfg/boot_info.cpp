@@ -6,6 +6,7 @@
 #include "common/debug_log.h"
 #include "common/le.h"
 #include "common/sector.h"
+#include "layout/card_layout.h"
 
 namespace tarnwick {
 
@@ -43,7 +44,7 @@ void ComputeCopyPositions(BootInfo& record, uint32_t rounded) {
 
 }  // namespace
 
-void BuildBootInfo(BootInfo& record, const CCrc32& crc, const std::string& cfgFile,
+void BuildBootInfo(BootInfo& record, const CCrc32& crc, const BoardConfig& config,
                    uint32_t imageLength, const uint8_t* imageBytes, int mode) {
   uint8_t* p = record.data();
   record.fill(0);
@@ -53,7 +54,7 @@ void BuildBootInfo(BootInfo& record, const CCrc32& crc, const std::string& cfgFi
   PutU32(p, bootinfo::kImageCrc, crc.Compute(imageBytes, rounded));
 
   for (const ConfigSection& section : BootInfoSections(mode)) {
-    ReadSection(p, section, cfgFile);
+    ReadSection(p, section, config);
     if (section.name == "imageStoreInfor") {
       LimitImageStoreNum(record);
       ComputeCopyPositions(record, rounded);

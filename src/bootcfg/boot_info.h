@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "bootcfg/board_config.h"
 #include "bootcfg/crc32.h"
 
 namespace tarnwick {
@@ -50,15 +51,15 @@ inline constexpr size_t kUBootInfoCrc = 1736;
 using BootInfo = std::array<uint8_t, kBootInfoSize>;
 using UBootInfo = std::array<uint8_t, kUBootInfoSize>;
 
-// Builds BootInfo for an image: mode 1 reads the addresses of section
+// Builds BootInfo for an image: mode 1 takes the addresses of section
 // "AddrInfo" (card), any other mode those of "DfuAddrInfo" (download).
 // imageBytes must be readable for imageLength rounded up to 512, zero after
-// the image's end. Never fails: a missing file or key reads as 0.
-void BuildBootInfo(BootInfo& record, const CCrc32& crc, const std::string& cfgFile,
+// the image's end. Never fails: a key the file lacks reads as 0.
+void BuildBootInfo(BootInfo& record, const CCrc32& crc, const BoardConfig& config,
                    uint32_t imageLength, const uint8_t* imageBytes, int mode);
 
-// Reads the four "DDRInfo%d" and four "CLKInfo%d" tables into record.
-bool ReadDdrClkTables(UBootInfo& record, const std::string& cfgFile);
+// Stores the four "DDRInfo%d" and four "CLKInfo%d" tables into record.
+bool ReadDdrClkTables(UBootInfo& record, const BoardConfig& config);
 
 // Fills the location header of UBootInfo for Boot partition start P and seals
 // it with uBootInfoCrc; the DDR and clock tables must have been read first.

@@ -2,9 +2,9 @@
 
 #include <array>
 
+#include "bootcfg/board_config.h"
 #include "bootcfg/boot_info.h"
 #include "common/le.h"
-#include "common/profile.h"
 
 namespace tarnwick {
 namespace {
@@ -189,9 +189,9 @@ std::vector<ConfigSection> DdrClkSections() {
   return sections;
 }
 
-void ReadSection(uint8_t* record, const ConfigSection& section, const std::string& cfgFile) {
+void ReadSection(uint8_t* record, const ConfigSection& section, const BoardConfig& config) {
   for (const ConfigField& f : section.fields)
-    PutField(record, f.offset, f.width, profile::ReadInt(section.name, f.key, 0, cfgFile));
+    PutField(record, f.offset, f.width, config.Value(section.name, f.key));
 }
 
 }  // namespace tarnwick

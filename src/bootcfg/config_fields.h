@@ -9,6 +9,8 @@
 
 namespace tarnwick {
 
+class BoardConfig;
+
 struct ConfigField {
   std::string key;
   size_t offset = 0;   // in the record the section is read into
@@ -24,6 +26,7 @@ inline constexpr unsigned kDdrcRegPairs = 39;  // ddrcRegAddr[i] / ddrcRegVal[i]
 inline constexpr unsigned kDdrClkTables = 4;   // "DDRInfo0".."DDRInfo3", "CLKInfo0".."CLKInfo3"
 
 // Address section of BuildBootInfo: "AddrInfo" for mode 1, "DfuAddrInfo" otherwise.
+// BootInfoSections(mode) begins with it.
 const char* AddrSectionName(int mode);
 
 // The sections BuildBootInfo reads, in order, with BootInfo offsets.
@@ -33,8 +36,8 @@ std::vector<ConfigSection> BootInfoSections(int mode);
 // k = 0..3), with UBootInfo offsets.
 std::vector<ConfigSection> DdrClkSections();
 
-// Reads every key of the section from the configuration file (0 when the
-// file, section or key is missing) into its field of record.
-void ReadSection(uint8_t* record, const ConfigSection& section, const std::string& cfgFile);
+// Stores every key of the section from the configuration value into its
+// field of record.
+void ReadSection(uint8_t* record, const ConfigSection& section, const BoardConfig& config);
 
 }  // namespace tarnwick

@@ -4,6 +4,7 @@
 #include "bootcfg/config_fields.h"
 #include "common/le.h"
 #include "common/sector.h"
+#include "layout/card_layout.h"
 
 namespace tarnwick {
 
@@ -15,18 +16,8 @@ static_assert(ubootinfo::kClkInfo + kDdrClkTables * kClkEntrySize == ubootinfo::
 static_assert(ubootinfo::kUBootInfoCrc + 4 == kUBootInfoSize);
 static_assert(ubootinfo::kBootImgFlag + 4 == ubootinfo::kDdrInfo);
 
-namespace {
-
-constexpr uint32_t kBootEnvOffset = 8192;     // sectors after P
-constexpr uint32_t kBootEnvBytes = 0x100000;  // 1 MiB
-constexpr uint32_t kBootResOffset = kBootEnvOffset + 2052;
-constexpr uint32_t kBootImgGap = 4;  // sectors after BootRes's whole sectors
-
-}  // namespace
-
-bool ReadDdrClkTables(UBootInfo& record, const std::string& cfgFile) {
-  for (const ConfigSection& section : DdrClkSections())
-    ReadSection(record.data(), section, cfgFile);
+bool ReadDdrClkTables(UBootInfo& record, const BoardConfig& config) {
+  for (const ConfigSection& section : DdrClkSections()) ReadSection(record.data(), section, config);
   return true;
 }
 
@@ -34,13 +25,14 @@ void FillUBootInfoHeader(UBootInfo& record, const CCrc32& crc, uint32_t bootPart
                          uint32_t bootResLength, uint32_t bootImgLength) {
   uint8_t* p = record.data();
   std::fill(p, p + ubootinfo::kDdrInfo, 0);  // the reserved header words
-  const uint32_t bootResStart = bootPartitionStart + kBootResOffset;
-  PutU32(p, ubootinfo::kBootEnvStart, bootPartitionStart + kBootEnvOffset);
+  const uint32_t bootResStart = bootPartitionStart + static_cast<uint32_t>(kBootResOffset);
+  PutU32(p, ubootinfo::kBootEnvStart, bootPartitionStart + static_cast<uint32_t>(kBootEnvOffset));
   PutU32(p, ubootinfo::kBootEnvSize, kBootEnvBytes);
   PutU32(p, ubootinfo::kBootResStart, bootResStart);
   PutU32(p, ubootinfo::kBootResSize, bootResLength);
   PutU32(p, ubootinfo::kBootResFlag, 1);
-  PutU32(p, ubootinfo::kBootImgStart, bootResStart + bootResLength / kSectorSize + kBootImgGap);
+  PutU32(p, ubootinfo::kBootImgStart,
+         bootResStart + bootResLength / kSectorSize + static_cast<uint32_t>(kBootResToBootImgGap));
   PutU32(p, ubootinfo::kBootImgSize, bootImgLength);
   PutU32(p, ubootinfo::kBootImgFlag, 1);
   PutU32(p, ubootinfo::kUBootInfoCrc, crc.Compute(p, ubootinfo::kUBootInfoCrc));

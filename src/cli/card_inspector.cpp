@@ -5,25 +5,18 @@
 #include <cstdio>
 #include <cstring>
 
+#include "bootcfg/board_config.h"
 #include "bootcfg/boot_info.h"
 #include "bootcfg/crc32.h"
 #include "common/le.h"
-#include "common/profile.h"
 #include "common/sector.h"
+#include "layout/card_layout.h"
 
 namespace tarnwick::cli {
 namespace {
 
 // Card geometry as discovery forms it: 255 heads, 63 sectors per track.
 constexpr uint64_t kSectorsPerCylinder = 255 * 63;
-
-// Positions inside the Boot partition, relative to its first sector P.
-constexpr uint32_t kUBootInfoOffset = 4;
-constexpr uint32_t kBootEnvOffset = 8192;
-constexpr uint32_t kBootEnvBytes = 0x100000;
-constexpr uint32_t kBootResOffset = 10244;
-constexpr uint32_t kFirstLoaderSector = 16;  // boot loader copies lie in sectors 16..8191
-constexpr uint32_t kLoaderAreaEnd = 8192;
 
 // FAT32 boot-sector fields.
 constexpr size_t kBpbBytesPerSector = 11;
@@ -369,7 +362,7 @@ class Inspector {
     for (unsigned i = 0; i < copiesWritten; ++i) {
       uint32_t at = GetU32(bi, bootinfo::kImageStoreCoreAddr + 4 * i);
       uint64_t first = m_p + at;
-      if (at < kFirstLoaderSector || uint64_t{at} + lenSectors > kLoaderAreaEnd) {
+      if (at < kFirstCopySector || uint64_t{at} + lenSectors > kLoaderAreaEnd) {
         Problem(
             Format("boot loader copy %u at P + %u lies outside sectors 16..8191 of the Boot "
                    "partition",
@@ -424,7 +417,7 @@ class Inspector {
     Check(resStart == m_p + kBootResOffset,
           Format("UBootInfo: bootResStart %u, expected P + 10244 = %llu", resStart,
                  ull(m_p + kBootResOffset)));
-    uint64_t imgWant = uint64_t{resStart} + resSize / kSectorSize + 4;
+    uint64_t imgWant = uint64_t{resStart} + resSize / kSectorSize + kBootResToBootImgGap;
     Check(imgStart == imgWant,
           Format("UBootInfo: bootImgStart %u, expected %llu", imgStart, ull(imgWant)));
     Check(GetU32(u, ubootinfo::kBootResFlag) == 1, "UBootInfo: bootResFlag is not 1");
@@ -443,7 +436,7 @@ class Inspector {
     if (!Read(s, 8, head, "FAT32 boot sectors")) return;
     const uint8_t* b = head.data();
     uint32_t fatSz = GetU32(b, kBpbFatSize32);
-    uint32_t fatSzWant = total / 1026 + 1;
+    auto fatSzWant = static_cast<uint32_t>(Fat32FatSectors(total));
     Check(b[510] == 0x55 && b[511] == 0xAA, "FAT32 boot sector: signature is not 55 AA");
     Check(GetU16(b, kBpbBytesPerSector) == 512 && b[kBpbSectorsPerCluster] == kSectorsPerCluster &&
               GetU16(b, kBpbReserved) == kFatReserved && b[kBpbFatCount] == 2 &&
@@ -512,14 +505,14 @@ class Inspector {
 }  // namespace
 
 ExpectedLayout ReadExpectedLayout(const std::string& cfgFile) {
-  const std::string section = "PARTITION_SECTORS";
+  const PartitionConfig partition = ReadBoardConfig(cfgFile).Partition();
   ExpectedLayout layout;
-  layout.boot = profile::ReadInt(section, "Partition_Boot", 0, cfgFile);
-  layout.recovery = profile::ReadInt(section, "Partition_Recovery", 0, cfgFile);
-  layout.system = profile::ReadInt(section, "Partition_System", 0, cfgFile);
-  layout.data = profile::ReadInt(section, "Partition_Data", 0, cfgFile);
-  layout.cache = profile::ReadInt(section, "Partition_Cache", 0, cfgFile);
-  std::string label = profile::ReadString(section, "LABEL", "", 12, cfgFile);
+  layout.boot = partition.boot;
+  layout.recovery = partition.recovery;
+  layout.system = partition.system;
+  layout.data = partition.data;
+  layout.cache = partition.cache;
+  const std::string& label = partition.label;
   layout.label.fill(' ');
   std::copy_n(label.begin(), std::min<size_t>(label.size(), 11), layout.label.begin());
   return layout;

@@ -11,9 +11,9 @@
 #include "cli/commands.h"
 #include "cli/run_report.h"
 #include "common/debug_log.h"
-#include "common/profile.h"
 #include "common/sector.h"
 #include "engine/burn_engine.h"
+#include "engine/burn_stages.h"
 #include "platform/clock.h"
 #include "platform/host.h"
 #include "ui/settings_file.h"
@@ -44,8 +44,6 @@ constexpr const char* kUsage =
     "Exit status: 0 every card written, 1 a card failed, 2 bad arguments or\n"
     "inputs refused before writing, 3 no card found.\n";
 
-constexpr const char* kWarningText = "请拔出不相关USB设备，然后开始烧写";
-constexpr size_t kMaxTargets = 13;
 // A card is counted in whole cylinders of 255 x 63 sectors; a smaller image holds no card.
 constexpr uint64_t kCylinderBytes = uint64_t{255} * 63 * kSectorSize;
 
@@ -55,33 +53,39 @@ struct Target {
 };
 
 // The bytes each stage of one card writes, from the engine's state at the
-// start of the card (pack header and plan already loaded for it).
+// start of the card (pack header, plan and BootInfo already made for it).
 StageBytes StageBytesOf(CBurnEngine& engine, ISettingsReader& settings) {
   const PackHeader& header = engine.HeaderCopy();
-  auto imageBytes = [&](PackSlot slot, const char* key) -> uint64_t {
-    if (settings.ReadInt("Burn", key) == 2) return 0;
-    return ImageSectorCount(header.Length(slot)) * kSectorSize;
+  const uint64_t loaderLen = header.Length(PackSlot::UBootBin);
+  const uint64_t loaderRounded = (loaderLen + kSectorSize - 1) / kSectorSize * kSectorSize;
+  const uint64_t fatSectors = Fat32FatSectors(engine.Plan().m_arrTotalSectors[0]);
+  auto sectorsOf = [&](const BurnStageInfo& stage) -> uint64_t {
+    switch (stage.stage) {
+      case BurnStage::Mbr:
+        return 1;
+      case BurnStage::BootInfo:
+        return kBootInfoCopies;
+      case BurnStage::UBootBin:
+        return ImageStoreNum(engine.BootInfoRecord()) * loaderRounded / kSectorSize;
+      case BurnStage::UBootInfo:
+        return kUBootInfoSectors;
+      case BurnStage::Ebrs:
+        return engine.Plan().m_arrEpTotalSector.size();
+      case BurnStage::Misc:
+        return kMiscSectors;
+      case BurnStage::BootEnv:
+        return kBootEnvSectors;
+      // Both FATs and the sectors around them, as the progress has always counted them.
+      case BurnStage::Fat32:
+        return 2 * fatSectors + 16;
+      default:
+        if (settings.ReadInt("Burn", stage.settingsKey) == 2) return 0;
+        return ImageSectorCount(header.Length(*stage.image));
+    }
   };
-  uint64_t loaderLen = header.Length(PackSlot::UBootBin);
-  uint64_t loaderRounded = (loaderLen + kSectorSize - 1) / kSectorSize * kSectorSize;
-  uint64_t copies = std::min<uint64_t>(
-      profile::ReadInt("imageStoreInfor", "imageStoreNum", 0, engine.m_strCfgFile) & 0xFF, 8);
-  uint64_t fatSectors = engine.Plan().m_arrTotalSectors[0] / 1026 + 1;
   StageBytes bytes{};
-  bytes[2] = kSectorSize;
-  bytes[3] = 4 * kSectorSize;
-  bytes[4] = copies * loaderRounded;
-  bytes[5] = 4 * kSectorSize;
-  bytes[6] = imageBytes(PackSlot::BootImg, "BurnBootImg");
-  bytes[7] = imageBytes(PackSlot::BootRes, "BurnBootRes");
-  bytes[8] = imageBytes(PackSlot::BootRecover, "BurnBootRecover");
-  bytes[9] = imageBytes(PackSlot::System, "BurnSystem");
-  bytes[10] = imageBytes(PackSlot::Cache, "BurnCache");
-  bytes[11] = imageBytes(PackSlot::Data, "BurnData");
-  bytes[12] = 3 * kSectorSize;
-  bytes[13] = 8 * kSectorSize;
-  bytes[14] = 2049 * kSectorSize;
-  bytes[15] = (2 * fatSectors + 16) * kSectorSize;
+  for (const BurnStageInfo& stage : kBurnStages)
+    bytes[stage.progress] = sectorsOf(stage) * kSectorSize;
   return bytes;
 }
 
@@ -136,7 +140,9 @@ int CmdBurn(int argc, char** argv) {
   std::vector<Target> targets;
   auto targetArgs =
       args.values.count("--target") ? args.values.at("--target") : std::vector<std::string>{};
-  if (targetArgs.size() > kMaxTargets) return Refuse("at most 13 targets can be burned in one run");
+  if (targetArgs.size() > kMaxDiskSlots) {
+    return Refuse("at most " + std::to_string(kMaxDiskSlots) + " targets can be burned in one run");
+  }
   bool testTree = args.Has("--sys-root");
   if (testTree) {
     if (!targetArgs.empty()) return Refuse("--sys-root only applies to discovery without --target");
@@ -189,7 +195,7 @@ int CmdBurn(int argc, char** argv) {
                     ": the burn must be confirmed, but there is no terminal to ask on; "
                     "pass --yes to confirm. Nothing was written.");
     }
-    if (op.MessageBox(kWarningText, MsgButtons::OkCancel) != MsgAnswer::Ok) {
+    if (op.MessageBox(kWarningBeforeBurnText, MsgButtons::OkCancel) != MsgAnswer::Ok) {
       return Refuse("burn cancelled; nothing was written");
     }
   }

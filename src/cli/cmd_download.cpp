@@ -45,7 +45,6 @@ constexpr const char* kUsage =
     "1 a board or a card failed, 2 bad arguments or a pack refused before sending,\n"
     "3 no board found (without --wait) or no card found.\n";
 
-constexpr const char* kWarningText = "请拔出不相关USB设备，然后开始烧写";
 
 int Refuse(const std::string& text) {
   PrintError(text);
@@ -130,7 +129,7 @@ int CmdDownload(int argc, char** argv) {
                     ": the burn must be confirmed, but there is no terminal to ask on; "
                     "pass --yes to confirm. Nothing was sent.");
     }
-    if (op.MessageBox(kWarningText, MsgButtons::OkCancel) != MsgAnswer::Ok) {
+    if (op.MessageBox(kWarningBeforeBurnText, MsgButtons::OkCancel) != MsgAnswer::Ok) {
       return Refuse("download cancelled; nothing was sent");
     }
   }

@@ -6,17 +6,15 @@
 namespace tarnwick::cli {
 namespace {
 
-constexpr int kLastPosition = 15;
 constexpr int kBarWidth = 20;
 
 }  // namespace
 
 const char* StageName(int position) {
-  static const char* const kNames[kLastPosition + 1] = {
-      "preparing", "MBR",         "BootInfo", "UBootBin", "UBootInfo", "BootImg",
-      "BootRes",   "BootRecover", "System",   "Cache",    "Data",      "EBRs",
-      "Misc",      "BootEnv",     "FAT32",    "flush"};
-  return kNames[std::clamp(position, 0, kLastPosition)];
+  // Before the card is open it is being prepared; after the last stage, flushed.
+  if (position < kProgressCardOpened) return "preparing";
+  if (position >= kProgressCardDone) return "flush";
+  return kBurnStages[static_cast<size_t>(position - kProgressCardOpened)].name;
 }
 
 CProgressBar::CProgressBar(IClock& clock, Writer write, int columns)
@@ -28,21 +26,21 @@ void CProgressBar::StartCard(int card, int cards, const StageBytes& stageBytes) 
   m_stageBytes = stageBytes;
   m_start = m_clock.Now();
   m_active = true;
-  SetPosition(1);
+  SetPosition(kProgressCardOpened);
 }
 
 void CProgressBar::SetPosition(int position) {
-  m_position = std::clamp(position, 0, kLastPosition);
+  m_position = std::clamp(position, 0, kProgressCardDone);
   Redraw();
 }
 
 std::string CProgressBar::Render() {
   uint64_t total = 0, done = 0;
-  for (int p = 2; p <= kLastPosition; ++p) {
+  for (int p = kProgressCardOpened + 1; p <= kProgressCardDone; ++p) {
     total += m_stageBytes[p];
     if (p <= m_position) done += m_stageBytes[p];
   }
-  int filled = m_position * kBarWidth / kLastPosition;
+  int filled = m_position * kBarWidth / kProgressCardDone;
   std::string bar = "[" + std::string(filled, '#') + std::string(kBarWidth - filled, '.') + "]";
   double seconds = std::chrono::duration<double>(m_clock.Now() - m_start).count();
   char rate[64];

@@ -6,13 +6,14 @@
 #include <functional>
 #include <string>
 
+#include "engine/burn_stages.h"
 #include "platform/clock.h"
 
 namespace tarnwick::cli {
 
 // Bytes each stage writes: entry p holds the bytes written between progress
 // positions p - 1 and p (positions 1..15 of one card).
-using StageBytes = std::array<uint64_t, 16>;
+using StageBytes = std::array<uint64_t, kProgressCardDone + 1>;
 
 // Name of the stage that runs after progress position p has been reached.
 const char* StageName(int position);

@@ -1,6 +1,7 @@
 #include "common/ini_document.h"
 
 #include <cstddef>
+#include <utility>
 
 namespace tarnwick::ini {
 namespace {
@@ -66,6 +67,29 @@ Parsed Parse(const std::string& line) {
   return parsed;
 }
 
+std::string LowerName(const std::string& name) {
+  std::string lower = name;
+  for (char& c : lower) c = Lower(c);
+  return lower;
+}
+
+// Calls f(content, ending) for every line of text, split at CRLF, LF and CR.
+template <typename F>
+void ForEachLine(const std::string& text, F f) {
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t brk = text.find_first_of("\r\n", pos);
+    if (brk == std::string::npos) {
+      f(text.substr(pos), std::string());
+      break;
+    }
+    size_t endingLength =
+        (text[brk] == '\r' && brk + 1 < text.size() && text[brk + 1] == '\n') ? 2 : 1;
+    f(text.substr(pos, brk - pos), text.substr(brk, endingLength));
+    pos = brk + endingLength;
+  }
+}
+
 bool HasLineBreakOrNul(const std::string& s) {
   return s.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
 }
@@ -73,18 +97,9 @@ bool HasLineBreakOrNul(const std::string& s) {
 }  // namespace
 
 Document::Document(const std::string& text) {
-  size_t pos = 0;
-  while (pos < text.size()) {
-    size_t brk = text.find_first_of("\r\n", pos);
-    if (brk == std::string::npos) {
-      m_lines.push_back({text.substr(pos), ""});
-      break;
-    }
-    size_t endingLength =
-        (text[brk] == '\r' && brk + 1 < text.size() && text[brk + 1] == '\n') ? 2 : 1;
-    m_lines.push_back({text.substr(pos, brk - pos), text.substr(brk, endingLength)});
-    pos = brk + endingLength;
-  }
+  ForEachLine(text, [this](std::string content, std::string ending) {
+    m_lines.push_back({std::move(content), std::move(ending)});
+  });
 }
 
 std::optional<Document::Range> Document::FindSection(const std::string& section) const {
@@ -162,6 +177,32 @@ std::string Document::Text() const {
   std::string text;
   for (const Line& line : m_lines) text += line.content + line.ending;
   return text;
+}
+
+// Keys before the first header belong to the section ""; a later header of
+// a section already seen, or a header without a name, opens nothing that a
+// lookup can reach (only a section's first occurrence is searched, and the
+// section "" is the text before the first header).
+Index::Index(const std::string& text) {
+  std::unordered_map<std::string, std::string>* current = &m_sections[std::string()];
+  ForEachLine(text, [&](const std::string& content, const std::string&) {
+    Parsed parsed = Parse(content);
+    if (parsed.kind == Parsed::Kind::kHeader) {
+      std::string name = LowerName(parsed.name);
+      current = nullptr;
+      if (!name.empty() && m_sections.count(name) == 0) current = &m_sections[name];
+    } else if (parsed.kind == Parsed::Kind::kKey && current != nullptr) {
+      current->try_emplace(LowerName(parsed.name), std::move(parsed.value));
+    }
+  });
+}
+
+std::optional<std::string> Index::Find(const std::string& section, const std::string& key) const {
+  auto found = m_sections.find(LowerName(Trim(section)));
+  if (found == m_sections.end()) return std::nullopt;
+  auto value = found->second.find(LowerName(Trim(key)));
+  if (value == found->second.end()) return std::nullopt;
+  return value->second;
 }
 
 std::string StripQuotes(const std::string& value) {

@@ -4,6 +4,7 @@
 // it does not touch byte for byte as they were.
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace tarnwick::ini {
@@ -43,6 +44,20 @@ class Document {
   void InsertLine(size_t index, const std::string& content, const std::string& ending);
 
   std::vector<Line> m_lines;
+};
+
+// The first occurrence of every section and, in it, the first value of every
+// key, found in one pass over the text: any number of lookups then costs no
+// further pass over it. Find answers exactly as Document::Find does.
+class Index {
+ public:
+  explicit Index(const std::string& text);
+
+  std::optional<std::string> Find(const std::string& section, const std::string& key) const;
+
+ private:
+  // Section name -> key name -> value, names in lower case.
+  std::unordered_map<std::string, std::unordered_map<std::string, std::string>> m_sections;
 };
 
 // Value with one matching pair of surrounding '"' or '\'' removed.

@@ -2,7 +2,6 @@
 
 #include <optional>
 
-#include "common/ini_document.h"
 #include "common/ini_encoding.h"
 #include "platform/fs/file_access.h"
 
@@ -50,26 +49,39 @@ uint32_t ParseInt(const std::string& text) {
   return negative ? 0u - value : value;
 }
 
-std::optional<std::string> Lookup(const std::string& section, const std::string& key,
-                                  const std::string& path) {
+}  // namespace
+
+Snapshot::Snapshot(const std::string& path) {
   FileContents file = ReadWholeFile(path);
-  if (file.status != FileReadStatus::kOk) return std::nullopt;
-  std::optional<std::string> value = ini::Document(ini::Decode(file.bytes).text).Find(section, key);
+  if (file.status == FileReadStatus::kOk) m_index.emplace(ini::Decode(file.bytes).text);
+}
+
+std::optional<std::string> Snapshot::Lookup(const std::string& section,
+                                            const std::string& key) const {
+  if (!m_index) return std::nullopt;
+  std::optional<std::string> value = m_index->Find(section, key);
   if (!value) return std::nullopt;
   return ini::StripQuotes(*value);
 }
 
-}  // namespace
+uint32_t Snapshot::ReadInt(const std::string& section, const std::string& key, uint32_t def) const {
+  std::string text = ReadString(section, key, "", kIntBufferSize);
+  return text.empty() ? def : ParseInt(text);
+}
+
+std::string Snapshot::ReadString(const std::string& section, const std::string& key,
+                                 const std::string& def, size_t bufferSize) const {
+  return Cut(Lookup(section, key).value_or(def), bufferSize);
+}
 
 uint32_t ReadInt(const std::string& section, const std::string& key, uint32_t def,
                  const std::string& path) {
-  std::string text = ReadString(section, key, "", kIntBufferSize, path);
-  return text.empty() ? def : ParseInt(text);
+  return Snapshot(path).ReadInt(section, key, def);
 }
 
 std::string ReadString(const std::string& section, const std::string& key, const std::string& def,
                        size_t bufferSize, const std::string& path) {
-  return Cut(Lookup(section, key, path).value_or(def), bufferSize);
+  return Snapshot(path).ReadString(section, key, def, bufferSize);
 }
 
 bool WriteString(const std::string& section, const std::string& key, const std::string& value,

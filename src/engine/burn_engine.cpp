@@ -21,12 +21,15 @@ void CBurnEngine::RunBurn() {
   try {
     DetectCards();
     m_op.Refresh();
-    for (int k = 0; k < kSlotCount; ++k) {
+    for (int k = 0; k < static_cast<int>(kMaxDiskSlots); ++k) {
       m_nCurrentSlot = k;
       if (!m_arrCards[k].present) continue;
       ++m_lastRun.cardsFound;
       m_plan.m_nCardSize = m_arrCards[k].size;
-      m_plan.ComputePartitionPlan(m_strCfgFile);
+      // The configuration is read afresh for every card: an edit between two
+      // cards is seen by the second.
+      m_boardConfig = ReadBoardConfig(m_strCfgFile);
+      m_plan.ComputePartitionPlan(m_boardConfig.Partition());
       // A failed card never stops the run: the next present slot is burned all the same.
       if (BurnToOneSD()) {
         ++m_lastRun.cardsWritten;

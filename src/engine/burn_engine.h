@@ -7,12 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "bootcfg/board_config.h"
 #include "bootcfg/boot_info.h"
 #include "bootcfg/crc32.h"
 #include "engine/card_regions.h"
 #include "engine/operator.h"
 #include "engine/pack_file.h"
 #include "engine/sd_read_write.h"
+#include "layout/card_layout.h"
 #include "layout/fat32.h"
 #include "layout/mbr.h"
 #include "layout/partition_plan.h"
@@ -20,7 +22,8 @@
 
 namespace tarnwick {
 
-inline constexpr int kSlotCount = 13;
+// The question asked before a burn when "WarningBeforeBurn" is 1.
+inline constexpr char kWarningBeforeBurnText[] = "请拔出不相关USB设备，然后开始烧写";
 
 // The settings the burn reads at each stage ("Burn" section switches).
 class ISettingsReader {
@@ -60,14 +63,17 @@ class CBurnEngine {
   // error instead of the final message.
   void RunBurn();
   void DetectCards();
-  // Burns the current card (set by RunBurn); returns true when it was written
+  // Burns the current card (set by RunBurn, which has read the board
+  // configuration for it); returns true when it was written
   // completely and flushed. A card whose regions do not fit is refused before
   // anything is written to it.
   [[nodiscard]] bool BurnToOneSD();
 
-  const std::array<CardSlot, kSlotCount>& Cards() const { return m_arrCards; }
+  const std::array<CardSlot, kMaxDiskSlots>& Cards() const { return m_arrCards; }
   const RunSummary& LastRun() const { return m_lastRun; }
   const PartitionPlan& Plan() const { return m_plan; }
+  // The board configuration as read for the current card.
+  const BoardConfig& Config() const { return m_boardConfig; }
   const CCrc32& Crc() const { return m_crc; }
   const UBootInfo& UBootInfoRecord() const { return m_uBootInfo; }
   PackHeader& HeaderCopy() { return m_packHeader; }
@@ -80,13 +86,14 @@ class CBurnEngine {
   ISettingsReader& m_settings;
   CSDReadWrite m_sdReadWrite;
   CCrc32 m_crc;
+  BoardConfig m_boardConfig;
   PartitionPlan m_plan;
   SectorBytes m_tMBR;
   std::array<SectorBytes, 3> m_arrEBR{};
   Fat32Layout m_fat;
   BootInfo m_bootInfo{};
   PackHeader m_packHeader;
-  std::array<CardSlot, kSlotCount> m_arrCards{};
+  std::array<CardSlot, kMaxDiskSlots> m_arrCards{};
   std::vector<DiskSlot> m_slotPaths;
   int m_nCurrentSlot = 0;
   RunSummary m_lastRun;

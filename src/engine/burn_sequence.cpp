@@ -1,10 +1,10 @@
 // The burn of one card: preparation and validation with the card untouched,
 // then the write phase in its fixed order.
 #include <algorithm>
-#include <array>
 
 #include "common/debug_log.h"
 #include "engine/burn_engine.h"
+#include "engine/burn_stages.h"
 
 namespace tarnwick {
 
@@ -18,6 +18,40 @@ constexpr size_t kBootEnvBufferBytes = kBootEnvBytes + kSectorSize;
 
 unsigned Hex(uint64_t sector) {
   return static_cast<unsigned>(sector);
+}
+
+const SectorRun& StageRun(const CardRegions& r, PackSlot slot) {
+  switch (slot) {
+    case PackSlot::BootImg:
+      return r.bootImg;
+    case PackSlot::BootRes:
+      return r.bootRes;
+    case PackSlot::BootRecover:
+      return r.bootRecover;
+    case PackSlot::System:
+      return r.system;
+    case PackSlot::Cache:
+      return r.cache;
+    default:
+      return r.data;
+  }
+}
+
+ImageBuffer& StageImage(CardImages& images, PackSlot slot) {
+  switch (slot) {
+    case PackSlot::BootImg:
+      return images.bootImg;
+    case PackSlot::BootRes:
+      return images.bootRes;
+    case PackSlot::BootRecover:
+      return images.bootRecover;
+    case PackSlot::System:
+      return images.system;
+    case PackSlot::Cache:
+      return images.cache;
+    default:
+      return images.data;
+  }
 }
 
 // Closes the card on every way out of the write phase.
@@ -42,7 +76,7 @@ bool CBurnEngine::BurnToOneSD() {
   BuildEBRs(m_arrEBR, m_plan);
   PrepareFat32(m_fat, m_tMBR);
   m_uBootInfo.fill(0);
-  ReadDdrClkTables(m_uBootInfo, m_strCfgFile);
+  ReadDdrClkTables(m_uBootInfo, m_boardConfig);
 
   CardImages images;
   std::string refusal;
@@ -54,7 +88,7 @@ bool CBurnEngine::BurnToOneSD() {
   // BootInfo is built here rather than after the MBR is written: its boot
   // loader copy table has to be checked before the first write, and the
   // record checked is the record written.
-  BuildBootInfo(m_bootInfo, m_crc, m_strCfgFile, images.uBootBin.length,
+  BuildBootInfo(m_bootInfo, m_crc, m_boardConfig, images.uBootBin.length,
                 images.uBootBin.data.data(), kCardMode);
   FillUBootInfoHeader(m_uBootInfo, m_crc, EntryFirstSector(m_tMBR, 3), images.bootRes.length,
                       images.bootImg.length);
@@ -73,7 +107,7 @@ bool CBurnEngine::BurnToOneSD() {
   std::vector<uint8_t> uBootInfoSectors(kUBootInfoSectorBytes, 0);
   std::copy(m_uBootInfo.begin(), m_uBootInfo.end(), uBootInfoSectors.begin());
 
-  SetProgress(1);
+  SetProgress(kProgressCardOpened);
   if (!m_sdReadWrite.OpenDisk(CurrentDevicePath())) {
     DebugLog(1, "BurnToOneSD: OpenDisk failed\n");
     return FailCard("OpenDisk failed: " + m_sdReadWrite.LastOpenError(), false);
@@ -113,13 +147,13 @@ bool CBurnEngine::WritePhase(const CardRegions& r, CardImages& images,
                              const std::vector<uint8_t>& uBootInfoSectors) {
   DebugLog(1, "WriteSector: MBR: [0x0, 0x1]\n");
   if (!WriteRegion("MBR", 0, 1, m_tMBR.data())) return false;
-  SetProgress(2);
+  SetProgress(StageInfo(BurnStage::Mbr).progress);
 
   for (uint64_t j = 0; j < kBootInfoCopies; ++j) {
     DebugLog(1, "WrtieSector: BootInfo[0x%x]: [0x%x, 0x1]\n", Hex(j), Hex(r.P + j));
     if (!WriteRegion("BootInfo", r.P + j, 1, m_bootInfo.data())) return false;
   }
-  SetProgress(3);
+  SetProgress(StageInfo(BurnStage::BootInfo).progress);
 
   for (size_t i = 0; i < r.uBootCopies.size(); ++i) {
     const SectorRun& copy = r.uBootCopies[i];
@@ -129,39 +163,26 @@ bool CBurnEngine::WritePhase(const CardRegions& r, CardImages& images,
       return false;
     }
   }
-  SetProgress(4);
+  SetProgress(StageInfo(BurnStage::UBootBin).progress);
 
   DebugLog(1, "WrtieSector: UBootInfo: [0x%x, 0x4]\n", Hex(r.P + kUBootInfoOffset));
   if (!WriteRegion("UBootInfo", r.P + kUBootInfoOffset, kUBootInfoSectors,
                    uBootInfoSectors.data())) {
     return false;
   }
-  SetProgress(5);
+  SetProgress(StageInfo(BurnStage::UBootInfo).progress);
 
-  // The switchable image stages, in their write order (Cache before Data).
-  struct ImageStage {
-    const char* name;
-    const char* key;
-    const SectorRun& run;
-    ImageBuffer& image;
-    int progress;
-  };
-  const std::array<ImageStage, 6> stages{{
-      {"BootImg", "BurnBootImg", r.bootImg, images.bootImg, 6},
-      {"BootRes", "BurnBootRes", r.bootRes, images.bootRes, 7},
-      {"BootRecover", "BurnBootRecover", r.bootRecover, images.bootRecover, 8},
-      {"System", "BurnSystem", r.system, images.system, 9},
-      {"Cache", "BurnCache", r.cache, images.cache, 10},
-      {"Data", "BurnData", r.data, images.data, 11},
-  }};
-  for (const ImageStage& stage : stages) {
-    DebugLog(1, "WrtieSector: %s: [0x%x, 0x%x]\n", stage.name, Hex(stage.run.first),
-             Hex(stage.run.count));
+  // The switchable image stages, in their write order.
+  for (const BurnStageInfo& stage : kBurnStages) {
+    if (!stage.image) continue;
+    const SectorRun& run = StageRun(r, *stage.image);
+    ImageBuffer& image = StageImage(images, *stage.image);
+    DebugLog(1, "WrtieSector: %s: [0x%x, 0x%x]\n", stage.name, Hex(run.first), Hex(run.count));
     // Read each time the stage is reached; 2 switches the write off.
-    const bool skip = m_settings.ReadInt("Burn", stage.key) == 2;
-    if (!skip && !WriteImage(stage.name, stage.run, stage.image)) return false;
+    const bool skip = m_settings.ReadInt("Burn", stage.settingsKey) == 2;
+    if (!skip && !WriteImage(stage.name, run, image)) return false;
     // This card never needs the image again.
-    stage.image.data = LargeBytes();
+    image.data = LargeBytes();
     SetProgress(stage.progress);
   }
 
@@ -171,23 +192,23 @@ bool CBurnEngine::WritePhase(const CardRegions& r, CardImages& images,
   if (!WriteRegion("EBRData", r.X + r.L1, 1, m_arrEBR[1].data())) return false;
   DebugLog(1, "WrtieSector: EBRCache: [0x%x, 1]\n", Hex(r.X + r.L2));
   if (!WriteRegion("EBRCache", r.X + r.L2, 1, m_arrEBR[2].data())) return false;
-  SetProgress(12);
+  SetProgress(StageInfo(BurnStage::Ebrs).progress);
 
   const std::vector<uint8_t> zeros(kBootEnvBufferBytes, 0);
   static_assert(kMiscBytes <= kBootEnvBufferBytes);
   DebugLog(1, "WrtieSector: Misc: [0x%x, 8]\n", Hex(r.P + kMiscOffset));
   if (!WriteRegion("Misc", r.P + kMiscOffset, kMiscSectors, zeros.data())) return false;
-  SetProgress(13);
+  SetProgress(StageInfo(BurnStage::Misc).progress);
 
   DebugLog(1, "WrtieSector: BootEnv: [0x%x, 0x%x]\n", Hex(r.bootEnv.first), Hex(r.bootEnv.count));
   if (!WriteRegion("BootEnv", r.bootEnv.first, r.bootEnv.count, zeros.data())) return false;
-  SetProgress(14);
+  SetProgress(StageInfo(BurnStage::BootEnv).progress);
 
   if (!FormatFat32(m_fat, m_plan.m_szVolumeLabel, m_sdReadWrite)) {
     DebugLog(1, "BurnToOneSD: Format FAT32 failed\n");
     return FailCard("Format FAT32 failed", false);
   }
-  SetProgress(15);
+  SetProgress(StageInfo(BurnStage::Fat32).progress);
 
   // "Write ok" only once the card holds everything.
   if (!m_sdReadWrite.Flush()) {

@@ -19,8 +19,8 @@ uint64_t CardSectors(const DiskGeometry& geometry) {
 
 void CBurnEngine::DetectCards() {
   m_slotPaths = m_disks.Slots();
-  if (m_slotPaths.size() > static_cast<size_t>(kSlotCount)) m_slotPaths.resize(kSlotCount);
-  for (int k = 0; k < kSlotCount; ++k) {
+  if (m_slotPaths.size() > kMaxDiskSlots) m_slotPaths.resize(kMaxDiskSlots);
+  for (int k = 0; k < static_cast<int>(kMaxDiskSlots); ++k) {
     CardSlot& slot = m_arrCards[k];
     slot.index = static_cast<uint8_t>(k);
     // A fresh record per probe: nothing of an earlier disk can leak into this one.

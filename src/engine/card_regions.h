@@ -8,22 +8,12 @@
 #include <vector>
 
 #include "bootcfg/boot_info.h"
+#include "layout/card_layout.h"
 #include "layout/fat32.h"
 #include "layout/partition_plan.h"
 
 namespace tarnwick {
 
-// Fixed places inside the Boot partition, counted from its first sector P.
-inline constexpr uint64_t kUBootInfoOffset = 4;
-inline constexpr uint64_t kUBootInfoSectors = 4;
-inline constexpr uint64_t kMiscOffset = 8;
-inline constexpr uint64_t kMiscSectors = 8;
-inline constexpr uint64_t kFirstCopySector = 16;  // boot loader copies live in 16..8191
-inline constexpr uint64_t kBootEnvOffset = 8192;  // also the end of the copies' area
-inline constexpr uint32_t kBootEnvBytes = 0x100000;
-inline constexpr uint64_t kBootResOffset = 10244;  // 0x2804
-inline constexpr uint64_t kBootResToBootImgGap = 4;
-inline constexpr uint64_t kBootInfoCopies = 4;
 // Sectors of the FAT32 partition that the formatter writes after the root
 // directory's first sector (the rest of cluster 2 and the first of cluster 3).
 inline constexpr uint64_t kFat32TailSectors = 9;

@@ -5,6 +5,7 @@
 
 #include "common/le.h"
 #include "layout/bootcode/bootcode.h"
+#include "layout/card_layout.h"
 #include "layout/fat32.h"
 
 namespace tarnwick {
@@ -80,9 +81,7 @@ SectorBytes Fat32BootSectorTemplate() {
 bool PrepareFat32(Fat32Layout& fat, const SectorBytes& mbr) {
   const uint32_t first = EntryFirstSector(mbr, 0);
   const uint32_t total = EntrySectorCount(mbr, 0);
-  // One FAT sector per 1,026 partition sectors (rounded up past an exact
-  // multiple) gives an entry to every 8-sector cluster.
-  const uint32_t fatSize = total / 1026 + 1;
+  const auto fatSize = static_cast<uint32_t>(Fat32FatSectors(total));
   PutU32(fat.m_tDBR.data(), kTotalSectors32, total);
   PutU32(fat.m_tDBR.data(), kSectorsPerFat32, fatSize);
   fat.m_nDBRSector = first;

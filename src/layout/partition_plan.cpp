@@ -3,14 +3,9 @@
 #include <algorithm>
 
 #include "common/debug_log.h"
-#include "common/profile.h"
 
 namespace tarnwick {
 namespace {
-
-constexpr const char* kSection = "PARTITION_SECTORS";
-// The label is read with a 12-character buffer: at most 11 characters survive.
-constexpr size_t kLabelBufferSize = 12;
 
 constexpr uint64_t kDefaultStart = 63;
 constexpr uint64_t kDefaultTotal = 0x40000;
@@ -55,13 +50,13 @@ void PartitionPlan::Initialise() {
   }
 }
 
-void PartitionPlan::ComputePartitionPlan(const std::string& cfgFile) {
-  const uint32_t boot = profile::ReadInt(kSection, "Partition_Boot", 0, cfgFile);
-  const uint32_t recovery = profile::ReadInt(kSection, "Partition_Recovery", 0, cfgFile);
-  const uint32_t system = profile::ReadInt(kSection, "Partition_System", 0, cfgFile);
-  const uint32_t data = profile::ReadInt(kSection, "Partition_Data", 0, cfgFile);
-  const uint32_t cache = profile::ReadInt(kSection, "Partition_Cache", 0, cfgFile);
-  const std::string label = profile::ReadString(kSection, "LABEL", "", kLabelBufferSize, cfgFile);
+void PartitionPlan::ComputePartitionPlan(const PartitionConfig& config) {
+  const uint32_t boot = config.boot;
+  const uint32_t recovery = config.recovery;
+  const uint32_t system = config.system;
+  const uint32_t data = config.data;
+  const uint32_t cache = config.cache;
+  const std::string& label = config.label;
 
   m_szVolumeLabel.fill(' ');
   std::copy_n(label.begin(), std::min(label.size(), m_szVolumeLabel.size()),

@@ -10,6 +10,19 @@ namespace tarnwick {
 
 inline constexpr uint32_t kEbrTrack = 63;
 
+// Section "PARTITION_SECTORS" of the board configuration: the requested
+// sizes in sectors and the FAT32 volume label (at most 11 characters).
+struct PartitionConfig {
+  uint32_t boot = 0;
+  uint32_t recovery = 0;
+  uint32_t system = 0;
+  uint32_t data = 0;
+  uint32_t cache = 0;
+  std::string label;
+
+  bool operator==(const PartitionConfig&) const = default;
+};
+
 struct PartitionPlan {
   uint64_t m_nCardSize = 0;                    // sectors
   std::array<uint64_t, 4> m_arrStartSector{};  // MBR entry order: FAT32, extended, Recovery, Boot
@@ -20,8 +33,8 @@ struct PartitionPlan {
 
   // The defaults set when the dialog is constructed (logs the three entry lines).
   void Initialise();
-  // Reads section "PARTITION_SECTORS" of cfgFile and fills the plan for m_nCardSize.
-  void ComputePartitionPlan(const std::string& cfgFile);
+  // Fills the plan for m_nCardSize from the card's partition configuration.
+  void ComputePartitionPlan(const PartitionConfig& config);
 };
 
 }  // namespace tarnwick

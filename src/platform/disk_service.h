@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/sys_status.h"
+#include "layout/card_layout.h"
 
 namespace tarnwick {
 
@@ -58,8 +59,7 @@ class IDiskWriter {
   virtual void Close() = 0;
 };
 
-// The slot table never holds more than this many disks.
-inline constexpr size_t kMaxDiskSlots = 13;
+// The slot table never holds more than kMaxDiskSlots disks (layout/card_layout.h).
 
 // A file whose disk must never be written: the pack file, the configuration
 // file, the settings file, the working directory.

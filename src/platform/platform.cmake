@@ -5,7 +5,7 @@ file(GLOB _platform_src CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/platform/*
 list(FILTER _platform_src EXCLUDE REGEX "/host_[a-z0-9]+\\.cpp$")
 add_library(tw_platform STATIC ${_platform_src})
 target_include_directories(tw_platform PUBLIC ${PROJECT_SOURCE_DIR}/src)
-target_link_libraries(tw_platform PUBLIC tw_common)
+target_link_libraries(tw_platform PUBLIC tw_common tw_layout)
 tarnwick_module(tw_platform_sim platform/sim tw_platform tw_bootcfg)
 # tw_platform_host: the one platform target the front ends link; it builds
 # their services for the operating system at hand.

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/burn_engine.h"
+#include "engine/burn_stages.h"
 #include "platform/device_events.h"
 #include "ui/dialog_view.h"
 #include "ui/job_runner.h"
@@ -23,9 +24,8 @@
 
 namespace tarnwick {
 
-inline constexpr int kProgressMax = 15;
+inline constexpr int kProgressMax = kProgressCardDone;
 inline constexpr char kAboutMenuText[] = "Zelmar Flash...";
-inline constexpr char kWarningBeforeBurnText[] = "请拔出不相关USB设备，然后开始烧写";
 inline constexpr char kSelectCfgTitle[] = "Select Config file";
 inline constexpr char kSelectPackTitle[] = "Select Bin file";
 inline constexpr char kAllFilesFilter[] = "All Files (*.*)|*.*|";

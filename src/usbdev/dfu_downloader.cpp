@@ -42,7 +42,7 @@ uint32_t DownloadLength(uint32_t imageLength) {
   return (imageLength + kPackageExtra) & ~(kDownloadBlockSize - 1);
 }
 
-std::vector<uint8_t> BuildDownloadPackage(const ImageBuffer& image, const std::string& cfgFile,
+std::vector<uint8_t> BuildDownloadPackage(const ImageBuffer& image, const BoardConfig& config,
                                           const CCrc32& crc) {
   std::vector<uint8_t> package;
   try {
@@ -53,7 +53,7 @@ std::vector<uint8_t> BuildDownloadPackage(const ImageBuffer& image, const std::s
   std::copy_n(image.data.begin(), std::min<size_t>(image.length, image.data.size()),
               package.begin() + kBootInfoSize);
   BootInfo info{};
-  BuildBootInfo(info, crc, cfgFile, image.length, package.data() + kBootInfoSize, 0);
+  BuildBootInfo(info, crc, config, image.length, package.data() + kBootInfoSize, 0);
   std::copy(info.begin(), info.end(), package.begin());
   return package;
 }
@@ -73,7 +73,7 @@ void CDfuDownloader::LoadPackForBoard(const std::string& packFile, const std::st
     m_op.MessageBox("The download program in the pack file is too large.", MsgButtons::Ok);
     return;
   }
-  std::vector<uint8_t> package = BuildDownloadPackage(image, cfgFile, crc);
+  std::vector<uint8_t> package = BuildDownloadPackage(image, ReadBoardConfig(cfgFile), crc);
   m_summary.packLoaded = true;
   DownloadDfu(package.data(), DownloadLength(image.length));
 }

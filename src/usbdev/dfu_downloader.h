@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "bootcfg/board_config.h"
 #include "bootcfg/crc32.h"
 #include "engine/operator.h"
 #include "engine/pack_file.h"
@@ -46,7 +47,8 @@ class CDfuDownloader {
   CDfuDownloader& operator=(const CDfuDownloader&) = delete;
 
   // Builds the package from the pack file's DFU image (BootInfo from section
-  // "DfuAddrInfo" of cfgFile) and sends it with DownloadDfu. A pack that
+  // "DfuAddrInfo" of cfgFile, read once the image is loaded) and sends it with
+  // DownloadDfu. A pack that
   // cannot be opened or whose DFU image lies outside it is refused with a
   // message before any board is searched. headerCopy receives the pack header.
   void LoadPackForBoard(const std::string& packFile, const std::string& cfgFile, const CCrc32& crc,
@@ -73,7 +75,7 @@ class CDfuDownloader {
 // The package for a DFU image: BootInfo (mode 0) in the first 512 bytes, the
 // image from byte 512, zeros after it; image.length + 1024 bytes in all. Only
 // the first (image.length + 1024) & ~511 bytes are sent.
-std::vector<uint8_t> BuildDownloadPackage(const ImageBuffer& image, const std::string& cfgFile,
+std::vector<uint8_t> BuildDownloadPackage(const ImageBuffer& image, const BoardConfig& config,
                                           const CCrc32& crc);
 uint32_t DownloadLength(uint32_t imageLength);
 

@@ -15,31 +15,34 @@ using testing::ZlibComplement;
 class BootInfoTest : public ::testing::Test {
  protected:
   // The record for an image of `length` bytes of 0x5A (in a buffer of
-  // length + 512 bytes, zero after the image), from a file holding `ini`.
-  BootInfo Build(const std::string& ini, uint32_t length = 1000, int mode = 1) {
-    testing::WriteFile(m_cfg, ini);
+  // length + 512 bytes, zero after the image) and the configuration.
+  BootInfo Build(const BoardConfig& config, uint32_t length = 1000, int mode = 1) {
     std::vector<uint8_t> image(length + 512, 0);
     std::fill(image.begin(), image.begin() + length, 0x5A);
     BootInfo record;
     record.fill(0xEE);  // whatever an earlier build left
-    BuildBootInfo(record, m_crc, m_cfg, length, image.data(), mode);
+    BuildBootInfo(record, m_crc, config, length, image.data(), mode);
     EXPECT_EQ(GetU32(record.data(), bootinfo::kInfoCrc), ZlibComplement(record.data(), 508));
     return record;
   }
 
-  testing::TempDir m_dir;
-  std::string m_cfg = m_dir.File("board.ini");
+  // A configuration holding the given keys of one section.
+  static BoardConfig Config(const std::string& section,
+                            const std::vector<std::pair<std::string, uint32_t>>& keys) {
+    BoardConfig config;
+    for (const auto& [key, value] : keys) config.Set(section, key, value);
+    return config;
+  }
+
   CCrc32 m_crc;
 };
 
-// Each value's low bits land at its field; register pairs from 39 on are
-// never read (they would overwrite other fields); the rest of the record is
-// the computed fields and zero reserved bytes.
+// Each value's low bits land at its field; the rest of the record is the
+// computed fields and zero reserved bytes.
 TEST_F(BootInfoTest, EveryKeyLandsAtItsFieldTruncatedToItsWidth) {
-  const testing::AllKeys all =
-      testing::AllKeysIni(BootInfoSections(1), "ddrcRegAddr[39]=1\nddrcRegVal[39]=2\n",
-                          {{"imageStoreNum", 0x305}});  // 5 copies, explicit positions
-  const BootInfo record = Build(all.ini);
+  const testing::AllKeys all = testing::AllKeysIni(
+      BootInfoSections(1), "", {{"imageStoreNum", 0x305}});  // 5 copies, explicit positions
+  const BootInfo record = Build(all.config);
   std::vector<int> covered(kBootInfoSize, 0);
   for (const testing::ExpectedField& f : all.expected) {
     EXPECT_EQ(GetField(record.data(), f.offset, f.width), f.value) << "offset " << f.offset;
@@ -57,25 +60,26 @@ TEST_F(BootInfoTest, EveryKeyLandsAtItsFieldTruncatedToItsWidth) {
 // Offsets and widths as the board reads them, independent of the field lists.
 TEST_F(BootInfoTest, KnownFieldsAtTheirOffsets) {
   struct Case {
-    const char *section, *key, *value;
+    const char *section, *key;
+    uint32_t value;
     size_t offset;
     unsigned width;
     uint32_t stored;
   } const cases[] = {
-      {"AddrInfo", "goAddr", "0x12345678", 16, 4, 0x12345678},
-      {"ImageInfo", "imageEncrypt", "257", 28, 1, 1},
-      {"imageStoreInfor", "imageStoreCoreAddr[7]", "99", 60, 4, 99},
-      {"DDRCinfor", "ddrcRegAddr[0]", "0x20000010", 72, 4, 0x20000010},
-      {"DDRCinfor", "ddrcRegVal[38]", "0x22", 380, 4, 0x22},
-      {"DDRCinfor", "ddrcRegConfNum", "300", 392, 1, 44},
-      {"NandflashInfor", "nandPageSize", "70000", 404, 2, 4464},
-      {"SDIOInfor", "sdInternalDiv", "0x12345", 420, 2, 0x2345},
-      {"CLKRSTInfor", "clkConfDelay", "4000", 496, 4, 4000},
-      {"EFUSEInfor", "efcPgmWidth", "0x10203", 502, 2, 0x0203},
-      {"USBInfor", "VenderCmdMode", "65537", 504, 2, 1},
+      {"AddrInfo", "goAddr", 0x12345678, 16, 4, 0x12345678},
+      {"ImageInfo", "imageEncrypt", 257, 28, 1, 1},
+      {"imageStoreInfor", "imageStoreCoreAddr[7]", 99, 60, 4, 99},
+      {"DDRCinfor", "ddrcRegAddr[0]", 0x20000010, 72, 4, 0x20000010},
+      {"DDRCinfor", "ddrcRegVal[38]", 0x22, 380, 4, 0x22},
+      {"DDRCinfor", "ddrcRegConfNum", 300, 392, 1, 44},
+      {"NandflashInfor", "nandPageSize", 70000, 404, 2, 4464},
+      {"SDIOInfor", "sdInternalDiv", 0x12345, 420, 2, 0x2345},
+      {"CLKRSTInfor", "clkConfDelay", 4000, 496, 4, 4000},
+      {"EFUSEInfor", "efcPgmWidth", 0x10203, 502, 2, 0x0203},
+      {"USBInfor", "VenderCmdMode", 65537, 504, 2, 1},
   };
   for (const Case& c : cases) {
-    const BootInfo record = Build(std::string("[") + c.section + "]\n" + c.key + "=" + c.value);
+    const BootInfo record = Build(Config(c.section, {{c.key, c.value}}));
     EXPECT_EQ(GetField(record.data(), c.offset, c.width), c.stored) << c.key;
   }
 }
@@ -85,7 +89,7 @@ TEST_F(BootInfoTest, ImageLengthIsRoundedToSectorsAndCoveredByTheCrc) {
        {std::pair{0u, 0u}, {1u, 512u}, {1000u, 1024u}, {1024u, 1024u}, {100000u, 100352u}}) {
     std::vector<uint8_t> image(rounded, 0);
     std::fill(image.begin(), image.begin() + length, 0x5A);
-    const BootInfo record = Build("", length);
+    const BootInfo record = Build(BoardConfig{}, length);
     EXPECT_EQ(ImageLen(record), rounded) << length;
     EXPECT_EQ(GetU32(record.data(), bootinfo::kImageCrc), ZlibComplement(image.data(), rounded))
         << length;
@@ -98,63 +102,71 @@ TEST_F(BootInfoTest, ImageLengthIsRoundedToSectorsAndCoveredByTheCrc) {
 TEST_F(BootInfoTest, CopyCountAndPositions) {
   struct Case {
     uint32_t length;
-    std::string store;
+    std::vector<std::pair<std::string, uint32_t>> store;
     std::vector<uint32_t> positions;
     uint32_t count;
     std::string log;
   } const cases[] = {
-      {100000, "imageStoreNum=3", {16, 212, 408, 0, 0, 0, 0, 0}, 3, ""},
-      {100000, "imageStoreNum=3\nimageStoreCoreAddr[0]=20", {20, 0, 0, 0, 0, 0, 0, 0}, 3, ""},
+      {100000, {{"imageStoreNum", 3}}, {16, 212, 408, 0, 0, 0, 0, 0}, 3, ""},
+      {100000,
+       {{"imageStoreNum", 3}, {"imageStoreCoreAddr[0]", 20}},
+       {20, 0, 0, 0, 0, 0, 0, 0},
+       3,
+       ""},
       {1000,
-       "imageStoreNum=2\nimageStoreCoreAddr[1]=5\nimageStoreCoreAddr[5]=77",
+       {{"imageStoreNum", 2}, {"imageStoreCoreAddr[1]", 5}, {"imageStoreCoreAddr[5]", 77}},
        {16, 18, 0, 0, 0, 77, 0, 0},
        2,
        ""},
-      {0, "imageStoreNum=2", {16, 16, 0, 0, 0, 0, 0, 0}, 2, ""},
-      {512, "imageStoreNum=260", {16, 17, 18, 19, 0, 0, 0, 0}, 4, ""},
+      {0, {{"imageStoreNum", 2}}, {16, 16, 0, 0, 0, 0, 0, 0}, 2, ""},
+      {512, {{"imageStoreNum", 260}}, {16, 17, 18, 19, 0, 0, 0, 0}, 4, ""},
       {512,
-       "imageStoreNum=9",
+       {{"imageStoreNum", 9}},
        {16, 17, 18, 19, 20, 21, 22, 23},
        8,
        "BuildBootInfo: imageStoreNum 9 limited to 8\n"},
       {512,
-       "imageStoreNum=0xFF",
+       {{"imageStoreNum", 0xFF}},
        {16, 17, 18, 19, 20, 21, 22, 23},
        8,
        "BuildBootInfo: imageStoreNum 255 limited to 8\n"},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.store.front().second);
     LogCapture log;
-    const BootInfo record = Build("[imageStoreInfor]\n" + c.store + "\n", c.length);
+    const BootInfo record = Build(Config("imageStoreInfor", c.store), c.length);
     std::vector<uint32_t> positions;
     for (unsigned i = 0; i < kMaxImageStore; ++i)
       positions.push_back(ImageStoreCoreAddr(record, i));
-    EXPECT_EQ(positions, c.positions) << c.store;
-    EXPECT_EQ(ImageStoreNum(record), c.count) << c.store;
-    EXPECT_EQ(log.Text(), c.log) << c.store;
-    EXPECT_EQ(GetU32(record.data(), 68), 0u) << "ddramSize overwritten: " << c.store;
+    EXPECT_EQ(positions, c.positions);
+    EXPECT_EQ(ImageStoreNum(record), c.count);
+    EXPECT_EQ(log.Text(), c.log);
+    EXPECT_EQ(GetU32(record.data(), 68), 0u) << "ddramSize overwritten";
   }
 }
 
 TEST_F(BootInfoTest, OnlyModeOneReadsTheCardAddresses) {
-  const std::string ini =
-      "[AddrInfo]\nloadPlainTextAddr=0x1111\nloadCipherTextAddr=0x2222\ngoAddr=0x3333\n"
-      "[DfuAddrInfo]\nloadPlainTextAddr=0xD111\nloadCipherTextAddr=0xE222\ngoAddr=0xF333\n";
+  BoardConfig config =
+      Config("AddrInfo",
+             {{"loadPlainTextAddr", 0x1111}, {"loadCipherTextAddr", 0x2222}, {"goAddr", 0x3333}});
+  config.Set("DfuAddrInfo", "loadPlainTextAddr", 0xD111);
+  config.Set("DfuAddrInfo", "loadCipherTextAddr", 0xE222);
+  config.Set("DfuAddrInfo", "goAddr", 0xF333);
   for (const auto& [mode, base] :
        {std::pair{1, 0x1111u}, {0, 0xD111u}, {2, 0xD111u}, {-1, 0xD111u}}) {
-    const BootInfo record = Build(ini, 1000, mode);
+    const BootInfo record = Build(config, 1000, mode);
     EXPECT_EQ(GetU32(record.data(), bootinfo::kLoadPlainTextAddr), base) << mode;
     EXPECT_EQ(GetU32(record.data(), bootinfo::kLoadCipherTextAddr), base + 0x1111) << mode;
     EXPECT_EQ(GetU32(record.data(), bootinfo::kGoAddr), base + 0x2222) << mode;
   }
 }
 
-// 1000 zero bytes and no configuration file: the exact record.
-TEST_F(BootInfoTest, MissingConfigurationFileGivesTheBareRecord) {
+// 1000 zero bytes and an empty configuration: the exact record.
+TEST_F(BootInfoTest, EmptyConfigurationGivesTheBareRecord) {
   std::vector<uint8_t> image(1000 + 512, 0);
   BootInfo record;
   record.fill(0xEE);
-  BuildBootInfo(record, m_crc, m_dir.File("no-such.ini"), 1000, image.data(), 1);
+  BuildBootInfo(record, m_crc, BoardConfig{}, 1000, image.data(), 1);
   BootInfo expected{};
   const uint8_t head[] = {0x4B, 0x44, 0x46, 0x55, 0x55, 0x46, 0x44, 0x4B, 0, 0, 0, 0,
                           0,    0,    0,    0,    0,    0,    0,    0,    0, 4, 0, 0};

@@ -1,6 +1,7 @@
 #pragma once
-// Helpers for the boot record tests: a configuration file setting every key
-// of a field list, and field values read back at any width.
+// Helpers for the boot record tests: a configuration setting every key of a
+// field list (as a value and as the text of a file), and field values read
+// back at any width.
 #include <zlib.h>
 
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "bootcfg/board_config.h"
 #include "bootcfg/config_fields.h"
 #include "common/le.h"
 
@@ -31,18 +33,21 @@ struct ExpectedField {
   uint32_t value;
 };
 
-// A configuration file and, per key in read order, the field that must hold
-// the key's value.
+// A configuration as file text and as value and, per key in read order, the
+// key's whole value and the field that must hold its low bits.
 struct AllKeys {
   std::string ini;
+  BoardConfig config;
   std::vector<ExpectedField> expected;
+  std::vector<uint32_t> values;
 };
 
 // Sets every key of the sections to its own value: distinct in its low 8 and
 // 16 bits, with a top byte that makes it wider than any narrow field; every
 // other value is written in hexadecimal. `extra` lines are appended to each
-// section (keys that must never be read). `fixed` overrides chosen keys.
-inline AllKeys AllKeysIni(const std::vector<ConfigSection>& sections, const std::string& extra,
+// section of the text (keys that must never be read). `fixed` overrides
+// chosen keys.
+inline AllKeys AllKeysIni(const std::vector<ConfigSection>& sections, const std::string& extra = "",
                           const std::map<std::string, uint32_t>& fixed = {}) {
   AllKeys all;
   uint32_t n = 0;
@@ -56,6 +61,8 @@ inline AllKeys AllKeysIni(const std::vector<ConfigSection>& sections, const std:
       char text[16];
       std::snprintf(text, sizeof text, n % 2 ? "%u" : "0x%X", value);
       all.ini += field.key + "=" + text + "\n";
+      all.config.Set(section.name, field.key, value);
+      all.values.push_back(value);
       const uint32_t mask = field.width == 4 ? 0xFFFFFFFFu : (1u << (8 * field.width)) - 1;
       all.expected.push_back({field.offset, field.width, value & mask});
     }

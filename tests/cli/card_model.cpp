@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "layout/card_layout.h"
+
 namespace tarnwick::testing {
 namespace {
 
@@ -71,7 +73,8 @@ Bytes BootInfoFor(const BoardSetup& setup, const Images& images) {
   Put32(b, 20, r);
   Put32(b, 24, CardCrc(padded.data(), padded.size()));
   b[28] = 1;  // imageEncrypt=257 keeps its low byte
-  for (uint32_t i = 0; i < setup.imageStoreNum; ++i) Put32(b, 32 + 4 * i, i * r / kSector + 16);
+  for (uint32_t i = 0; i < setup.imageStoreNum; ++i)
+    Put32(b, 32 + 4 * i, i * r / kSector + kFirstCopySector);
   b[64] = static_cast<uint8_t>(setup.imageStoreNum);
   Put32(b, 68, 0x8000000);
   Put32(b, 72 + 4 * 38, 0x1234);
@@ -86,12 +89,12 @@ Bytes BootInfoFor(const BoardSetup& setup, const Images& images) {
 
 Bytes UBootInfoFor(uint64_t p, const Images& images) {
   Bytes u(2048, 0);
-  Put32(u, 0, p + 8192);
-  Put32(u, 4, 0x100000);
-  Put32(u, 8, p + 10244);
+  Put32(u, 0, p + kBootEnvOffset);
+  Put32(u, 4, kBootEnvBytes);
+  Put32(u, 8, p + kBootResOffset);
   Put32(u, 24, images.bootres.size());
   Put32(u, 28, 1);
-  Put32(u, 32, p + 10244 + images.bootres.size() / kSector + 4);
+  Put32(u, 32, p + kBootResOffset + images.bootres.size() / kSector + kBootResToBootImgGap);
   Put32(u, 48, images.bootimg.size());
   Put32(u, 52, 1);
   Put32(u, 56 + 344 * 2 + 12, 0x10000000);  // DDRInfo2 ddramSize
@@ -115,7 +118,7 @@ Bytes Fat32BootSector(const Bytes& actual, uint64_t at, uint64_t total) {
   Put16(b, 26, 255);
   Put32(b, 28, 63);
   Put32(b, 32, total);
-  Put32(b, 36, total / 1026 + 1);
+  Put32(b, 36, Fat32FatSectors(total));
   Put32(b, 44, 2);
   Put16(b, 48, 1);
   Put16(b, 50, 6);
@@ -188,10 +191,10 @@ Bytes ExpectedCard(const Bytes& actual, uint8_t pattern, const BoardSetup& setup
   for (int j = 0; j < 4; ++j) w.Write(p.P() + j, 1, bootInfo);
   uint64_t r = Rounded(images.uboot.size());
   for (uint32_t i = 0; i < setup.imageStoreNum; ++i) {
-    w.Write(p.P() + i * r / kSector + 16, r / kSector, images.uboot);
+    w.Write(p.P() + i * r / kSector + kFirstCopySector, r / kSector, images.uboot);
   }
   w.Write(p.P() + 4, 4, UBootInfoFor(p.P(), images));
-  uint64_t res = p.P() + 10244;
+  uint64_t res = p.P() + kBootResOffset;
   auto image = [&](uint64_t at, const Bytes& data) { w.Write(at, N(data.size()), data); };
   image(res + images.bootres.size() / kSector + 4, images.bootimg);
   image(res, images.bootres);
@@ -203,9 +206,9 @@ Bytes ExpectedCard(const Bytes& actual, uint8_t pattern, const BoardSetup& setup
   w.Write(x + l1, 1, Entries({{{0x83, 63, p.logical[1]}, {0x05, l2, p.slot[2]}}}));
   w.Write(x + l2, 1, Entries({{{0x83, 63, p.logical[2]}, {0, 0, 0}}}));
   w.Zero(p.P() + 8, 8);
-  w.Zero(p.P() + 8192, 2049);
+  w.Zero(p.P() + kBootEnvOffset, kBootEnvSectors);
 
-  uint64_t s = 63, total = p.total[0], fatSz = total / 1026 + 1;
+  uint64_t s = 63, total = p.total[0], fatSz = Fat32FatSectors(total);
   Bytes dbr = Fat32BootSector(actual, s, total);
   Bytes fsInfo(kSector, 0);
   std::memcpy(fsInfo.data(), "RRaA", 4);

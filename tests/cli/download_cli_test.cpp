@@ -18,7 +18,8 @@ Bytes ExpectedPackage(const Bytes& dfu, const std::string& cfgFile) {
   std::copy(dfu.begin(), dfu.end(), package.begin() + 512);
   BootInfo info{};
   CCrc32 crc;
-  BuildBootInfo(info, crc, cfgFile, static_cast<uint32_t>(dfu.size()), package.data() + 512, 0);
+  BuildBootInfo(info, crc, ReadBoardConfig(cfgFile), static_cast<uint32_t>(dfu.size()),
+                package.data() + 512, 0);
   std::copy(info.begin(), info.end(), package.begin());
   package.resize((dfu.size() + 1024) & ~size_t{511});
   return package;

@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "cli_fixture.h"
+#include "layout/card_layout.h"
 
 namespace tarnwick::testing {
 namespace {
@@ -42,7 +43,7 @@ TEST_F(InspectCli, AcceptsABurnedCardAndReportsItsLayout) {
 }
 
 TEST_F(InspectCli, RejectsOneDamagedByteInAnyCheckedRecord) {
-  const uint64_t p = plan.P(), fatSz = plan.total[0] / 1026 + 1;
+  const uint64_t p = plan.P(), fatSz = Fat32FatSectors(plan.total[0]);
   struct Case {
     const char* name;
     uint64_t sector;
@@ -57,7 +58,7 @@ TEST_F(InspectCli, RejectsOneDamagedByteInAnyCheckedRecord) {
       {"UBootInfo DDR table", p + 5, 200, "uBootInfoCrc"},
       {"UBootInfo CRC", p + 7, 1737 - 1536, "uBootInfoCrc"},
       {"UBootInfo tail beyond its CRC", p + 7, 1800 - 1536, "1740-2047"},
-      {"boot loader copy 0", p + 16, 5, "boot loader copy 0"},
+      {"boot loader copy 0", p + kFirstCopySector, 5, "boot loader copy 0"},
       {"boot loader copy 1, zero padding", p + 19, 511, "boot loader copy 1"},
       {"Data EBR link", plan.X() + plan.slot[0], 470, "EBR"},
       {"FAT32 boot sector", 63, 36, "FAT"},

@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 
+#include "common/ini_document.h"
 #include "test_support.h"
 
 namespace tarnwick {
@@ -154,6 +156,50 @@ TEST(ProfileReadMissingFile, FolderOrFifoReadsAsMissingWithoutBlocking) {
   ASSERT_EQ(testing::RunCommand("mkfifo '" + fifo + "'", nullptr), 0);
   EXPECT_EQ(profile::ReadInt("card", "size", 5, fifo), 5u);
   EXPECT_EQ(profile::ReadInt("card", "size", 5, dir.path().string()), 5u);
+}
+
+// A snapshot answers from the file as it was read: later edits, even its
+// removal, are not seen; a new snapshot sees them.
+TEST(ProfileSnapshot, AnswersFromTheFileAsItWasRead) {
+  TempDir dir;
+  std::string path = dir.File("board.ini");
+  WriteFile(path, "[card]\r\nsize=0x10\r\nname=\"first\"\r\n");
+  const profile::Snapshot first(path);
+  WriteFile(path, "[card]\r\nsize=32\r\n");
+  const profile::Snapshot second(path);
+  std::filesystem::remove(path);
+  EXPECT_EQ(first.ReadInt("card", "size", 0), 16u);
+  EXPECT_EQ(first.ReadString("CARD", "name", "", 12), "first");
+  EXPECT_EQ(second.ReadInt("card", "size", 0), 32u);
+  EXPECT_EQ(second.ReadString("card", "name", "dflt", 3), "df");
+  EXPECT_EQ(profile::Snapshot(path).ReadInt("card", "size", 7), 7u);
+}
+
+// The one-pass index and the line scan that edits use find the same line for
+// every query, however sections and keys repeat, lack names or differ in case.
+TEST(IniIndex, FindsWhatTheLineScanFinds) {
+  const std::string texts[] = {
+      "",
+      "size=5\r\n[card]\r\nx=1\r\n",
+      "[]\nsize=1\n[card]\n",
+      "[card]\na=1\n[other]\nb=2\n[card]\nsize=3\n",
+      "[ card ] c\rsize=1\rsize=2\r=7\r",
+      "[card]\n;size=9\n size = 4 \nSIZE=5\n",
+      "[card\nsize=1\n[Other]\nX=\"q\"\n[OTHER]\nb=3",
+      "\n\n[a]\n[b]\n[A]\nk=1\n[]\nk=2\n",
+  };
+  const std::string sections[] = {"", " ", "card", "CARD", " card ", "other", "a", "b", "nope"};
+  const std::string keys[] = {"size", "SIZE", " size ", "", "x", "b", "k", "a"};
+  for (const std::string& text : texts) {
+    const ini::Document document(text);
+    const ini::Index index(text);
+    for (const std::string& section : sections) {
+      for (const std::string& key : keys) {
+        EXPECT_EQ(index.Find(section, key), document.Find(section, key))
+            << ::testing::PrintToString(text) << " [" << section << "] " << key;
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -84,7 +84,7 @@ TEST_F(BurnFixture, OneCardIsFlushedAndClosedWithProgressAndTheFinalMessage) {
   EXPECT_EQ(card.ReadBytes(kP + 18, 1024), Expected(PackSlot::UBootBin, 2));
   EXPECT_FALSE(card.Written(kP + 20));
   EXPECT_EQ(card.WrittenIn(kP + 10241, 3), 0u);
-  EXPECT_EQ(card.WrittenIn(kP + 10244 + 586, 3), 0u);
+  EXPECT_EQ(card.WrittenIn(kP + kBootResOffset + 586, 3), 0u);
   EXPECT_FALSE(card.Written(kBootImgStart + 9));
   EXPECT_FALSE(card.Written(kR + 1));
   for (uint64_t ebr : {kX, kX + kL1, kX + kL2}) EXPECT_EQ(card.WrittenIn(ebr + 1, 62), 0u) << ebr;
@@ -107,6 +107,30 @@ TEST_F(BurnFixture, CardsAreBurnedInSlotOrderEachWithItsOwnPlan) {
   EXPECT_TRUE(disks.Card(4).Written(kP5 + 16));
   EXPECT_EQ(Count("BurnToOneSD: Write ok\n"), 2u);
   EXPECT_EQ(op.events, (std::vector<std::string>{"enable 1", "box " + kDone}));
+}
+
+// The configuration is read afresh for each card: edited while the first
+// card is written, it makes the second card's plan, BootInfo and tables.
+TEST_F(BurnFixture, ConfigurationEditedBetweenCardsIsSeenByTheSecond) {
+  disks.AddCard("drive1", kExampleCylinders);
+  disks.AddCard("drive2", kExampleCylinders);
+  int dataStages = 0;
+  settings.onRead = [&](const std::string& key) {
+    if (key != "BurnData" || ++dataStages != 1) return;
+    config["PARTITION_SECTORS"]["Partition_Boot"] = "65544";  // 8 sectors more
+    config["AddrInfo"]["goAddr"] = "0x1234";
+    config["DDRInfo0"]["cpuClk"] = "0x5678";
+    WriteInputs();
+  };
+  Run();
+  EXPECT_EQ(engine->LastRun().cardsWritten, 2);
+  const uint64_t p2 = kP - 8;  // the larger Boot room takes 8 sectors from FAT32
+  EXPECT_EQ(GetU32(disks.Card(0).Read(0).data(), 446 + 3 * 16 + 8), kP);
+  EXPECT_EQ(GetU32(disks.Card(1).Read(0).data(), 446 + 3 * 16 + 8), p2);
+  EXPECT_EQ(GetU32(disks.Card(0).Read(kP).data(), bootinfo::kGoAddr), 0u);
+  EXPECT_EQ(GetU32(disks.Card(1).Read(p2).data(), bootinfo::kGoAddr), 0x1234u);
+  EXPECT_EQ(GetU32(disks.Card(0).Read(kP + kUBootInfoOffset).data(), ubootinfo::kDdrInfo), 0u);
+  EXPECT_EQ(GetU32(disks.Card(1).Read(p2 + kUBootInfoOffset).data(), ubootinfo::kDdrInfo), 0x5678u);
 }
 
 struct StageSwitchCase {
@@ -140,7 +164,8 @@ INSTANTIATE_TEST_SUITE_P(
     Burn, StageSwitch,
     ::testing::Values(
         StageSwitchCase{"BurnBootImg", 2, kBootImgStart, "WrtieSector: BootImg: [0x7551a9, 0x9]\n"},
-        StageSwitchCase{"BurnBootRes", 2, kP + 10244, "WrtieSector: BootRes: [0x754f5c, 0x24a]\n"},
+        StageSwitchCase{"BurnBootRes", 2, kP + kBootResOffset,
+                        "WrtieSector: BootRes: [0x754f5c, 0x24a]\n"},
         StageSwitchCase{"BurnBootRecover", 2, kR, "WrtieSector: BootRecover: [0x742758, 0x1]\n"},
         StageSwitchCase{"BurnSystem", 2, kX + 63, "WrtieSector: System: [0x582698, 0xa]\n"},
         StageSwitchCase{"BurnCache", 2, kX + kL2 + 63, "WrtieSector: Cache: [0x702698, 0x2]\n"},
@@ -154,7 +179,7 @@ TEST_F(BurnFixture, NoBootLoaderCopiesWhenImageStoreNumIsZero) {
   FakeCard& card = disks.AddCard("card", kExampleCylinders);
   Run();
   EXPECT_EQ(log.find("UBootBin["), std::string::npos);
-  EXPECT_EQ(card.WrittenIn(kP + 16, 8176), 0u);
+  EXPECT_EQ(card.WrittenIn(kP + kFirstCopySector, kLoaderAreaEnd - kFirstCopySector), 0u);
   EXPECT_EQ(card.WrittenIn(kP, 8), 8u);  // BootInfo copies and UBootInfo
   EXPECT_EQ(op.progress, Range(1, 15));
 }
@@ -165,7 +190,7 @@ TEST_F(BurnFixture, EmptyBootResIsOneZeroSectorAndBootImgFollowsFourLater) {
   Run();
   EXPECT_EQ(Count("WrtieSector: BootRes: [0x754f5c, 0x1]\n"), 1u);
   EXPECT_EQ(Count("WrtieSector: BootImg: [0x754f60, 0x9]\n"), 1u);
-  EXPECT_EQ(card.ReadBytes(kP + 10244, 512), std::vector<uint8_t>(512, 0));
+  EXPECT_EQ(card.ReadBytes(kP + kBootResOffset, 512), std::vector<uint8_t>(512, 0));
   EXPECT_EQ(card.WrittenIn(kP + 10245, 3), 0u);
 }
 
@@ -232,9 +257,9 @@ struct FailureCase {
 const FailureCase kFailures[] = {{"MBR", 0, 1},
                                  {"BootInfo", kP + 2, 2},
                                  {"UBootBin", kP + 18, 3},
-                                 {"UBootInfo", kP + 4, 4},
+                                 {"UBootInfo", kP + kUBootInfoOffset, 4},
                                  {"BootImg", kBootImgStart, 5},
-                                 {"BootRes", kP + 10244, 6},
+                                 {"BootRes", kP + kBootResOffset, 6},
                                  {"BootRecover", kR, 7},
                                  {"System", kX + 63, 8},
                                  {"Cache", kX + kL2 + 63, 9},
@@ -242,8 +267,8 @@ const FailureCase kFailures[] = {{"MBR", 0, 1},
                                  {"EBRSystem", kX, 11},
                                  {"EBRData", kX + kL1, 11},
                                  {"EBRCache", kX + kL2, 11},
-                                 {"Misc", kP + 8, 12},
-                                 {"BootEnv", kP + 8192 + 2048, 13},
+                                 {"Misc", kP + kMiscOffset, 12},
+                                 {"BootEnv", kP + kBootEnvOffset + 2048, 13},
                                  {"FAT32", 63, 14},
                                  {"FAT32", 11'360, 14},
                                  {"Flush", 0, 15}};

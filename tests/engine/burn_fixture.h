@@ -26,6 +26,7 @@ class FakeSettings : public ISettingsReader {
  public:
   int ReadInt(const std::string& section, const std::string& key) override {
     reads.push_back(section + "/" + key);
+    if (onRead) onRead(key);
     if (throwAt == key) throwError();
     auto it = values.find(key);
     return it == values.end() ? 0 : it->second;
@@ -34,6 +35,7 @@ class FakeSettings : public ISettingsReader {
   std::vector<std::string> reads;
   std::string throwAt;  // a key whose read throws throwError()
   std::function<void()> throwError;
+  std::function<void(const std::string& key)> onRead;  // called before every read
 };
 
 // Worked-example positions.

@@ -85,7 +85,7 @@ TEST(DiscoveryTable, ThirteenSlotsInOrderAndNothingBeyond) {
   LogCapture quiet;
   CBurnEngine engine(disks, op, settings);
   engine.DetectCards();
-  for (int k = 0; k < kSlotCount; ++k) {
+  for (int k = 0; k < static_cast<int>(kMaxDiskSlots); ++k) {
     EXPECT_EQ(engine.Cards()[k].index, k);
     EXPECT_EQ(engine.Cards()[k].present, (k == 2 || k == 6) ? 1u : 0u) << k;
   }

@@ -33,17 +33,11 @@ struct Outcome {
 };
 
 Outcome Build(const Card& card) {
-  TempDir dir;
-  const std::string cfg = dir.File("board.ini");
   const Partitions& p = card.partitions;
-  WriteFile(cfg, "[PARTITION_SECTORS]\nPartition_Boot=" + std::to_string(p.boot) +
-                     "\nPartition_Recovery=" + std::to_string(p.recovery) + "\nPartition_System=" +
-                     std::to_string(p.system) + "\nPartition_Data=" + std::to_string(p.data) +
-                     "\nPartition_Cache=" + std::to_string(p.cache) + "\n");
   LogCapture quiet;
   PartitionPlan plan;
   plan.m_nCardSize = card.sectors;
-  plan.ComputePartitionPlan(cfg);
+  plan.ComputePartitionPlan({p.boot, p.recovery, p.system, p.data, p.cache, ""});
   SectorBytes mbr = MbrTemplate();
   Fat32Layout fat;
   fat.m_tDBR = Fat32BootSectorTemplate();
@@ -56,7 +50,8 @@ Outcome Build(const Card& card) {
   PutU32(bootInfo.data(), bootinfo::kImageLen, rounded);
   PutU8(bootInfo.data(), bootinfo::kImageStoreNum, card.copies);
   for (uint32_t i = 0; i < card.copies && i < 8; ++i) {
-    const uint32_t at = card.addresses.empty() ? 16 + i * rounded / 512 : card.addresses[i];
+    const uint32_t at =
+        card.addresses.empty() ? kFirstCopySector + i * rounded / 512 : card.addresses[i];
     PutU32(bootInfo.data(), bootinfo::kImageStoreCoreAddr + 4 * i, at);
   }
   Outcome out;

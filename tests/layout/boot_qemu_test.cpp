@@ -14,6 +14,7 @@
 
 #include "common/le.h"
 #include "layout/bootcode/bootcode.h"
+#include "layout/card_layout.h"
 #include "layout/fat32.h"
 #include "layout/mbr.h"
 #include "layout/partition_plan.h"
@@ -106,7 +107,7 @@ void PutBootSector(uint8_t* s, const Volume& v, bool sign) {
   PutU16(b.data(), 22, v.fatSize16);
   PutU32(b.data(), 28, v.hidden);
   PutU32(b.data(), 32, kPartSectors);
-  PutU32(b.data(), 36, kPartSectors / 1026 + 1);
+  PutU32(b.data(), 36, static_cast<uint32_t>(Fat32FatSectors(kPartSectors)));
   PutU16(b.data(), 42, v.version);
   if (!sign) b[510] = b[511] = 0;
   std::memcpy(s, b.data(), b.size());

@@ -1,6 +1,6 @@
 #pragma once
-// Shared helpers of the layout tests: plans computed from a temporary
-// configuration file, and a sector writer that records what it is given.
+// Shared helpers of the layout tests: plans computed from partition sizes,
+// and a sector writer that records what it is given.
 #include <algorithm>
 #include <cstdint>
 #include <optional>
@@ -30,24 +30,14 @@ inline PlanInput ExampleInput(uint64_t cardSize) {
   return {cardSize, 65'536, 65'536, 524'288, 1'048'576, 262'144, std::nullopt};
 }
 
-inline std::string PlanIni(const PlanInput& in) {
-  std::string ini = "[PARTITION_SECTORS]\r\n";
-  ini += "Partition_Boot=" + std::to_string(in.boot) + "\r\n";
-  ini += "Partition_Recovery=" + std::to_string(in.recovery) + "\r\n";
-  ini += "Partition_System=" + std::to_string(in.system) + "\r\n";
-  ini += "Partition_Data=" + std::to_string(in.data) + "\r\n";
-  ini += "Partition_Cache=" + std::to_string(in.cache) + "\r\n";
-  if (in.label) ini += "LABEL=" + *in.label + "\r\n";
-  return ini;
+inline PartitionConfig PlanConfig(const PlanInput& in) {
+  return {in.boot, in.recovery, in.system, in.data, in.cache, in.label.value_or("")};
 }
 
-// Computes a plan for in through a configuration file in dir.
-inline PartitionPlan ComputePlan(const TempDir& dir, const PlanInput& in,
-                                 PartitionPlan plan = PartitionPlan{}) {
-  const std::string cfg = dir.File("board.ini");
-  WriteFile(cfg, PlanIni(in));
+// Computes a plan for in.
+inline PartitionPlan ComputePlan(const PlanInput& in, PartitionPlan plan = PartitionPlan{}) {
   plan.m_nCardSize = in.cardSize;
-  plan.ComputePartitionPlan(cfg);
+  plan.ComputePartitionPlan(PlanConfig(in));
   return plan;
 }
 

@@ -13,7 +13,6 @@ namespace {
 
 using testing::ComputePlan;
 using testing::ExampleInput;
-using testing::TempDir;
 
 using Entry = std::array<uint8_t, 16>;
 
@@ -38,8 +37,7 @@ struct Records {
 };
 
 Records BuildFor(uint64_t cardSize) {
-  TempDir dir;
-  Records r{MbrTemplate(), {}, ComputePlan(dir, ExampleInput(cardSize))};
+  Records r{MbrTemplate(), {}, ComputePlan(ExampleInput(cardSize))};
   EXPECT_TRUE(BuildMBR(r.mbr, r.plan));
   EXPECT_TRUE(BuildEBRs(r.ebrs, r.plan));
   return r;
@@ -106,8 +104,7 @@ TEST(BuildEBRs, ChainPlacesEachEbrAtTheWorkedExampleSectors) {
 }
 
 TEST(BuildEBRs, ClearsWhateverTheRecordsHeldBefore) {
-  TempDir dir;
-  const PartitionPlan plan = ComputePlan(dir, ExampleInput(7'743'330));
+  const PartitionPlan plan = ComputePlan(ExampleInput(7'743'330));
   std::array<SectorBytes, 3> ebrs;
   for (SectorBytes& e : ebrs) e.fill(0xEE);
   ASSERT_TRUE(BuildEBRs(ebrs, plan));
@@ -133,11 +130,10 @@ TEST(BuildMBR, CardsOfDifferentSizesDifferOnlyInEntryPositionsAndCounts) {
 }
 
 TEST(BuildMBR, EmptyRecoveryAndBootStillGetTypedEntries) {
-  TempDir dir;
   testing::PlanInput in = ExampleInput(7'743'330);
   in.recovery = 0;
   in.boot = 0;
-  const PartitionPlan plan = ComputePlan(dir, in);
+  const PartitionPlan plan = ComputePlan(in);
   SectorBytes mbr = MbrTemplate();
   ASSERT_TRUE(BuildMBR(mbr, plan));
   for (int i : {2, 3}) {

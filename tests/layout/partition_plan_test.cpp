@@ -15,7 +15,6 @@ using testing::ComputePlan;
 using testing::ExampleInput;
 using testing::LabelText;
 using testing::PlanInput;
-using testing::TempDir;
 
 // Where the Boot partition's room ends: the first sector after it.
 uint64_t BootRoomEnd(const PartitionPlan& p) {
@@ -40,8 +39,7 @@ class PlanExamples : public ::testing::TestWithParam<PlanCase> {};
 
 TEST_P(PlanExamples, ComputesEveryPosition) {
   const PlanCase& c = GetParam();
-  TempDir dir;
-  const PartitionPlan p = ComputePlan(dir, c.input);
+  const PartitionPlan p = ComputePlan(c.input);
   EXPECT_EQ(p.m_arrStartSector, c.starts);
   EXPECT_EQ(p.m_arrTotalSectors, c.totals);
   EXPECT_EQ(p.m_arrEpTotalSector, c.logical);
@@ -99,13 +97,12 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<PlanCase>& info) { return info.param.name; });
 
 TEST(PartitionPlan, RoomsFollowOneAnotherAndTheTailIsZeroOrNineToFifteen) {
-  TempDir dir;
   // Sixteen consecutive card sizes cover every remainder modulo 8 twice.
   for (uint64_t d = 7'744'500; d < 7'744'516; ++d) {
     SCOPED_TRACE(d);
     PlanInput in = ExampleInput(d);
     in.recovery = 30'001;
-    const PartitionPlan p = ComputePlan(dir, in);
+    const PartitionPlan p = ComputePlan(in);
     const uint64_t e8 = p.m_arrTotalSectors[1] + 3;
     EXPECT_EQ(p.m_arrStartSector[1], 63 + p.m_arrTotalSectors[0]);
     EXPECT_EQ(p.m_arrStartSector[2], p.m_arrStartSector[1] + e8 + 63);
@@ -123,18 +120,16 @@ TEST(PartitionPlan, RoomsFollowOneAnotherAndTheTailIsZeroOrNineToFifteen) {
 }
 
 TEST(PartitionPlan, CardBeyondTwoTebibytesKeepsSixtyFourBitPositions) {
-  TempDir dir;
   const uint64_t d = 0x1'2345'6780ull;
-  const PartitionPlan p = ComputePlan(dir, ExampleInput(d));
+  const PartitionPlan p = ComputePlan(ExampleInput(d));
   EXPECT_EQ(p.m_arrTotalSectors[0], d - 65'536 - 65'536 - 1'835'200 - 126);
   EXPECT_EQ(BootRoomEnd(p), d);
 }
 
 TEST(PartitionPlan, LogPrintsTheLowThirtyTwoBitsOfWideValues) {
-  TempDir dir;
   LogCapture log;
   // An empty section: every logical length wraps below zero.
-  (void)ComputePlan(dir, PlanInput{0x1'0000'1000ull, 0, 0, 0, 0, 0, std::nullopt});
+  (void)ComputePlan(PlanInput{0x1'0000'1000ull, 0, 0, 0, 0, 0, std::nullopt});
   EXPECT_EQ(log.Text(),
             "m_arrStartSector: [0x3f 0xf01 0x1000 0x1000]\n"
             "m_arrTotalSectors: [0xec2 0xbd 0x0 0x0]\n"
@@ -147,14 +142,13 @@ TEST(PartitionPlan, LabelIsCutOrPaddedToElevenBytes) {
       {"ABC", "ABC        "},          {"ABCDEFGHIJK", "ABCDEFGHIJK"},
       {"ABCDEFGHIJKL", "ABCDEFGHIJK"}, {"TARNWICK_CARD_LABEL", "TARNWICK_CA"},
       {"card", "card       "},         {"MY CARD", "MY CARD    "}};
-  TempDir dir;
   for (const auto& [value, expected] : cases) {
     PlanInput in = ExampleInput(7'743'330);
     in.label = value;
     // A plan that already held a long label: nothing of it may remain.
     PartitionPlan previous;
     previous.m_szVolumeLabel = {'O', 'L', 'D', 'L', 'A', 'B', 'E', 'L', 'X', 'Y', 'Z'};
-    EXPECT_EQ(LabelText(ComputePlan(dir, in, previous).m_szVolumeLabel), expected);
+    EXPECT_EQ(LabelText(ComputePlan(in, previous).m_szVolumeLabel), expected);
   }
 }
 

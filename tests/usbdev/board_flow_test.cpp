@@ -193,7 +193,8 @@ TEST_F(BoardFlowTest, BoardChecksThePackageItReceived) {
   image.length = 1000;
   image.data.assign(1512, 0x5A);
   std::fill(image.data.begin() + 1000, image.data.end(), 0);
-  const std::vector<uint8_t> good = BuildDownloadPackage(image, engine.m_strCfgFile, crc);
+  const std::vector<uint8_t> good =
+      BuildDownloadPackage(image, ReadBoardConfig(engine.m_strCfgFile), crc);
   struct Case {
     const char* name;
     std::function<void(std::vector<uint8_t>&)> damage;

@@ -200,32 +200,54 @@ class LoadPackTest : public DownloaderTest {
   PackHeader header;
 };
 
-TEST_F(LoadPackTest, PackageLayoutAndLength) {
+// The package from a configuration value: BootInfo with the download
+// addresses, the image, zeros; only whole sectors of length + 1024 are sent.
+TEST(DownloadPackage, LayoutAndLength) {
+  BoardConfig config;
+  config.Set("AddrInfo", "loadPlainTextAddr", 0x11111111);
+  config.Set("DfuAddrInfo", "loadPlainTextAddr", 0x40008000);
+  config.Set("DfuAddrInfo", "goAddr", 0x40008020);
+  CCrc32 crc;
   struct Case {
     uint32_t dfuLength;
     uint32_t sent;
     uint32_t imageLen;
   };
   for (const Case& c : {Case{1000, 1536, 1024}, Case{1024, 2048, 1024}, Case{0, 1024, 0}}) {
-    BoardRig rig(1);
-    std::vector<uint8_t> dfu = Pattern(c.dfuLength);
-    rig.downloader.LoadPackForBoard(MakePack(dfu), MakeConfig(), crc, header);
-
-    const std::vector<uint8_t>& got = rig.bus.Received(0);
-    ASSERT_EQ(got.size(), c.sent) << c.dfuLength;
-    EXPECT_EQ(rig.bus.Refusal(0), "") << c.dfuLength;
+    SCOPED_TRACE(c.dfuLength);
+    const std::vector<uint8_t> dfu = Pattern(c.dfuLength);
+    ImageBuffer image;
+    image.length = c.dfuLength;
+    image.data.assign(c.dfuLength + 512, 0);
+    std::copy(dfu.begin(), dfu.end(), image.data.begin());
+    const std::vector<uint8_t> got = BuildDownloadPackage(image, config, crc);
+    ASSERT_EQ(got.size(), c.dfuLength + 1024u);
+    EXPECT_EQ(DownloadLength(c.dfuLength), c.sent);
     EXPECT_EQ(std::string(got.begin(), got.begin() + 8), "KDFUUFDK");
     EXPECT_EQ(GetU32(got.data(), bootinfo::kLoadPlainTextAddr), 0x40008000u);
     EXPECT_EQ(GetU32(got.data(), bootinfo::kGoAddr), 0x40008020u);
     EXPECT_EQ(GetU32(got.data(), bootinfo::kImageLen), c.imageLen);
     EXPECT_EQ(GetU32(got.data(), bootinfo::kInfoCrc), crc.Compute(got.data(), 508));
-    EXPECT_TRUE(std::equal(dfu.begin(), dfu.end(), got.begin() + 512)) << c.dfuLength;
-    EXPECT_TRUE(std::all_of(got.begin() + 512 + c.dfuLength, got.end(), [](uint8_t b) {
-      return b == 0;
-    })) << c.dfuLength;
-    EXPECT_TRUE(rig.op.messages.empty()) << c.dfuLength;
-    EXPECT_TRUE(rig.downloader.LastDownload().packLoaded);
+    EXPECT_TRUE(std::equal(dfu.begin(), dfu.end(), got.begin() + 512));
+    EXPECT_TRUE(
+        std::all_of(got.begin() + 512 + c.dfuLength, got.end(), [](uint8_t b) { return b == 0; }));
   }
+}
+
+// LoadPackForBoard reads the configuration file once the image is loaded and
+// sends the package built from it.
+TEST_F(LoadPackTest, SendsThePackageOfTheConfigurationFile) {
+  BoardRig rig(1);
+  const std::vector<uint8_t> dfu = Pattern(1000);
+  rig.downloader.LoadPackForBoard(MakePack(dfu), MakeConfig(), crc, header);
+  const std::vector<uint8_t>& got = rig.bus.Received(0);
+  ASSERT_EQ(got.size(), 1536u);
+  EXPECT_EQ(rig.bus.Refusal(0), "");
+  EXPECT_EQ(GetU32(got.data(), bootinfo::kLoadPlainTextAddr), 0x40008000u);
+  EXPECT_EQ(GetU32(got.data(), bootinfo::kGoAddr), 0x40008020u);
+  EXPECT_TRUE(std::equal(dfu.begin(), dfu.end(), got.begin() + 512));
+  EXPECT_TRUE(rig.op.messages.empty());
+  EXPECT_TRUE(rig.downloader.LastDownload().packLoaded);
 }
 
 TEST_F(LoadPackTest, BadPacksAreRefusedBeforeAnyBoardIsSearched) {

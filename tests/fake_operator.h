@@ -17,7 +17,7 @@ class FakeOperator : public IOperator {
     MsgButtons buttons;
   };
 
-  MsgAnswer MessageBox(const std::string& text, MsgButtons buttons) override {
+  MsgAnswer ShowMessage(const std::string& text, MsgButtons buttons) override {
     messages.push_back({text, buttons});
     events.push_back("box " + text);
     return buttons == MsgButtons::Ok ? MsgAnswer::Ok : answer;

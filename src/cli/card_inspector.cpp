@@ -95,7 +95,7 @@ class Inspector {
     m_cardSize = bytes / (kSectorsPerCylinder * kSectorSize) * kSectorsPerCylinder;
     Line(Format(
         "Card: %llu bytes, %llu sectors; as a disk of %llu cylinders x 255 x 63: %llu sectors",
-        ull(bytes), ull(m_capacity), ull(m_cardSize / kSectorsPerCylinder), ull(m_cardSize)));
+        Ull(bytes), Ull(m_capacity), Ull(m_cardSize / kSectorsPerCylinder), Ull(m_cardSize)));
     if (CheckMbr()) {
       bool chainOk = CheckEbrChain();
       if (chainOk) CheckPlan();
@@ -112,7 +112,7 @@ class Inspector {
   }
 
  private:
-  static unsigned long long ull(uint64_t v) { return v; }
+  static unsigned long long Ull(uint64_t v) { return v; }
 
   void Line(const std::string& text) { m_result.report += text + "\n"; }
   void Problem(const std::string& text) {
@@ -126,12 +126,12 @@ class Inspector {
   bool Read(uint64_t first, uint32_t count, std::vector<uint8_t>& out, const char* what) {
     if (first >= m_capacity || count > m_capacity - first) {
       Problem(Format("%s: sectors %llu..%llu lie past the end of the card (%llu sectors)", what,
-                     ull(first), ull(first + count - 1), ull(m_capacity)));
+                     Ull(first), Ull(first + count - 1), Ull(m_capacity)));
       return false;
     }
     std::string error;
     if (!m_card.ReadSectors(first, count, out, &error)) {
-      Problem(Format("%s: cannot read sector %llu: %s", what, ull(first), error.c_str()));
+      Problem(Format("%s: cannot read sector %llu: %s", what, Ull(first), error.c_str()));
       return false;
     }
     return true;
@@ -169,7 +169,7 @@ class Inspector {
       }
       uint64_t end = uint64_t{e.first} + e.count;
       Check(end <= m_cardSize, Format("MBR entry %d ends at sector %llu, past the card's %llu", i,
-                                      ull(end), ull(m_cardSize)));
+                                      Ull(end), Ull(m_cardSize)));
     }
     Check(m_entries[0].first == 63, "MBR entry 0 does not start at sector 63");
     for (int i = 1; i < 4; ++i) {
@@ -195,11 +195,11 @@ class Inspector {
     linkCount = e1.count;
     if (last) {
       Line(Format("  %s at sector %llu: partition at %llu, %u sectors; end of chain", name,
-                  ull(sector), ull(sector + e0.first), e0.count));
+                  Ull(sector), Ull(sector + e0.first), e0.count));
     } else {
       Line(Format(
           "  %s at sector %llu: partition at %llu, %u sectors; next EBR at %llu (%u sectors)", name,
-          ull(sector), ull(sector + e0.first), e0.count, ull(m_x + e1.first), e1.count));
+          Ull(sector), Ull(sector + e0.first), e0.count, Ull(m_x + e1.first), e1.count));
     }
     bool ok = true;
     auto check = [&](bool cond, const std::string& text) {
@@ -262,7 +262,7 @@ class Inspector {
     uint64_t e8 = RoundUp8(e);
     uint64_t used = RoundUp8(boot) + RoundUp8(recovery) + e8;
     Line(Format("Partition plan: slots %llu/%llu/%llu, Recovery %llu, Boot %llu on %llu sectors",
-                ull(ssys), ull(sdata), ull(scache), ull(recovery), ull(boot), ull(m_cardSize)));
+                Ull(ssys), Ull(sdata), Ull(scache), Ull(recovery), Ull(boot), Ull(m_cardSize)));
     if (used + 126 + 16 >= m_cardSize) {
       Problem("the partitions do not fit the card's size");
       return;
@@ -275,25 +275,25 @@ class Inspector {
     uint64_t p = r + RoundUp8(recovery);
     Check(m_entries[0].count == f,
           Format("MBR entry 0 holds %u sectors; a card of this size gives %llu", m_entries[0].count,
-                 ull(f)));
-    Check(m_x == x, Format("MBR entry 1 starts at %llu; expected %llu", ull(m_x), ull(x)));
+                 Ull(f)));
+    Check(m_x == x, Format("MBR entry 1 starts at %llu; expected %llu", Ull(m_x), Ull(x)));
     Check(m_entries[1].count == e, Format("MBR entry 1 holds %u sectors; the EBR chain gives %llu",
-                                          m_entries[1].count, ull(e)));
-    Check(m_r == r, Format("MBR entry 2 starts at %llu; expected %llu", ull(m_r), ull(r)));
-    Check(m_p == p, Format("MBR entry 3 starts at %llu; expected %llu", ull(m_p), ull(p)));
+                                          m_entries[1].count, Ull(e)));
+    Check(m_r == r, Format("MBR entry 2 starts at %llu; expected %llu", Ull(m_r), Ull(r)));
+    Check(m_p == p, Format("MBR entry 3 starts at %llu; expected %llu", Ull(m_p), Ull(p)));
     if (m_expected) {
       const ExpectedLayout& ex = *m_expected;
       Check(boot == ex.boot, Format("Boot partition holds %llu sectors; the configuration says %u",
-                                    ull(boot), ex.boot));
+                                    Ull(boot), ex.boot));
       Check(recovery == ex.recovery,
             Format("Recovery partition holds %llu sectors; the configuration says %u",
-                   ull(recovery), ex.recovery));
+                   Ull(recovery), ex.recovery));
       const uint32_t want[3] = {ex.system, ex.data, ex.cache};
       static const char* const kNames[3] = {"System", "Data", "Cache"};
       for (int i = 0; i < 3; ++i) {
         Check(m_slots[i] == RoundUp8(want[i]),
               Format("%s slot holds %u sectors; the configuration gives %llu", kNames[i],
-                     m_slots[i], ull(RoundUp8(want[i]))));
+                     m_slots[i], Ull(RoundUp8(want[i]))));
       }
     }
     ReportFileSystem("System", m_x + 63);
@@ -311,23 +311,23 @@ class Inspector {
       volume = volume.c_str();
       uint64_t blocks = GetU32(sb.data(), 4);
       uint64_t blockSize = uint64_t{1024} << std::min<uint32_t>(GetU32(sb.data(), 24), 16);
-      Line(Format("  %s at sector %llu: ext2/3/4 file system \"%s\", %llu bytes", name, ull(first),
-                  volume.c_str(), ull(blocks * blockSize)));
+      Line(Format("  %s at sector %llu: ext2/3/4 file system \"%s\", %llu bytes", name, Ull(first),
+                  volume.c_str(), Ull(blocks * blockSize)));
     } else {
-      Line(Format("  %s at sector %llu: no ext2/3/4 file system", name, ull(first)));
+      Line(Format("  %s at sector %llu: no ext2/3/4 file system", name, Ull(first)));
     }
   }
 
   // ---- BootInfo, UBootInfo, boot loader copies ----
   void CheckBootRecords() {
-    Line(Format("BootInfo (sectors %llu..%llu)", ull(m_p), ull(m_p + 3)));
+    Line(Format("BootInfo (sectors %llu..%llu)", Ull(m_p), Ull(m_p + 3)));
     std::vector<uint8_t> copies;
     if (!Read(m_p, 4, copies, "BootInfo")) return;
     const uint8_t* bi = copies.data();
     bool identical = true;
     for (int j = 1; j < 4; ++j) {
       if (std::memcmp(bi, bi + 512 * j, 512) != 0) {
-        Problem(Format("BootInfo copy %d (sector %llu) differs from copy 0", j, ull(m_p + j)));
+        Problem(Format("BootInfo copy %d (sector %llu) differs from copy 0", j, Ull(m_p + j)));
         identical = false;
       }
     }
@@ -380,17 +380,17 @@ class Inspector {
           !Read(first, static_cast<uint32_t>(lenSectors), image, "boot loader copy"))
         continue;
       uint32_t crc = m_crc.Compute(image.data(), image.size());
-      Line(Format("  copy %u at sector %llu (P + %u), %llu sectors: CRC 0x%08X %s", i, ull(first),
-                  at, ull(lenSectors), crc, crc == imageCrc ? "ok" : "WRONG"));
+      Line(Format("  copy %u at sector %llu (P + %u), %llu sectors: CRC 0x%08X %s", i, Ull(first),
+                  at, Ull(lenSectors), crc, crc == imageCrc ? "ok" : "WRONG"));
       Check(crc == imageCrc,
             Format("boot loader copy %u at sector %llu: CRC 0x%08X, imageCrc says 0x%08X", i,
-                   ull(first), crc, imageCrc));
+                   Ull(first), crc, imageCrc));
     }
   }
 
   void CheckUBootInfo() {
     uint64_t at = m_p + kUBootInfoOffset;
-    Line(Format("UBootInfo (sectors %llu..%llu)", ull(at), ull(at + 3)));
+    Line(Format("UBootInfo (sectors %llu..%llu)", Ull(at), Ull(at + 3)));
     std::vector<uint8_t> rec;
     if (!Read(at, 4, rec, "UBootInfo")) return;
     const uint8_t* u = rec.data();
@@ -412,14 +412,14 @@ class Inspector {
                 envStart, envSize, resStart, resSize, imgStart, imgSize));
     Check(envStart == m_p + kBootEnvOffset,
           Format("UBootInfo: bootEnvStart %u, expected P + 8192 = %llu", envStart,
-                 ull(m_p + kBootEnvOffset)));
+                 Ull(m_p + kBootEnvOffset)));
     Check(envSize == kBootEnvBytes, Format("UBootInfo: bootEnvSize %u, expected 1048576", envSize));
     Check(resStart == m_p + kBootResOffset,
           Format("UBootInfo: bootResStart %u, expected P + 10244 = %llu", resStart,
-                 ull(m_p + kBootResOffset)));
+                 Ull(m_p + kBootResOffset)));
     uint64_t imgWant = uint64_t{resStart} + resSize / kSectorSize + kBootResToBootImgGap;
     Check(imgStart == imgWant,
-          Format("UBootInfo: bootImgStart %u, expected %llu", imgStart, ull(imgWant)));
+          Format("UBootInfo: bootImgStart %u, expected %llu", imgStart, Ull(imgWant)));
     Check(GetU32(u, ubootinfo::kBootResFlag) == 1, "UBootInfo: bootResFlag is not 1");
     Check(GetU32(u, ubootinfo::kBootImgFlag) == 1, "UBootInfo: bootImgFlag is not 1");
     uint64_t bootEnd = m_p + m_entries[3].count;
@@ -431,7 +431,7 @@ class Inspector {
   void CheckFat32() {
     uint64_t s = m_entries[0].first;
     uint32_t total = m_entries[0].count;
-    Line(Format("FAT32 (boot sector at %llu)", ull(s)));
+    Line(Format("FAT32 (boot sector at %llu)", Ull(s)));
     std::vector<uint8_t> head;
     if (!Read(s, 8, head, "FAT32 boot sectors")) return;
     const uint8_t* b = head.data();
@@ -465,7 +465,7 @@ class Inspector {
     Line(
         Format("  %u sectors, FAT size %u, FATs at %llu and %llu, root directory at %llu, %llu "
                "clusters",
-               total, fatSz, ull(fat1), ull(fat2), ull(dir), ull(clusters)));
+               total, fatSz, Ull(fat1), Ull(fat2), Ull(dir), Ull(clusters)));
     Line("  boot sector label \"" + std::string(reinterpret_cast<const char*>(b + 71), 11) + "\"");
     std::vector<uint8_t> sector;
     if (Read(fat1, 1, sector, "first FAT")) {

@@ -26,7 +26,7 @@ void CCliOperator::PrintMessage(const std::string& text) {
   if (m_bar) m_bar->Redraw();
 }
 
-MsgAnswer CCliOperator::MessageBox(const std::string& text, MsgButtons buttons) {
+MsgAnswer CCliOperator::ShowMessage(const std::string& text, MsgButtons buttons) {
   if (buttons == MsgButtons::Ok) {
     PrintMessage(text);
     return MsgAnswer::Ok;

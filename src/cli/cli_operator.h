@@ -33,7 +33,7 @@ class CCliOperator final : public IOperator {
   };
   void SetCardInfoSource(std::function<CardInfo()> source) { m_cardInfo = std::move(source); }
 
-  MsgAnswer MessageBox(const std::string& text, MsgButtons buttons) override;
+  MsgAnswer ShowMessage(const std::string& text, MsgButtons buttons) override;
   void SetProgress(int position) override;
   void Refresh() override {}
   void EnableControls(bool) override {}

@@ -195,7 +195,7 @@ int CmdBurn(int argc, char** argv) {
                     ": the burn must be confirmed, but there is no terminal to ask on; "
                     "pass --yes to confirm. Nothing was written.");
     }
-    if (op.MessageBox(kWarningBeforeBurnText, MsgButtons::OkCancel) != MsgAnswer::Ok) {
+    if (op.ShowMessage(kWarningBeforeBurnText, MsgButtons::OkCancel) != MsgAnswer::Ok) {
       return Refuse("burn cancelled; nothing was written");
     }
   }
@@ -206,8 +206,8 @@ int CmdBurn(int argc, char** argv) {
   }
 
   CBurnEngine engine(host->Disks(), op, settings);
-  engine.m_strCfgFile = cfgPath;
-  engine.m_strPackFile = packPath;
+  engine.SetCfgFile(cfgPath);
+  engine.SetPackFile(packPath);
   int cardNumber = 0;
   op.SetCardInfoSource([&] {
     CCliOperator::CardInfo info;

@@ -129,14 +129,14 @@ int CmdDownload(int argc, char** argv) {
                     ": the burn must be confirmed, but there is no terminal to ask on; "
                     "pass --yes to confirm. Nothing was sent.");
     }
-    if (op.MessageBox(kWarningBeforeBurnText, MsgButtons::OkCancel) != MsgAnswer::Ok) {
+    if (op.ShowMessage(kWarningBeforeBurnText, MsgButtons::OkCancel) != MsgAnswer::Ok) {
       return Refuse("download cancelled; nothing was sent");
     }
   }
 
   CBurnEngine engine(host->Disks(), op, settings);
-  engine.m_strCfgFile = cfgPath;
-  engine.m_strPackFile = packPath;
+  engine.SetCfgFile(cfgPath);
+  engine.SetPackFile(packPath);
   CDfuDownloader downloader(host->Bus(), op);
   CBoardFlow flow(engine, downloader, host->Events());
 

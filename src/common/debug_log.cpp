@@ -54,27 +54,27 @@ struct LogCapture::Buffer {
   std::string text;
 };
 
-LogCapture::LogCapture() : buffer_(new Buffer) {
-  Buffer* b = buffer_;
-  previous_ = SetLogSink([b](std::string_view line) {
+LogCapture::LogCapture() : m_buffer(new Buffer) {
+  Buffer* b = m_buffer;
+  m_previous = SetLogSink([b](std::string_view line) {
     std::lock_guard<std::mutex> lock(b->mutex);
     b->text.append(line);
   });
 }
 
 LogCapture::~LogCapture() {
-  SetLogSink(std::move(previous_));
-  delete buffer_;
+  SetLogSink(std::move(m_previous));
+  delete m_buffer;
 }
 
 std::string LogCapture::Text() const {
-  std::lock_guard<std::mutex> lock(buffer_->mutex);
-  return buffer_->text;
+  std::lock_guard<std::mutex> lock(m_buffer->mutex);
+  return m_buffer->text;
 }
 
 void LogCapture::Clear() {
-  std::lock_guard<std::mutex> lock(buffer_->mutex);
-  buffer_->text.clear();
+  std::lock_guard<std::mutex> lock(m_buffer->mutex);
+  m_buffer->text.clear();
 }
 
 }  // namespace tarnwick

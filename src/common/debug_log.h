@@ -32,9 +32,9 @@ class LogCapture {
   void Clear();
 
  private:
-  LogSink previous_;
+  LogSink m_previous;
   struct Buffer;
-  Buffer* buffer_;
+  Buffer* m_buffer;
 };
 
 }  // namespace tarnwick

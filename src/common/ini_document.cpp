@@ -40,7 +40,7 @@ bool SameName(const std::string& a, const std::string& b) {
 // What a line is: a section header, a key, or anything else (comments,
 // blank lines, lines without '=').
 struct Parsed {
-  enum class Kind { kOther, kHeader, kKey } kind = Kind::kOther;
+  enum class Kind { Other, Header, Key } kind = Kind::Other;
   std::string name;   // section or key name, trimmed
   std::string value;  // key value, trimmed
   size_t keyEnd = 0;  // offset just after the key name in the line
@@ -53,14 +53,14 @@ Parsed Parse(const std::string& line) {
   if (line[start] == '[') {
     size_t close = line.find(']', start);
     if (close != std::string::npos) {
-      parsed.kind = Parsed::Kind::kHeader;
+      parsed.kind = Parsed::Kind::Header;
       parsed.name = Trim(line, start + 1, close);
       return parsed;
     }
   }
   size_t equals = line.find('=', start);
   if (equals == std::string::npos) return parsed;
-  parsed.kind = Parsed::Kind::kKey;
+  parsed.kind = Parsed::Kind::Key;
   parsed.name = Trim(line, start, equals);
   parsed.value = Trim(line, equals + 1, line.size());
   parsed.keyEnd = start + parsed.name.size();
@@ -108,7 +108,7 @@ std::optional<Document::Range> Document::FindSection(const std::string& section)
   size_t begin = 0;
   for (size_t i = 0; i < m_lines.size(); ++i) {
     Parsed parsed = Parse(m_lines[i].content);
-    if (parsed.kind != Parsed::Kind::kHeader) continue;
+    if (parsed.kind != Parsed::Kind::Header) continue;
     if (inWanted) return Range{begin, i};
     if (SameName(parsed.name, wanted)) {
       inWanted = true;
@@ -123,7 +123,7 @@ std::optional<size_t> Document::FindKey(const Range& range, const std::string& k
   std::string wanted = Trim(key);
   for (size_t i = range.begin; i < range.end; ++i) {
     Parsed parsed = Parse(m_lines[i].content);
-    if (parsed.kind == Parsed::Kind::kKey && SameName(parsed.name, wanted)) return i;
+    if (parsed.kind == Parsed::Kind::Key && SameName(parsed.name, wanted)) return i;
   }
   return std::nullopt;
 }
@@ -168,7 +168,7 @@ void Document::Set(const std::string& section, const std::string& key, const std
   }
   size_t at = range->begin;
   for (size_t i = range->begin; i < range->end; ++i) {
-    if (Parse(m_lines[i].content).kind == Parsed::Kind::kKey) at = i + 1;
+    if (Parse(m_lines[i].content).kind == Parsed::Kind::Key) at = i + 1;
   }
   InsertLine(at, keyName + "=" + value, ending);
 }
@@ -187,11 +187,11 @@ Index::Index(const std::string& text) {
   std::unordered_map<std::string, std::string>* current = &m_sections[std::string()];
   ForEachLine(text, [&](const std::string& content, const std::string&) {
     Parsed parsed = Parse(content);
-    if (parsed.kind == Parsed::Kind::kHeader) {
+    if (parsed.kind == Parsed::Kind::Header) {
       std::string name = LowerName(parsed.name);
       current = nullptr;
       if (!name.empty() && m_sections.count(name) == 0) current = &m_sections[name];
-    } else if (parsed.kind == Parsed::Kind::kKey && current != nullptr) {
+    } else if (parsed.kind == Parsed::Kind::Key && current != nullptr) {
       current->try_emplace(LowerName(parsed.name), std::move(parsed.value));
     }
   });

@@ -101,10 +101,10 @@ std::string Utf8ToUtf16Le(const std::string& text) {
 DecodedText Decode(const std::string& bytes) {
   DecodedText result;
   if (bytes.rfind(kUtf16LeBom, 0) == 0) {
-    result.encoding = Encoding::kUtf16LeBom;
+    result.encoding = Encoding::Utf16LeBom;
     result.text = Utf16LeToUtf8(bytes, 2);
   } else if (bytes.rfind(kUtf8Bom, 0) == 0) {
-    result.encoding = Encoding::kUtf8Bom;
+    result.encoding = Encoding::Utf8Bom;
     result.text = bytes.substr(3);
   } else {
     result.text = bytes;
@@ -114,11 +114,11 @@ DecodedText Decode(const std::string& bytes) {
 
 std::string Encode(const std::string& text, Encoding encoding) {
   switch (encoding) {
-    case Encoding::kUtf16LeBom:
+    case Encoding::Utf16LeBom:
       return kUtf16LeBom + Utf8ToUtf16Le(text);
-    case Encoding::kUtf8Bom:
+    case Encoding::Utf8Bom:
       return kUtf8Bom + text;
-    case Encoding::kPlain:
+    case Encoding::Plain:
       break;
   }
   return text;

@@ -6,10 +6,10 @@
 
 namespace tarnwick::ini {
 
-enum class Encoding { kPlain, kUtf8Bom, kUtf16LeBom };
+enum class Encoding { Plain, Utf8Bom, Utf16LeBom };
 
 struct DecodedText {
-  Encoding encoding = Encoding::kPlain;
+  Encoding encoding = Encoding::Plain;
   std::string text;  // without the byte order mark; UTF-16 converted to UTF-8
 };
 

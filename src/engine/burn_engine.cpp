@@ -56,7 +56,7 @@ void CBurnEngine::RunBurn() {
 void CBurnEngine::EndRun() {
   m_op.EnableControls(true);
   if (!m_lastRun.failed.empty()) m_op.ReportFailedCards(m_lastRun.failed);
-  m_op.MessageBox(kBurnDone, MsgButtons::Ok);
+  m_op.ShowMessage(kBurnDone, MsgButtons::Ok);
   m_bWaitDevice = false;
 }
 
@@ -69,7 +69,7 @@ void CBurnEngine::AbortRun(const std::string& error) {
   m_lastRun.abortReason = error;
   m_op.EnableControls(true);
   if (!m_lastRun.failed.empty()) m_op.ReportFailedCards(m_lastRun.failed);
-  m_op.MessageBox(error, MsgButtons::Ok);
+  m_op.ShowMessage(error, MsgButtons::Ok);
   m_bWaitDevice = false;
 }
 

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bootcfg/board_config.h"
@@ -53,9 +54,14 @@ class CBurnEngine {
  public:
   CBurnEngine(IDiskService& disks, IOperator& op, ISettingsReader& settings);
 
-  std::string m_strCfgFile;
-  std::string m_strPackFile;
-  bool m_bWaitDevice = false;
+  // The two input paths (full paths) and whether a board-mode burn waits
+  // for the device-arrival notice.
+  const std::string& CfgFile() const { return m_strCfgFile; }
+  void SetCfgFile(std::string path) { m_strCfgFile = std::move(path); }
+  const std::string& PackFile() const { return m_strPackFile; }
+  void SetPackFile(std::string path) { m_strPackFile = std::move(path); }
+  bool WaitDevice() const { return m_bWaitDevice; }
+  void SetWaitDevice(bool wait) { m_bWaitDevice = wait; }
 
   // Discovery, then every present slot in order, then the final message.
   // Toolkit errors (FileError, MemoryError, and std::bad_alloc) are caught
@@ -81,6 +87,9 @@ class CBurnEngine {
   IOperator& Operator() { return m_op; }
 
  private:
+  std::string m_strCfgFile;
+  std::string m_strPackFile;
+  bool m_bWaitDevice = false;
   IDiskService& m_disks;
   IOperator& m_op;
   ISettingsReader& m_settings;

@@ -20,7 +20,7 @@ class IOperator {
  public:
   virtual ~IOperator() = default;
   // A message box with the application's title and the exclamation icon.
-  virtual MsgAnswer MessageBox(const std::string& text, MsgButtons buttons) = 0;
+  virtual MsgAnswer ShowMessage(const std::string& text, MsgButtons buttons) = 0;
   // Absolute position of the progress bar, range 0..15.
   virtual void SetProgress(int position) = 0;
   // Copies the dialog's data (the two paths) into its controls.

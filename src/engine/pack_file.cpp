@@ -30,7 +30,7 @@ struct WantedImage {
 };
 
 bool Refuse(IOperator& op, std::string* refusal, const std::string& text) {
-  op.MessageBox(text, MsgButtons::Ok);
+  op.ShowMessage(text, MsgButtons::Ok);
   if (refusal) *refusal = text;
   return false;
 }

@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
     CMainWindow window(services);
     for (const std::string& notice : services.StartupNotices()) {
       QTimer::singleShot(
-          0, &window, [&window, notice] { window.MessageBox(notice, tarnwick::MsgButtons::Ok); });
+          0, &window, [&window, notice] { window.ShowMessage(notice, tarnwick::MsgButtons::Ok); });
     }
     if (const QString folder = qEnvironmentVariable(kScreenshotVariable); !folder.isEmpty()) {
       StartScreenshotMode(window, folder);

@@ -68,8 +68,8 @@ CMainWindow::CMainWindow(CAppServices& services)
                                          services.Events());
   m_services.Relay().Attach(m_dlg.get());
   m_services.SetProtectedPaths([this] {
-    return std::vector<ProtectedPath>{{"pack file", m_dlg->Engine().m_strPackFile},
-                                      {"configuration file", m_dlg->Engine().m_strCfgFile},
+    return std::vector<ProtectedPath>{{"pack file", m_dlg->Engine().PackFile()},
+                                      {"configuration file", m_dlg->Engine().CfgFile()},
                                       {"settings file", m_dlg->Settings().Path()}};
   });
   // The watch calls from a thread of the platform; the notices are collected
@@ -170,7 +170,7 @@ void CMainWindow::SetText(ControlId control, const std::string& text) {
   });
 }
 
-MsgAnswer CMainWindow::MessageBox(const std::string& text, MsgButtons buttons) {
+MsgAnswer CMainWindow::ShowMessage(const std::string& text, MsgButtons buttons) {
   MsgAnswer answer = MsgAnswer::Cancel;
   OnGuiThread([&] {
     if (m_messageHandler) {

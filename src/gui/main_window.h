@@ -50,7 +50,7 @@ class CMainWindow final : public QDialog, public IDialogView {
   void SetChecked(ControlId control, bool checked) override;
   bool IsChecked(ControlId control) override;
   void SetText(ControlId control, const std::string& text) override;
-  MsgAnswer MessageBox(const std::string& text, MsgButtons buttons) override;
+  MsgAnswer ShowMessage(const std::string& text, MsgButtons buttons) override;
   std::optional<std::string> PickFile(const FilePickRequest& request) override;
   void SetProgressRange(int low, int high) override;
   void SetProgressPos(int position) override;

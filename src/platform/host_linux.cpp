@@ -134,7 +134,7 @@ class LinuxHost final : public IHost {
     std::vector<HostDisk> disks;
     LinuxDiskService service(DiskOptions(m_options.sysRoot));
     for (const DiskReport& r : service.ListDisks()) {
-      disks.push_back({r.devicePath, r.sysfsBytes, r.verdict == DiskVerdict::kAccepted, r.reason});
+      disks.push_back({r.devicePath, r.sysfsBytes, r.verdict == DiskVerdict::Accepted, r.reason});
     }
     return disks;
   }

@@ -43,7 +43,7 @@ class IDialogView {
 
   // An application-modal box with the application's title and the
   // exclamation icon.
-  virtual MsgAnswer MessageBox(const std::string& text, MsgButtons buttons) = 0;
+  virtual MsgAnswer ShowMessage(const std::string& text, MsgButtons buttons) = 0;
   // The full path of the file picked; nothing when the operator cancels.
   virtual std::optional<std::string> PickFile(const FilePickRequest& request) = 0;
 

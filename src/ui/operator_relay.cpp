@@ -4,8 +4,8 @@
 
 namespace tarnwick {
 
-MsgAnswer COperatorRelay::MessageBox(const std::string& text, MsgButtons buttons) {
-  if (m_target) return m_target->MessageBox(text, buttons);
+MsgAnswer COperatorRelay::ShowMessage(const std::string& text, MsgButtons buttons) {
+  if (m_target) return m_target->ShowMessage(text, buttons);
   DebugLog(1, "No window for the message: %s\n", text.c_str());
   return MsgAnswer::Cancel;
 }

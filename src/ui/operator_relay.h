@@ -12,7 +12,7 @@ class COperatorRelay final : public IOperator {
  public:
   void Attach(IOperator* target) { m_target = target; }
 
-  MsgAnswer MessageBox(const std::string& text, MsgButtons buttons) override;
+  MsgAnswer ShowMessage(const std::string& text, MsgButtons buttons) override;
   void SetProgress(int position) override;
   void Refresh() override;
   void EnableControls(bool enable) override;

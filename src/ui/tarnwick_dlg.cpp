@@ -39,7 +39,7 @@ bool CTarnwickDlg::OnInitDialog() {
   m_view.AddAboutItem(kAboutMenuText);
   LoadSettings();
   Refresh();
-  m_engine.m_bWaitDevice = false;
+  m_engine.SetWaitDevice(false);
   m_view.SetProgressRange(0, kProgressMax);
   m_view.SetProgressPos(0);
   Refresh();
@@ -55,25 +55,33 @@ void CTarnwickDlg::LoadSettings() {
   m_view.SetChecked(ControlId::ModeReader, !board);
 
   m_strCurDir = CurrentDirectory();
-  m_engine.m_strCfgFile = JoinPath(m_strCurDir, m_settings.ReadString("ResName", "CfgFile"));
-  m_engine.m_strPackFile = JoinPath(m_strCurDir, m_settings.ReadString("ResName", "PackFile"));
+  m_engine.SetCfgFile(JoinPath(m_strCurDir, m_settings.ReadString("ResName", "CfgFile")));
+  m_engine.SetPackFile(JoinPath(m_strCurDir, m_settings.ReadString("ResName", "PackFile")));
 }
 
 void CTarnwickDlg::OnBrowseCfg() {
-  Browse(kSelectCfgTitle, m_engine.m_strCfgFile, "CfgFile");
+  if (auto picked = Browse(kSelectCfgTitle)) {
+    m_engine.SetCfgFile(*picked);
+    Remember("CfgFile", *picked);
+  }
 }
 
 void CTarnwickDlg::OnBrowsePack() {
-  Browse(kSelectPackTitle, m_engine.m_strPackFile, "PackFile");
+  if (auto picked = Browse(kSelectPackTitle)) {
+    m_engine.SetPackFile(*picked);
+    Remember("PackFile", *picked);
+  }
 }
 
 // The paths belong to the job while one runs, so nothing is picked then.
-void CTarnwickDlg::Browse(const char* title, std::string& path, const char* key) {
-  if (Busy()) return;
+std::optional<std::string> CTarnwickDlg::Browse(const char* title) {
+  if (Busy()) return std::nullopt;
   FilePickRequest request{title, kAllFilesFilter, "*.*", CurrentDirectory()};
-  std::optional<std::string> picked = m_view.PickFile(request);
-  if (!picked) return;
-  path = *picked;
+  return m_view.PickFile(request);
+}
+
+// A picked file is shown at once and its name kept in the settings file.
+void CTarnwickDlg::Remember(const char* key, const std::string& path) {
   Refresh();
   (void)m_settings.WriteString("ResName", key, BareName(path));
 }
@@ -87,7 +95,7 @@ void CTarnwickDlg::OnModeClicked() {
 void CTarnwickDlg::OnBurn() {
   if (m_state != DialogState::Idle) return;
   if (m_settings.ReadInt("Burn", "WarningBeforeBurn") == 1 &&
-      m_view.MessageBox(kWarningBeforeBurnText, MsgButtons::OkCancel) != MsgAnswer::Ok) {
+      m_view.ShowMessage(kWarningBeforeBurnText, MsgButtons::OkCancel) != MsgAnswer::Ok) {
     return;
   }
   EnableControls(false);
@@ -105,8 +113,8 @@ bool CTarnwickDlg::OnDeviceChange(uint32_t event, const std::string& data) {
     return true;
   }
   DebugLog(2, "Device change 0x%x: %s\n", event, data.c_str());
-  if (event == kDeviceArrival && m_engine.m_bWaitDevice) {
-    m_engine.m_bWaitDevice = false;
+  if (event == kDeviceArrival && m_engine.WaitDevice()) {
+    m_engine.SetWaitDevice(false);
     StartJob(DialogState::Burning, [this] { m_engine.RunBurn(); });
   }
   return true;
@@ -133,21 +141,21 @@ void CTarnwickDlg::StartJob(DialogState state, std::function<void()> work) {
       work();
     } catch (const std::exception& e) {
       DebugLog(1, "Unexpected error: %s\n", e.what());
-      m_engine.m_bWaitDevice = false;
+      m_engine.SetWaitDevice(false);
       EnableControls(true);
-      MessageBox(e.what(), MsgButtons::Ok);
+      ShowMessage(e.what(), MsgButtons::Ok);
     }
   };
   m_jobs.Start(std::move(guarded), [this] { OnJobDone(); });
 }
 
 void CTarnwickDlg::OnJobDone() {
-  m_state = m_engine.m_bWaitDevice ? DialogState::WaitingForBoard : DialogState::Idle;
+  m_state = m_engine.WaitDevice() ? DialogState::WaitingForBoard : DialogState::Idle;
   PollDeviceEvents();
 }
 
-MsgAnswer CTarnwickDlg::MessageBox(const std::string& text, MsgButtons buttons) {
-  return m_view.MessageBox(text, buttons);
+MsgAnswer CTarnwickDlg::ShowMessage(const std::string& text, MsgButtons buttons) {
+  return m_view.ShowMessage(text, buttons);
 }
 
 void CTarnwickDlg::SetProgress(int position) {
@@ -155,8 +163,8 @@ void CTarnwickDlg::SetProgress(int position) {
 }
 
 void CTarnwickDlg::Refresh() {
-  m_view.SetText(ControlId::CfgPath, m_engine.m_strCfgFile);
-  m_view.SetText(ControlId::PackPath, m_engine.m_strPackFile);
+  m_view.SetText(ControlId::CfgPath, m_engine.CfgFile());
+  m_view.SetText(ControlId::PackPath, m_engine.PackFile());
 }
 
 void CTarnwickDlg::EnableControls(bool enable) {
@@ -176,7 +184,7 @@ void CTarnwickDlg::ReportFailedCards(const std::vector<FailedCard>& cards) {
   for (const FailedCard& card : cards) {
     text += "\nslot " + std::to_string(card.slot) + " " + card.device + ": " + card.reason;
   }
-  m_view.MessageBox(text, MsgButtons::Ok);
+  m_view.ShowMessage(text, MsgButtons::Ok);
 }
 
 }  // namespace tarnwick

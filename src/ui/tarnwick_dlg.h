@@ -10,6 +10,7 @@
 // window cannot be closed and device notices wait in a queue, to be handled
 // in order once the job is over.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -66,7 +67,7 @@ class CTarnwickDlg final : public IOperator {
   CSettingsFile& Settings() { return m_settings; }
 
   // IOperator, for the engine and the downloader.
-  MsgAnswer MessageBox(const std::string& text, MsgButtons buttons) override;
+  MsgAnswer ShowMessage(const std::string& text, MsgButtons buttons) override;
   void SetProgress(int position) override;
   // Copies the two paths into the path boxes; the boxes are never read back.
   void Refresh() override;
@@ -79,7 +80,9 @@ class CTarnwickDlg final : public IOperator {
   bool Busy() const {
     return m_state == DialogState::Downloading || m_state == DialogState::Burning;
   }
-  void Browse(const char* title, std::string& path, const char* key);
+  // The file-open dialog, unless a job runs; nothing when cancelled.
+  std::optional<std::string> Browse(const char* title);
+  void Remember(const char* key, const std::string& path);
   void StartJob(DialogState state, std::function<void()> work);
   void OnJobDone();
   void DispatchNotices();

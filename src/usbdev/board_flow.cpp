@@ -18,23 +18,23 @@ CBoardFlow::CBoardFlow(CBurnEngine& engine, CDfuDownloader& downloader, IDeviceE
 
 void CBoardFlow::OnBurnBoardMode() {
   try {
-    m_downloader.LoadPackForBoard(m_engine.m_strPackFile, m_engine.m_strCfgFile, m_engine.Crc(),
+    m_downloader.LoadPackForBoard(m_engine.PackFile(), m_engine.CfgFile(), m_engine.Crc(),
                                   m_engine.HeaderCopy());
   } catch (const FileError& e) {
-    m_engine.Operator().MessageBox(e.what(), MsgButtons::Ok);
+    m_engine.Operator().ShowMessage(e.what(), MsgButtons::Ok);
     m_engine.Operator().EnableControls(true);
     return;
   } catch (const MemoryError& e) {
-    m_engine.Operator().MessageBox(e.what(), MsgButtons::Ok);
+    m_engine.Operator().ShowMessage(e.what(), MsgButtons::Ok);
     m_engine.Operator().EnableControls(true);
     return;
   }
-  m_engine.m_bWaitDevice = true;
+  m_engine.SetWaitDevice(true);
 }
 
 bool CBoardFlow::OnDeviceChange(uint32_t event) {
-  if (event != kDeviceArrival || !m_engine.m_bWaitDevice) return false;
-  m_engine.m_bWaitDevice = false;
+  if (event != kDeviceArrival || !m_engine.WaitDevice()) return false;
+  m_engine.SetWaitDevice(false);
   ++m_nRuns;
   m_engine.RunBurn();
   return true;
@@ -55,7 +55,7 @@ bool CBoardFlow::WaitForArrival(IClock& clock, std::optional<std::chrono::second
   for (;;) {
     DispatchPending();
     if (m_nRuns != runsBefore) return true;
-    if (!m_engine.m_bWaitDevice) return false;
+    if (!m_engine.WaitDevice()) return false;
     std::chrono::milliseconds slice = kWaitSlice;
     if (timeout) {
       auto left =

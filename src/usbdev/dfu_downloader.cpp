@@ -31,9 +31,9 @@ int DownBootloader(IScsiBus& bus, IOperator& op, ScsiHandle handle, uint8_t* blo
   ScsiResult result = bus.PassThrough(handle, MakeVendorRequest(block, length, first, last));
   if (result.outcome == ScsiOutcome::Completed) return 1;
   if (result.outcome == ScsiOutcome::TimedOut || result.error.Code() == std::errc::timed_out) {
-    op.MessageBox("DownBootloader: Timeout", MsgButtons::Ok);
+    op.ShowMessage("DownBootloader: Timeout", MsgButtons::Ok);
   } else {
-    op.MessageBox("DownBootloader: failed\n", MsgButtons::Ok);
+    op.ShowMessage("DownBootloader: failed\n", MsgButtons::Ok);
   }
   return 0;
 }
@@ -70,7 +70,7 @@ void CDfuDownloader::LoadPackForBoard(const std::string& packFile, const std::st
   if (!LoadPackImage(packFile, m_op, PackSlot::Dfu, headerCopy, image)) return;
   if (image.length > UINT32_MAX - kPackageExtra) {
     // The package length would not fit the 32-bit lengths of the download.
-    m_op.MessageBox("The download program in the pack file is too large.", MsgButtons::Ok);
+    m_op.ShowMessage("The download program in the pack file is too large.", MsgButtons::Ok);
     return;
   }
   std::vector<uint8_t> package = BuildDownloadPackage(image, ReadBoardConfig(cfgFile), crc);
@@ -80,9 +80,9 @@ void CDfuDownloader::LoadPackForBoard(const std::string& packFile, const std::st
 
 void CDfuDownloader::FindBoards() {
   m_nBoardCount =
-      m_pIoCtrl->EnumerateDevices() ? static_cast<int>(m_pIoCtrl->m_arrDevices.size()) : 0;
+      m_pIoCtrl->EnumerateDevices() ? static_cast<int>(m_pIoCtrl->Devices().size()) : 0;
   if (m_nBoardCount == 0) {
-    m_op.MessageBox("Can't find udisk. please make sure udisk is ok.", MsgButtons::Ok);
+    m_op.ShowMessage("Can't find udisk. please make sure udisk is ok.", MsgButtons::Ok);
   }
 }
 
@@ -97,7 +97,7 @@ void CDfuDownloader::DownloadDfu(uint8_t* buffer, uint32_t length) {
     for (uint32_t k = 0; k < blocks; ++k) {
       if (SendBlock(buffer + static_cast<size_t>(k) * kDownloadBlockSize, kDownloadBlockSize,
                     k == 0, k + 1 == blocks) != 0) {
-        m_op.MessageBox("Download DFU failed", MsgButtons::Ok);
+        m_op.ShowMessage("Download DFU failed", MsgButtons::Ok);
         complete = false;
         break;
       }
@@ -111,10 +111,10 @@ void CDfuDownloader::SelectBoard(int index) {
 }
 
 int CDfuDownloader::SendBlock(uint8_t* block, uint32_t length, bool first, bool last) {
-  if (DownBootloader(m_bus, m_op, m_pIoCtrl->m_hDevice, block, length, first, last) == 1) {
+  if (DownBootloader(m_bus, m_op, m_pIoCtrl->CurrentDevice(), block, length, first, last) == 1) {
     return 0;
   }
-  m_op.MessageBox("download bootloader err", MsgButtons::Ok);
+  m_op.ShowMessage("download bootloader err", MsgButtons::Ok);
   return kSendBlockFailed;
 }
 

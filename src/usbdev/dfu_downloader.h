@@ -62,11 +62,12 @@ class CDfuDownloader {
   int SendBlock(uint8_t* block, uint32_t length, bool first, bool last);
 
   const DownloadSummary& LastDownload() const { return m_summary; }
-
-  int m_nBoardCount = 0;
-  std::unique_ptr<CIOCtrlHelper> m_pIoCtrl;
+  // The number of boards the last search kept.
+  int BoardCount() const { return m_nBoardCount; }
 
  private:
+  int m_nBoardCount = 0;
+  std::unique_ptr<CIOCtrlHelper> m_pIoCtrl;
   IScsiBus& m_bus;
   IOperator& m_op;
   DownloadSummary m_summary;

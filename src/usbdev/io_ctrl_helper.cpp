@@ -7,8 +7,6 @@
 
 namespace tarnwick {
 
-std::array<ScsiHandle, kBoardTableSize> g_ahBoard{};
-
 CIOCtrlHelper::CIOCtrlHelper(IScsiBus& bus) : m_bus(bus) {}
 
 CIOCtrlHelper::~CIOCtrlHelper() {
@@ -38,7 +36,7 @@ bool CIOCtrlHelper::EnumerateDevices() {
   }
   set.reset();
   if (m_arrDevices.empty()) return false;
-  std::copy(m_arrDevices.begin(), m_arrDevices.end(), g_ahBoard.begin());
+  std::copy(m_arrDevices.begin(), m_arrDevices.end(), m_ahBoard.begin());
   return true;
 }
 
@@ -98,7 +96,7 @@ void CIOCtrlHelper::CloseAllDevices() {
 }
 
 void CIOCtrlHelper::SelectDevice(size_t index) {
-  m_hDevice = index < g_ahBoard.size() ? g_ahBoard[index] : 0;
+  m_hDevice = index < m_ahBoard.size() ? m_ahBoard[index] : 0;
 }
 
 }  // namespace tarnwick

@@ -16,10 +16,6 @@ namespace tarnwick {
 
 inline constexpr size_t kBoardTableSize = 8;
 
-// The boards of the last search that found any, in the order they were found.
-// Entries past the last search's count keep what they held. Not owning.
-extern std::array<ScsiHandle, kBoardTableSize> g_ahBoard;
-
 class CIOCtrlHelper {
  public:
   explicit CIOCtrlHelper(IScsiBus& bus);
@@ -29,7 +25,7 @@ class CIOCtrlHelper {
   CIOCtrlHelper& operator=(const CIOCtrlHelper&) = delete;
 
   // A fresh search: the previous boards are closed first. True when at least
-  // one board was found; then m_arrDevices and the first entries of g_ahBoard
+  // one board was found; then m_arrDevices and the first entries of the board table
   // list them.
   bool EnumerateDevices();
   // Examines interface `index` of the set: handle is the open device when it
@@ -48,11 +44,19 @@ class CIOCtrlHelper {
   static void TraceSystemError(const std::error_code& code);
 
   IScsiBus& Bus() { return m_bus; }
-
-  ScsiHandle m_hDevice = 0;
-  std::vector<ScsiHandle> m_arrDevices;
+  // The boards kept by the last search, in the order they were found.
+  const std::vector<ScsiHandle>& Devices() const { return m_arrDevices; }
+  // The board chosen by SelectDevice (0: none).
+  ScsiHandle CurrentDevice() const { return m_hDevice; }
+  // The boards of the last search that found any, in the order they were
+  // found. Entries past the last search's count keep what they held. Not owning.
+  const std::array<ScsiHandle, kBoardTableSize>& BoardTable() const { return m_ahBoard; }
 
  private:
+  ScsiHandle m_hDevice = 0;
+  std::vector<ScsiHandle> m_arrDevices;
+  std::array<ScsiHandle, kBoardTableSize> m_ahBoard{};
+
   void ReportProperties(ScsiHandle handle);
 
   IScsiBus& m_bus;

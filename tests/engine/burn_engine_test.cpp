@@ -28,7 +28,7 @@ TEST_F(BurnFixture, NoCardWritesNothingAndEndsWithTheFinalMessage) {
   Run();
   EXPECT_EQ(op.events, (std::vector<std::string>{"enable 1", "box " + kDone}));
   EXPECT_TRUE(disks.events.empty());
-  EXPECT_FALSE(engine->m_bWaitDevice);
+  EXPECT_FALSE(engine->WaitDevice());
   EXPECT_EQ(engine->LastRun().cardsFound, 0);
 }
 
@@ -78,7 +78,7 @@ TEST_F(BurnFixture, OneCardIsFlushedAndClosedWithProgressAndTheFinalMessage) {
   ASSERT_EQ(engine->LastRun().cardsWritten, 1);
   EXPECT_EQ(op.progress, Range(1, 15));
   EXPECT_EQ(op.events, (std::vector<std::string>{"enable 1", "box " + kDone}));
-  EXPECT_FALSE(engine->m_bWaitDevice);
+  EXPECT_FALSE(engine->WaitDevice());
   EXPECT_EQ(disks.events, (std::vector<std::string>{"open card", "flush card", "close card"}));
   // Two boot loader copies of two sectors each from P + 16, and nothing after them.
   EXPECT_EQ(card.ReadBytes(kP + 18, 1024), Expected(PackSlot::UBootBin, 2));
@@ -233,7 +233,7 @@ TEST_F(BurnFixture, MissingPackIsReportedForEveryCardAndNothingIsWritten) {
   disks.AddCard("b", kExampleCylinders);
   WriteInputs();
   MakeEngine();
-  engine->m_strPackFile = dir.File("absent.pak");
+  engine->SetPackFile(dir.File("absent.pak"));
   LogCapture quiet;
   engine->RunBurn();
   EXPECT_EQ(op.Texts(), (std::vector<std::string>{"open file fail!", "open file fail!", kDone}));
@@ -349,7 +349,7 @@ TEST_P(RunAbort, ReEnablesTheControlsAndShowsTheError) {
   EXPECT_EQ(IndexOf(disks.events, "open second"), disks.events.size());
   EXPECT_TRUE(engine->LastRun().aborted);
   EXPECT_EQ(engine->LastRun().abortReason, GetParam().text);
-  EXPECT_FALSE(engine->m_bWaitDevice);
+  EXPECT_FALSE(engine->WaitDevice());
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -68,7 +68,7 @@ class BurnFixture : public ::testing::Test {
   void Run() {
     WriteInputs();
     MakeEngine();
-    engine->m_bWaitDevice = true;
+    engine->SetWaitDevice(true);
     LogCapture capture;
     engine->RunBurn();
     log = capture.Text();
@@ -77,8 +77,8 @@ class BurnFixture : public ::testing::Test {
   void MakeEngine() {
     LogCapture constructionLines;
     engine = std::make_unique<CBurnEngine>(disks, op, settings);
-    engine->m_strCfgFile = cfgFile;
-    engine->m_strPackFile = packFile;
+    engine->SetCfgFile(cfgFile);
+    engine->SetPackFile(packFile);
   }
 
   void WriteInputs() {

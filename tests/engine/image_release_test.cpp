@@ -59,9 +59,9 @@ class ImageReleaseTest : public BurnFixture {
     watched.AddCard("card", kExampleCylinders).keepSectors = keepSectors;
     WriteInputs();
     CBurnEngine burn(watched, op, settings);
-    burn.m_strCfgFile = cfgFile;
-    burn.m_strPackFile = packFile;
-    burn.m_bWaitDevice = true;
+    burn.SetCfgFile(cfgFile);
+    burn.SetPackFile(packFile);
+    burn.SetWaitDevice(true);
     LogCapture capture;
     burn.RunBurn();
     EXPECT_EQ(burn.LastRun().cardsWritten, 1);

@@ -221,7 +221,7 @@ void GuiTest::boardBurnWithSimulatedBoard() {
   QCOMPARE(f->window->Progress()->value(), 15);
   QVERIFY(fs::file_size(boardDir + "/received.bin") > 512);
   QVERIFY(CardComplete(boardDir + "/card.img"));
-  QVERIFY(!f->window->Dialog().Engine().m_bWaitDevice);
+  QVERIFY(!f->window->Dialog().Engine().WaitDevice());
 }
 
 // Closing mid-burn would destroy the engine under the worker: every way of
@@ -286,7 +286,7 @@ void GuiTest::messageBoxHasTitleIconAndButtons() {
       shown = box->standardButtons();
       box->button(buttons == MsgButtons::Ok ? QMessageBox::Ok : QMessageBox::Cancel)->click();
     });
-    const MsgAnswer answer = f->window->MessageBox("请拔出不相关USB设备，然后开始烧写", buttons);
+    const MsgAnswer answer = f->window->ShowMessage("请拔出不相关USB设备，然后开始烧写", buttons);
     QCOMPARE(title, QString("Tarnwick"));
     QCOMPARE(icon, QMessageBox::Warning);
     if (buttons == MsgButtons::Ok) {

@@ -294,7 +294,7 @@ TEST_P(CloseTest, SyncsRereadsAndCloses) {
   FakeDiskSysCalls sys;
   sys.syncError = c.syncError;
   sys.rereadError = c.rereadError;
-  const int fd = sys.Open("/dev/sdb", DiskOpenMode::kReadWriteExclusive);
+  const int fd = sys.Open("/dev/sdb", DiskOpenMode::ReadWriteExclusive);
   sys.calls.clear();
   LogCapture log;
   {

@@ -19,8 +19,8 @@ struct SurveyCase {
   std::string reason;
 };
 
-constexpr auto kAccepted = DiskVerdict::kAccepted;
-constexpr auto kSystem = DiskVerdict::kSystemDisk;
+constexpr auto kAccepted = DiskVerdict::Accepted;
+constexpr auto kSystem = DiskVerdict::SystemDisk;
 
 // A computer whose system lives on an NVMe disk, so sd* disks are free.
 void NvmeSystem(FakeDiskTree& t) {
@@ -36,7 +36,7 @@ const SurveyCase kCases[] = {
        t.Disk("sdb", "8:16", 7744512, true);
        t.Disk("sdc", "8:32", 7744512, false);
      },
-     {{"nvme0n1", kSystem}, {"sdb", kAccepted}, {"sdc", DiskVerdict::kFixed}},
+     {{"nvme0n1", kSystem}, {"sdb", kAccepted}, {"sdc", DiskVerdict::Fixed}},
      "sdc: fixed disk"},
     {"SdSlotAndEmmcWithHardwareAreas",
      [](FakeDiskTree& t, FakeDiskSysCalls&, LinuxDiskOptions&) {
@@ -47,14 +47,14 @@ const SurveyCase kCases[] = {
        t.Disk("mmcblk0rpmb", "179:24", 8192, false);
        t.Mmc("mmcblk1", "179:32", "SD");
      },
-     {{"mmcblk0", DiskVerdict::kEmmc}, {"mmcblk1", kAccepted}, {"nvme0n1", kSystem}},
+     {{"mmcblk0", DiskVerdict::Emmc}, {"mmcblk1", kAccepted}, {"nvme0n1", kSystem}},
      "mmcblk0: eMMC"},
     {"EmptyReader",
      [](FakeDiskTree& t, FakeDiskSysCalls&, LinuxDiskOptions&) {
        NvmeSystem(t);
        t.Disk("sdb", "8:16", 0, true);
      },
-     {{"nvme0n1", kSystem}, {"sdb", DiskVerdict::kEmpty}},
+     {{"nvme0n1", kSystem}, {"sdb", DiskVerdict::Empty}},
      "sdb: no card"},
     {"RootDirectlyOnRemovableDisk",
      [](FakeDiskTree& t, FakeDiskSysCalls&, LinuxDiskOptions&) {
@@ -162,7 +162,7 @@ const SurveyCase kCases[] = {
        t.Virtual("dm-3", "253:3", {});
        t.Disk("vda", "254:0", 1000, false);
      },
-     {{"nvme0n1", kSystem}, {"vda", DiskVerdict::kNotCardType}},
+     {{"nvme0n1", kSystem}, {"vda", DiskVerdict::NotCardType}},
      "vda: not a card reader"},
 };
 
@@ -223,7 +223,7 @@ TEST(SurveyOrder, KernelNameOrderAndThirteenSlots) {
   EXPECT_EQ(slots, expected);
   std::vector<std::string> beyond;
   for (const DiskReport& r : service.ListDisks()) {
-    if (r.verdict == DiskVerdict::kBeyondSlots) beyond.push_back(r.name);
+    if (r.verdict == DiskVerdict::BeyondSlots) beyond.push_back(r.name);
   }
   EXPECT_EQ(beyond, (std::vector<std::string>{"sdm", "sdn", "sdaa"}));
 }

@@ -39,12 +39,12 @@ TEST(RealDiskSysCalls, FilesAreLockedExclusivelyAndWrittenAtPositions) {
   EXPECT_FALSE(info.isBlockDevice);
   EXPECT_EQ(info.size, 8u);
   EXPECT_EQ(sys.Stat(dir.File("none"), info), ENOENT);
-  EXPECT_EQ(sys.Open(dir.File("none"), DiskOpenMode::kReadWrite), -ENOENT);
+  EXPECT_EQ(sys.Open(dir.File("none"), DiskOpenMode::ReadWrite), -ENOENT);
 
-  const int fd = sys.Open(path, DiskOpenMode::kReadWrite);
+  const int fd = sys.Open(path, DiskOpenMode::ReadWrite);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(sys.LockExclusive(fd), 0);
-  const int second = sys.Open(path, DiskOpenMode::kReadOnly);
+  const int second = sys.Open(path, DiskOpenMode::ReadOnly);
   ASSERT_GE(second, 0);
   EXPECT_EQ(sys.LockExclusive(second), EWOULDBLOCK) << "a second writer waits for nobody";
   EXPECT_EQ(sys.WriteAt(fd, "AB", 2, 3), 2);

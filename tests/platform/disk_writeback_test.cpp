@@ -66,7 +66,7 @@ TEST(RealDiskSysCalls, WritebackOfAnyRangeLeavesTheFileAsWritten) {
   const std::string path = dir.File("card.img");
   WriteFile(path, std::string(8192, 'x'));
   DiskSysCalls& sys = RealDiskSysCalls();
-  const int fd = sys.Open(path, DiskOpenMode::kReadWrite);
+  const int fd = sys.Open(path, DiskOpenMode::ReadWrite);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(sys.WriteAt(fd, "abc", 3, 4096), 3);
   // Ranges the system cannot represent are passed over, not refused.

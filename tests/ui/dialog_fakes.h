@@ -26,7 +26,7 @@ class FakeView : public IDialogView {
   void SetChecked(ControlId control, bool checked) override { checkedState[control] = checked; }
   bool IsChecked(ControlId control) override { return checkedState[control]; }
   void SetText(ControlId control, const std::string& text) override { texts[control] = text; }
-  MsgAnswer MessageBox(const std::string& text, MsgButtons buttons) override {
+  MsgAnswer ShowMessage(const std::string& text, MsgButtons buttons) override {
     boxes.push_back({text, buttons});
     if (buttons == MsgButtons::Ok) return MsgAnswer::Ok;
     return okCancelAnswer;

@@ -99,7 +99,7 @@ TEST_F(DialogTest, FirstRunCreatesModeOnlyAndPathsEndInSlash) {
   EXPECT_EQ(view.positions, std::vector<int>{0});
   EXPECT_EQ(view.aboutItem, "Zelmar Flash...");
   EXPECT_EQ(dlg->State(), DialogState::Idle);
-  EXPECT_FALSE(dlg->Engine().m_bWaitDevice);
+  EXPECT_FALSE(dlg->Engine().WaitDevice());
 }
 
 struct ModeCase {
@@ -144,8 +144,8 @@ TEST_F(DialogTest, LongRememberedNameUsesFirst49Characters) {
   const std::string name(60, 'c');
   Settings("[ResName]\nCfgFile=" + name + "\nPackFile=p.pack\n");
   Open();
-  EXPECT_EQ(dlg->Engine().m_strCfgFile, cwd + "/" + name.substr(0, 49));
-  EXPECT_EQ(dlg->Engine().m_strPackFile, cwd + "/p.pack");
+  EXPECT_EQ(dlg->Engine().CfgFile(), cwd + "/" + name.substr(0, 49));
+  EXPECT_EQ(dlg->Engine().PackFile(), cwd + "/p.pack");
 }
 
 TEST_F(DialogTest, PickSetsPathAndBareNameCancelChangesNothing) {
@@ -161,9 +161,9 @@ TEST_F(DialogTest, PickSetsPathAndBareNameCancelChangesNothing) {
   EXPECT_EQ(view.picks[1].title, "Select Bin file");
   EXPECT_EQ(view.picks[0].filter, "All Files (*.*)|*.*|");
   EXPECT_EQ(view.picks[0].initialDir, cwd);
-  EXPECT_EQ(dlg->Engine().m_strCfgFile, "/elsewhere/boards/my board.ini");
+  EXPECT_EQ(dlg->Engine().CfgFile(), "/elsewhere/boards/my board.ini");
   EXPECT_EQ(view.texts[ControlId::CfgPath], "/elsewhere/boards/my board.ini");
-  EXPECT_EQ(dlg->Engine().m_strPackFile, cwd + "/old.pack");
+  EXPECT_EQ(dlg->Engine().PackFile(), cwd + "/old.pack");
   EXPECT_EQ(dlg->Settings().ReadString("ResName", "CfgFile"), "my board.ini");
   EXPECT_EQ(dlg->Settings().ReadString("ResName", "PackFile"), "old.pack");
 }
@@ -240,7 +240,7 @@ TEST_F(DialogTest, BoardModeWithoutBoardWaitsAndFirstArrivalBurns) {
   dlg->OnBurn();
   EXPECT_EQ(view.BoxTexts(), std::vector<std::string>{kNoBoard});
   EXPECT_EQ(dlg->State(), DialogState::WaitingForBoard);
-  EXPECT_TRUE(dlg->Engine().m_bWaitDevice);
+  EXPECT_TRUE(dlg->Engine().WaitDevice());
   EXPECT_TRUE(AllInputsEnabled(false));
   EXPECT_TRUE(dlg->CanClose());
 
@@ -251,7 +251,7 @@ TEST_F(DialogTest, BoardModeWithoutBoardWaitsAndFirstArrivalBurns) {
   dlg->PollDeviceEvents();
   EXPECT_EQ(jobs.started, 2);  // one run: the second arrival found nothing waiting
   EXPECT_EQ(view.BoxTexts(), (std::vector<std::string>{kNoBoard, kBurnDone}));
-  EXPECT_FALSE(dlg->Engine().m_bWaitDevice);
+  EXPECT_FALSE(dlg->Engine().WaitDevice());
   EXPECT_EQ(dlg->State(), DialogState::Idle);
   EXPECT_TRUE(AllInputsEnabled(true));
 }
@@ -294,7 +294,7 @@ TEST_F(DialogTest, HandTypedPathIsIgnoredAndReplacedAtNextRefresh) {
   Open();
   view.texts[ControlId::PackPath] = "/typed/by/hand.pack";
   dlg->OnBurn();
-  EXPECT_EQ(dlg->Engine().m_strPackFile, cwd + "/example.pack");
+  EXPECT_EQ(dlg->Engine().PackFile(), cwd + "/example.pack");
   EXPECT_EQ(view.texts[ControlId::PackPath], cwd + "/example.pack");
 }
 

@@ -51,11 +51,10 @@ class TestEvents : public IDeviceEventSource {
 class BoardFlowTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    g_ahBoard.fill(0);
-    engine.m_strCfgFile = std::string(TARNWICK_SOURCE_DIR) + "/examples/board.ini";
-    engine.m_strPackFile =
+    engine.SetCfgFile(std::string(TARNWICK_SOURCE_DIR) + "/examples/board.ini");
+    engine.SetPackFile(
         testing::WritePack(dir, {{PackSlot::Dfu, testing::PatternBytes(3000, 1)},
-                                 {PackSlot::UBootBin, testing::PatternBytes(5000, 2)}});
+                                 {PackSlot::UBootBin, testing::PatternBytes(5000, 2)}}));
     bus.SetCardPresenter([this](const std::string& card) { ASSERT_TRUE(disks.AddImage(card)); });
   }
 
@@ -91,12 +90,12 @@ TEST_F(BoardFlowTest, ArrivalDuringTheDownloadIsHandledAfterIt) {
   flow.OnBurnBoardMode();
   // The card is there and its notice is queued, but nothing burns inside the handler.
   EXPECT_TRUE(bus.CardPresented(0));
-  EXPECT_TRUE(engine.m_bWaitDevice);
+  EXPECT_TRUE(engine.WaitDevice());
   EXPECT_EQ(Count(kBurnDone), 0u);
   EXPECT_EQ(flow.BurnRunsStarted(), 0);
 
   flow.DispatchPending();
-  EXPECT_FALSE(engine.m_bWaitDevice);
+  EXPECT_FALSE(engine.WaitDevice());
   EXPECT_EQ(flow.BurnRunsStarted(), 1);
   EXPECT_EQ(op.Texts(), Texts{kBurnDone});
   EXPECT_EQ(engine.LastRun().cardsFound, 1);
@@ -131,12 +130,12 @@ TEST_F(BoardFlowTest, OnlyTheFirstArrivalWhileWaitingStartsARun) {
     CDfuDownloader caseDownloader(bus, caseOp);
     TestEvents caseEvents(bus, clock);
     CBoardFlow caseFlow(caseEngine, caseDownloader, caseEvents);
-    caseEngine.m_bWaitDevice = c.waiting;
+    caseEngine.SetWaitDevice(c.waiting);
     for (uint32_t e : c.events) caseEvents.posted.push_back({e, "sdz"});
     caseFlow.DispatchPending();
     EXPECT_EQ(caseFlow.BurnRunsStarted(), c.runs) << c.name;
     EXPECT_EQ(caseOp.Texts().size(), static_cast<size_t>(c.runs)) << c.name;
-    EXPECT_FALSE(caseEngine.m_bWaitDevice && c.runs == 1) << c.name;
+    EXPECT_FALSE(caseEngine.WaitDevice() && c.runs == 1) << c.name;
   }
 }
 
@@ -144,7 +143,7 @@ TEST_F(BoardFlowTest, NoBoardStillWaitsAndAnyArrivalStartsARun) {
   bus.AddDevice(SimInternalDisk());
   flow.OnBurnBoardMode();
   EXPECT_EQ(op.Texts(), Texts{kNoBoard});
-  EXPECT_TRUE(engine.m_bWaitDevice);
+  EXPECT_TRUE(engine.WaitDevice());
   EXPECT_TRUE(bus.VendorCommands().empty());
 
   // Any device's arrival starts the run, which burns whatever discovery finds.
@@ -158,11 +157,11 @@ TEST_F(BoardFlowTest, NoBoardStillWaitsAndAnyArrivalStartsARun) {
 }
 
 TEST_F(BoardFlowTest, RefusedPackStillWaitsAsTheDialogDoes) {
-  engine.m_strPackFile = dir.File("missing.bin");
+  engine.SetPackFile(dir.File("missing.bin"));
   bus.AddDevice(Board());
   flow.OnBurnBoardMode();
   EXPECT_EQ(op.Texts(), Texts{"open file fail!"});
-  EXPECT_TRUE(engine.m_bWaitDevice);
+  EXPECT_TRUE(engine.WaitDevice());
   EXPECT_TRUE(bus.Commands().empty());
 }
 
@@ -174,7 +173,7 @@ TEST_F(BoardFlowTest, WaitEndsAtItsTimeOutOnTheClock) {
   EXPECT_TRUE(op.messages.empty());
   EXPECT_FALSE(flow.WaitForArrival(clock, std::chrono::seconds(90)));
   EXPECT_EQ(clock.slept, std::chrono::seconds(90));
-  EXPECT_TRUE(engine.m_bWaitDevice);
+  EXPECT_TRUE(engine.WaitDevice());
   EXPECT_EQ(flow.BurnRunsStarted(), 0);
 }
 
@@ -194,7 +193,7 @@ TEST_F(BoardFlowTest, BoardChecksThePackageItReceived) {
   image.data.assign(1512, 0x5A);
   std::fill(image.data.begin() + 1000, image.data.end(), 0);
   const std::vector<uint8_t> good =
-      BuildDownloadPackage(image, ReadBoardConfig(engine.m_strCfgFile), crc);
+      BuildDownloadPackage(image, ReadBoardConfig(engine.CfgFile()), crc);
   struct Case {
     const char* name;
     std::function<void(std::vector<uint8_t>&)> damage;

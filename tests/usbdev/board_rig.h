@@ -10,7 +10,6 @@ namespace tarnwick::testing {
 
 struct BoardRig {
   explicit BoardRig(size_t boards = 0) {
-    g_ahBoard.fill(0);
     for (size_t i = 0; i < boards; ++i) bus.AddDevice({});
   }
   FakeClock clock;

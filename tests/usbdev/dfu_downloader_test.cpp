@@ -93,7 +93,7 @@ TEST_F(DownloaderTest, NoBoardShowsTheBoxAndSendsNothing) {
   EXPECT_EQ(op.Texts(), Texts{kNoBoard});
   EXPECT_TRUE(bus.VendorCommands().empty());
   EXPECT_EQ(bus.OpenHandleCount(), 0u);
-  EXPECT_EQ(downloader.m_nBoardCount, 0);
+  EXPECT_EQ(downloader.BoardCount(), 0);
 }
 
 TEST_F(DownloaderTest, EmptyPayloadStillSearches) {
@@ -103,7 +103,7 @@ TEST_F(DownloaderTest, EmptyPayloadStillSearches) {
   op.messages.clear();
   downloader.DownloadDfu(nullptr, 0);
   EXPECT_TRUE(op.messages.empty());
-  EXPECT_EQ(downloader.m_nBoardCount, 1);
+  EXPECT_EQ(downloader.BoardCount(), 1);
   EXPECT_TRUE(bus.VendorCommands().empty());
 }
 
@@ -168,7 +168,7 @@ TEST_F(DownloaderTest, FailedBlockEndsThatBoardOnly) {
 TEST_F(DownloaderTest, UnpluggedBoardFailsItsNextBlock) {
   bus.AddDevice({});
   downloader.FindBoards();
-  ASSERT_EQ(downloader.m_nBoardCount, 1);
+  ASSERT_EQ(downloader.BoardCount(), 1);
   bus.Unplug(0);
   downloader.SelectBoard(0);
   uint8_t block[512] = {};

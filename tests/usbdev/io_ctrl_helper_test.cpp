@@ -73,7 +73,6 @@ TEST(InquiryRequest, IsByteExact) {
 
 class IoCtrlHelperTest : public ::testing::Test {
  protected:
-  void SetUp() override { g_ahBoard.fill(0); }
   LogCapture quiet;
   FakeClock clock;
   SimBoardBus bus{clock};
@@ -84,7 +83,7 @@ TEST_F(IoCtrlHelperTest, InternalDisksOnlyAreOpenedAndClosedAgain) {
   bus.AddDevice(SimInternalDisk());
   CIOCtrlHelper helper(bus);
   EXPECT_FALSE(helper.EnumerateDevices());
-  EXPECT_TRUE(helper.m_arrDevices.empty());
+  EXPECT_TRUE(helper.Devices().empty());
   EXPECT_EQ(bus.OpenHandleCount(), 0u);
   EXPECT_EQ(bus.Commands().size(), 2u);  // one INQUIRY each, nothing else
   for (const SimCommand& c : bus.Commands()) EXPECT_EQ(c.cdb[0], 0x12);
@@ -97,15 +96,15 @@ TEST_F(IoCtrlHelperTest, BoardsAreKeptOpenInInterfaceOrder) {
   bus.AddDevice({});
   CIOCtrlHelper helper(bus);
   ASSERT_TRUE(helper.EnumerateDevices());
-  ASSERT_EQ(helper.m_arrDevices.size(), 2u);
+  ASSERT_EQ(helper.Devices().size(), 2u);
   EXPECT_EQ(bus.OpenHandleCount(), 2u);
-  EXPECT_EQ(bus.DeviceOf(helper.m_arrDevices[0]), 1u);
-  EXPECT_EQ(bus.DeviceOf(helper.m_arrDevices[1]), 3u);
-  EXPECT_EQ(g_ahBoard[0], helper.m_arrDevices[0]);
-  EXPECT_EQ(g_ahBoard[1], helper.m_arrDevices[1]);
-  EXPECT_EQ(g_ahBoard[2], 0u);
+  EXPECT_EQ(bus.DeviceOf(helper.Devices()[0]), 1u);
+  EXPECT_EQ(bus.DeviceOf(helper.Devices()[1]), 3u);
+  EXPECT_EQ(helper.BoardTable()[0], helper.Devices()[0]);
+  EXPECT_EQ(helper.BoardTable()[1], helper.Devices()[1]);
+  EXPECT_EQ(helper.BoardTable()[2], 0u);
   helper.SelectDevice(1);
-  EXPECT_EQ(helper.m_hDevice, helper.m_arrDevices[1]);
+  EXPECT_EQ(helper.CurrentDevice(), helper.Devices()[1]);
 }
 
 TEST_F(IoCtrlHelperTest, HandlesAreClosedAtTheNextSearchAndAtExit) {
@@ -113,18 +112,18 @@ TEST_F(IoCtrlHelperTest, HandlesAreClosedAtTheNextSearchAndAtExit) {
   {
     CIOCtrlHelper helper(bus);
     ASSERT_TRUE(helper.EnumerateDevices());
-    const ScsiHandle first = helper.m_arrDevices[0];
+    const ScsiHandle first = helper.Devices()[0];
     ASSERT_TRUE(helper.EnumerateDevices());
     EXPECT_FALSE(bus.IsOpen(first));
     EXPECT_EQ(bus.OpenHandleCount(), 1u);
 
     // Unplugged: the old handle is closed, the search fails and the table keeps its stale entry.
-    const ScsiHandle second = helper.m_arrDevices[0];
+    const ScsiHandle second = helper.Devices()[0];
     bus.Unplug(board);
     EXPECT_FALSE(helper.EnumerateDevices());
     EXPECT_FALSE(bus.IsOpen(second));
-    EXPECT_TRUE(helper.m_arrDevices.empty());
-    EXPECT_EQ(g_ahBoard[0], second);
+    EXPECT_TRUE(helper.Devices().empty());
+    EXPECT_EQ(helper.BoardTable()[0], second);
 
     bus.AddDevice({});
     ASSERT_TRUE(helper.EnumerateDevices());
@@ -138,9 +137,10 @@ TEST_F(IoCtrlHelperTest, NinthBoardIsClosedAndLogged) {
   CIOCtrlHelper helper(bus);
   LogCapture log;
   ASSERT_TRUE(helper.EnumerateDevices());
-  EXPECT_EQ(helper.m_arrDevices.size(), kBoardTableSize);
+  EXPECT_EQ(helper.Devices().size(), kBoardTableSize);
   EXPECT_EQ(bus.OpenHandleCount(), kBoardTableSize);
-  for (size_t i = 0; i < kBoardTableSize; ++i) EXPECT_EQ(g_ahBoard[i], helper.m_arrDevices[i]);
+  for (size_t i = 0; i < kBoardTableSize; ++i)
+    EXPECT_EQ(helper.BoardTable()[i], helper.Devices()[i]);
   EXPECT_NE(
       log.Text().find("More than 8 boards: the board at interface 8 is closed and not used.\n"),
       std::string::npos);
@@ -153,14 +153,14 @@ TEST_F(IoCtrlHelperTest, RefusedInterfaceSetKeepsThePreviousBoards) {
   bus.AddDevice({});
   CIOCtrlHelper helper(bus);
   ASSERT_TRUE(helper.EnumerateDevices());
-  const ScsiHandle kept = helper.m_arrDevices[0];
+  const ScsiHandle kept = helper.Devices()[0];
   bus.FailInterfaceSet(std::errc::permission_denied);
   LogCapture log;
   EXPECT_FALSE(helper.EnumerateDevices());
   EXPECT_EQ(log.Text(), "SetupDiGetClassDevs failed with error: " +
                             std::to_string(static_cast<int>(std::errc::permission_denied)) + "\n");
-  ASSERT_EQ(helper.m_arrDevices.size(), 1u);
-  EXPECT_EQ(helper.m_arrDevices[0], kept);
+  ASSERT_EQ(helper.Devices().size(), 1u);
+  EXPECT_EQ(helper.Devices()[0], kept);
   EXPECT_TRUE(bus.IsOpen(kept));
 }
 
@@ -209,7 +209,6 @@ TEST(IoCtrlHelperWalk, FailuresOnTheSecondOfThreeBoards) {
            ".\n\n"},
   };
   for (const Case& c : cases) {
-    g_ahBoard.fill(0);
     FakeClock clock;
     SimBoardBus bus(clock);
     for (int i = 0; i < 3; ++i) bus.AddDevice({});
@@ -218,7 +217,7 @@ TEST(IoCtrlHelperWalk, FailuresOnTheSecondOfThreeBoards) {
     LogCapture log;
     EXPECT_TRUE(helper.EnumerateDevices()) << c.name;
     std::vector<size_t> kept;
-    for (ScsiHandle h : helper.m_arrDevices) kept.push_back(*bus.DeviceOf(h));
+    for (ScsiHandle h : helper.Devices()) kept.push_back(*bus.DeviceOf(h));
     EXPECT_EQ(kept, c.boardsKept) << c.name;
     EXPECT_EQ(bus.OpenHandleCount(), c.boardsKept.size()) << c.name;
     if (!c.logLine.empty()) {
@@ -238,7 +237,6 @@ TEST(IoCtrlHelperWalk, InquiryTimeOutWaitsItsTwoSecondsOnTheClock) {
 }
 
 TEST(DeviceReport, LinesForOneBoardAtLevelOne) {
-  g_ahBoard.fill(0);
   FakeClock clock;
   SimBoardBus bus(clock);
   SimDeviceConfig board;

@@ -83,7 +83,7 @@ SysStatus Unmount(DiskSysCalls& sys, const std::string& path, const DiskMount& m
 
 std::unique_ptr<IDiskQuery> QueryBlockDevice(DiskSysCalls& sys, const std::string& path,
                                              bool removable) {
-  const int fd = sys.Open(path, DiskOpenMode::kReadOnly);
+  const int fd = sys.Open(path, DiskOpenMode::ReadOnly);
   if (fd < 0) return nullptr;
   const int64_t bytes = sys.DeviceBytes(fd);
   sys.Close(fd);
@@ -107,7 +107,7 @@ SysResult<std::unique_ptr<IDiskWriter>> OpenImageForWrite(DiskSysCalls& sys,
   if (!info.isRegularFile) {
     return Refusal(std::errc::invalid_argument, path + " is not a card image file");
   }
-  SysResult<int> fd = OpenLocked(sys, path, DiskOpenMode::kReadWrite);
+  SysResult<int> fd = OpenLocked(sys, path, DiskOpenMode::ReadWrite);
   if (!fd) return fd.Status();
   return std::unique_ptr<IDiskWriter>(std::make_unique<LinuxDiskWriter>(sys, fd.Value(), false));
 }
@@ -133,7 +133,7 @@ SysResult<std::unique_ptr<IDiskWriter>> OpenCardForWrite(DiskSysCalls& sys, cons
     done.push_back(m.device);
     DebugLog(1, "OpenForWrite: unmounted %s from %s\n", m.device.c_str(), m.mountPoint.c_str());
   }
-  SysResult<int> fd = OpenLocked(sys, path, DiskOpenMode::kReadWriteExclusive);
+  SysResult<int> fd = OpenLocked(sys, path, DiskOpenMode::ReadWriteExclusive);
   if (!fd) return fd.Status();
   return std::unique_ptr<IDiskWriter>(std::make_unique<LinuxDiskWriter>(sys, fd.Value(), true));
 }

@@ -116,19 +116,19 @@ bool IsAutomountPoint(const std::string& mountPoint) {
 
 const char* VerdictText(DiskVerdict verdict) {
   switch (verdict) {
-    case DiskVerdict::kAccepted:
+    case DiskVerdict::Accepted:
       return "accepted";
-    case DiskVerdict::kSystemDisk:
+    case DiskVerdict::SystemDisk:
       return "system disk";
-    case DiskVerdict::kNotCardType:
+    case DiskVerdict::NotCardType:
       return "not a card";
-    case DiskVerdict::kEmmc:
+    case DiskVerdict::Emmc:
       return "eMMC";
-    case DiskVerdict::kFixed:
+    case DiskVerdict::Fixed:
       return "fixed";
-    case DiskVerdict::kEmpty:
+    case DiskVerdict::Empty:
       return "empty";
-    case DiskVerdict::kBeyondSlots:
+    case DiskVerdict::BeyondSlots:
       return "beyond slots";
   }
   return "";
@@ -324,19 +324,19 @@ DiskReport DiskSurvey::Describe(const std::string& name) const {
   r.systemUses = SystemUsesOf(name);
   r.mounts = MountsOf(name);
   if (!r.systemUses.empty()) {
-    r.verdict = DiskVerdict::kSystemDisk;
+    r.verdict = DiskVerdict::SystemDisk;
     r.reason = "system disk: holds " + Join(r.systemUses);
   } else if (!IsSdName(name) && !IsMmcName(name)) {
-    r.verdict = DiskVerdict::kNotCardType;
+    r.verdict = DiskVerdict::NotCardType;
     r.reason = "not a card reader or SD card slot";
   } else if (IsMmcName(name) && ReadAttr("sys/block/" + name + "/device/type") == "MMC") {
-    r.verdict = DiskVerdict::kEmmc;
+    r.verdict = DiskVerdict::Emmc;
     r.reason = "soldered eMMC, a fixed disk";
   } else if (!r.removable) {
-    r.verdict = DiskVerdict::kFixed;
+    r.verdict = DiskVerdict::Fixed;
     r.reason = "fixed disk, not removable media";
   } else if (r.sysfsBytes == 0) {
-    r.verdict = DiskVerdict::kEmpty;
+    r.verdict = DiskVerdict::Empty;
     r.reason = "no card in the reader";
   } else {
     r.reason = "removable card";
@@ -352,9 +352,9 @@ void DiskSurvey::BuildReports() {
   std::sort(m_disks.begin(), m_disks.end(), DiskOrder);
   size_t accepted = 0;
   for (DiskReport& r : m_disks) {
-    if (r.verdict != DiskVerdict::kAccepted) continue;
+    if (r.verdict != DiskVerdict::Accepted) continue;
     if (++accepted > kMaxDiskSlots) {
-      r.verdict = DiskVerdict::kBeyondSlots;
+      r.verdict = DiskVerdict::BeyondSlots;
       r.reason = "removable card beyond the " + std::to_string(kMaxDiskSlots) + " slots of a burn";
       continue;
     }

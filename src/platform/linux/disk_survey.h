@@ -15,13 +15,13 @@
 namespace tarnwick {
 
 enum class DiskVerdict {
-  kAccepted,     // a card discovery burns
-  kSystemDisk,   // holds the running system or one of the protected paths
-  kNotCardType,  // not a card reader or SD slot (nvme, virtio, ...)
-  kEmmc,         // soldered eMMC
-  kFixed,        // reports fixed media
-  kEmpty,        // a reader without a card
-  kBeyondSlots,  // accepted by the rule but past the 13th slot
+  Accepted,     // a card discovery burns
+  SystemDisk,   // holds the running system or one of the protected paths
+  NotCardType,  // not a card reader or SD slot (nvme, virtio, ...)
+  Emmc,         // soldered eMMC
+  Fixed,        // reports fixed media
+  Empty,        // a reader without a card
+  BeyondSlots,  // accepted by the rule but past the 13th slot
 };
 
 struct DiskMount {
@@ -32,7 +32,7 @@ struct DiskMount {
 struct DiskReport {
   std::string name;        // "sdb"
   std::string devicePath;  // "/dev/sdb"
-  DiskVerdict verdict = DiskVerdict::kAccepted;
+  DiskVerdict verdict = DiskVerdict::Accepted;
   std::string reason;  // why the verdict, for the operator
   bool removable = false;
   uint64_t sysfsBytes = 0;
@@ -73,7 +73,7 @@ class DiskSurvey {
   // True when the name is a partition of a disk.
   bool IsPartition(const std::string& name) const;
   // The report of any block device by name, with the verdict of the rule
-  // (a device of another kind than sd or mmcblk is kNotCardType).
+  // (a device of another kind than sd or mmcblk is NotCardType).
   DiskReport Describe(const std::string& name) const;
 
  private:

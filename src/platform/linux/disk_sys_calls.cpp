@@ -24,13 +24,13 @@ class RealCalls final : public DiskSysCalls {
   int Open(const std::string& path, DiskOpenMode mode) override {
     int flags = O_CLOEXEC;
     switch (mode) {
-      case DiskOpenMode::kReadOnly:
+      case DiskOpenMode::ReadOnly:
         flags |= O_RDONLY;
         break;
-      case DiskOpenMode::kReadWrite:
+      case DiskOpenMode::ReadWrite:
         flags |= O_RDWR;
         break;
-      case DiskOpenMode::kReadWriteExclusive:
+      case DiskOpenMode::ReadWriteExclusive:
         flags |= O_RDWR | O_EXCL;
         break;
     }

@@ -19,9 +19,9 @@ struct DiskFileInfo {
 };
 
 enum class DiskOpenMode {
-  kReadOnly,
-  kReadWrite,
-  kReadWriteExclusive,  // O_EXCL on a block device: fails with EBUSY while mounted
+  ReadOnly,
+  ReadWrite,
+  ReadWriteExclusive,  // O_EXCL on a block device: fails with EBUSY while mounted
 };
 
 // Results are errno values (0 = success) unless said otherwise.

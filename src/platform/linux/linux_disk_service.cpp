@@ -33,7 +33,7 @@ std::vector<DiskSlot> LinuxDiskService::Slots() {
   const DiskSurvey survey = Survey();
   std::vector<DiskSlot> slots;
   for (const DiskReport& r : survey.Disks()) {
-    if (r.verdict == DiskVerdict::kAccepted) slots.push_back({r.devicePath});
+    if (r.verdict == DiskVerdict::Accepted) slots.push_back({r.devicePath});
   }
   return slots;
 }
@@ -42,7 +42,7 @@ std::unique_ptr<IDiskQuery> LinuxDiskService::OpenForQuery(const std::string& pa
   if (!TestTreeRefusal(m_options, path).empty()) return nullptr;
   const DiskSurvey survey = Survey();
   const DiskReport* disk = survey.Find(path);
-  if (!disk || disk->verdict == DiskVerdict::kSystemDisk) return nullptr;
+  if (!disk || disk->verdict == DiskVerdict::SystemDisk) return nullptr;
   return QueryBlockDevice(m_sys, path, disk->removable);
 }
 
@@ -57,7 +57,7 @@ SysResult<std::unique_ptr<IDiskWriter>> LinuxDiskService::OpenForWrite(const std
     return Refusal(std::errc::no_such_device,
                    path + " is not a card reader or SD card slot of this computer");
   }
-  if (disk->verdict != DiskVerdict::kAccepted) {
+  if (disk->verdict != DiskVerdict::Accepted) {
     return Refusal(std::errc::operation_not_permitted, path + " is refused: " + disk->reason);
   }
   return OpenCardForWrite(m_sys, path, disk->mounts);

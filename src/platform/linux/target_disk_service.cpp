@@ -31,9 +31,9 @@ std::string TargetDiskService::Check(const std::string& path, DiskFileInfo& info
   const bool loop = name.rfind("loop", 0) == 0;
   if (IsVirtualDiskName(name) && !loop) return path + " is refused: not a disk that holds a card";
   *disk = survey.Describe(name);
-  if (disk->verdict == DiskVerdict::kSystemDisk) return path + " is refused: " + disk->reason;
+  if (disk->verdict == DiskVerdict::SystemDisk) return path + " is refused: " + disk->reason;
   if (disk->sysfsBytes == 0) return path + " is refused: no medium";
-  if (disk->verdict != DiskVerdict::kAccepted && !m_bAllowFixed) {
+  if (disk->verdict != DiskVerdict::Accepted && !m_bAllowFixed) {
     return path +
            " is refused: " + (loop ? "a loop device, which counts as a fixed disk" : disk->reason);
   }

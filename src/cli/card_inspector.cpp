@@ -8,6 +8,7 @@
 #include "bootcfg/boot_info.h"
 #include "bootcfg/crc32.h"
 #include "common/le.h"
+#include "common/printf_format.h"
 #include "common/profile.h"
 #include "common/sector.h"
 
@@ -48,7 +49,7 @@ constexpr uint32_t kSectorsPerCluster = 8;
 constexpr uint8_t kFatFirstSector[12] = {0xF8, 0xFF, 0xFF, 0x0F, 0xFF, 0xFF,
                                          0xFF, 0x0F, 0xFF, 0xFF, 0xFF, 0x0F};
 
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) TW_PRINTF_FORMAT(1, 2);
 std::string Format(const char* format, ...) {
   char buf[512];
   va_list args;

@@ -52,9 +52,9 @@ uint32_t ParseInt(const std::string& text) {
 
 std::optional<std::string> Lookup(const std::string& section, const std::string& key,
                                   const std::string& path) {
-  FileContents file = ReadWholeFile(path);
-  if (file.status != FileReadStatus::kOk) return std::nullopt;
-  std::optional<std::string> value = ini::Document(ini::Decode(file.bytes).text).Find(section, key);
+  SysResult<std::string> file = ReadWholeFile(path);
+  if (!file) return std::nullopt;
+  std::optional<std::string> value = ini::Document(ini::Decode(file.Value()).text).Find(section, key);
   if (!value) return std::nullopt;
   return ini::StripQuotes(*value);
 }
@@ -75,13 +75,13 @@ std::string ReadString(const std::string& section, const std::string& key, const
 bool WriteString(const std::string& section, const std::string& key, const std::string& value,
                  const std::string& path) {
   if (!ini::IsStorable(section, key, value)) return false;
-  FileContents file = ReadWholeFile(path);
+  SysResult<std::string> file = ReadWholeFile(path);
   // A file that exists but cannot be read must not be replaced by one key.
-  if (file.status == FileReadStatus::kFailed) return false;
-  ini::DecodedText decoded = ini::Decode(file.bytes);
+  if (!file && !IsMissingFile(file.Status())) return false;
+  ini::DecodedText decoded = ini::Decode(file.Value());
   ini::Document document(decoded.text);
   document.Set(section, key, value, kNewFileLineEnding);
-  return ReplaceFileContents(path, ini::Encode(document.Text(), decoded.encoding));
+  return ReplaceFileContents(path, ini::Encode(document.Text(), decoded.encoding)).IsOk();
 }
 
 }  // namespace tarnwick::profile

@@ -54,7 +54,8 @@ std::optional<std::string> Lookup(const std::string& section, const std::string&
                                   const std::string& path) {
   SysResult<std::string> file = ReadWholeFile(path);
   if (!file) return std::nullopt;
-  std::optional<std::string> value = ini::Document(ini::Decode(file.Value()).text).Find(section, key);
+  std::optional<std::string> value =
+      ini::Document(ini::Decode(file.Value()).text).Find(section, key);
   if (!value) return std::nullopt;
   return ini::StripQuotes(*value);
 }

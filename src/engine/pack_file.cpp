@@ -110,7 +110,8 @@ bool LoadImages(const char* caller, const std::string& path, IOperator& op,
     image.data = ImageBufferFor(w.slot, image.length);
     size_t read = 0;
     if (image.length != 0) {
-      const SysResult<size_t> done = file.ReadAt(header.Offset(w.slot), image.data.data(), image.length);
+      const SysResult<size_t> done =
+          file.ReadAt(header.Offset(w.slot), image.data.data(), image.length);
       if (!done) ThrowReadError(path, done.Status());
       read = done.Value();
     }

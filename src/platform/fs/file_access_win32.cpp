@@ -86,6 +86,15 @@ HANDLE CreateTempFile(const std::wstring& target, std::wstring* name) {
   return INVALID_HANDLE_VALUE;
 }
 
+// True when the file at target has more than one name (hard links), which a
+// rename over it would part.
+bool HasSeveralNames(const std::wstring& target) {
+  Handle file(CreateFileW(target.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  BY_HANDLE_FILE_INFORMATION info{};
+  return file.valid() && GetFileInformationByHandle(file.get(), &info) && info.nNumberOfLinks > 1;
+}
+
 }  // namespace
 
 SysResult<std::string> ReadWholeFile(const std::string& path) {
@@ -123,6 +132,7 @@ SysStatus ReplaceFileContents(const std::string& path, const std::string& bytes)
     return win32::ErrorStatus(ERROR_ACCESS_DENIED);
   // Renaming over a link would replace the link: write through it instead.
   if (exists && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return RewriteInPlace(target, bytes);
+  if (exists && HasSeveralNames(target)) return RewriteInPlace(target, bytes);
 
   std::wstring tempName;
   Handle temp(CreateTempFile(target, &tempName));

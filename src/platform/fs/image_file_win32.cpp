@@ -28,9 +28,9 @@ bool ImageFile::IsOpen() const {
 
 SysStatus ImageFile::Open(const std::string& path) {
   Close();
-  const HANDLE file = CreateFileW(win32::Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                  FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                  nullptr);
+  const HANDLE file =
+      CreateFileW(win32::Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return win32::LastErrorStatus();
   if (GetFileType(file) != FILE_TYPE_DISK) {
     CloseHandle(file);

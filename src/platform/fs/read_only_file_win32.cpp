@@ -36,8 +36,8 @@ SysStatus ReadOnlyFile::Open(const std::string& path) {
   // Others may read the file meanwhile but not change it; a program that
   // holds it open for writing makes the open fail with a sharing violation.
   const HANDLE file =
-      CreateFileW(win32::Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+      CreateFileW(win32::Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (file == INVALID_HANDLE_VALUE) return win32::LastErrorStatus();
   // Pipes, consoles and devices are not files to read a pack from.
   if (GetFileType(file) != FILE_TYPE_DISK) {

@@ -54,7 +54,7 @@ bool WritePackFile(const std::string& packFile, const PackInputs& inputs, std::s
     if (SameFile(path, packFile))
       return fail("The pack file " + packFile + " cannot also be its " + PackSlotName(slot) +
                   " image");
-    SysStatus opened = files[s].Open(path);
+    const SysStatus opened = files[s].Open(path);
     const SysResult<uint64_t> sized = opened ? files[s].Size() : SysResult<uint64_t>(opened);
     if (!sized)
       return fail("Cannot read the " + std::string(PackSlotName(slot)) + " image " + path + ": " +

@@ -21,6 +21,21 @@ class TempDir {
   std::filesystem::path m_path;
 };
 
+// Holds a file as another program holding it exclusively would (an exclusive
+// lock on Linux, an open that shares nothing on Windows) until Release or
+// the end of the object. Throws when the file cannot be held.
+class ExclusiveFileHold {
+ public:
+  explicit ExclusiveFileHold(const std::string& path);
+  ~ExclusiveFileHold() { Release(); }
+  ExclusiveFileHold(const ExclusiveFileHold&) = delete;
+  ExclusiveFileHold& operator=(const ExclusiveFileHold&) = delete;
+  void Release();
+
+ private:
+  intptr_t m_handle = -1;
+};
+
 void WriteFile(const std::string& path, const std::string& contents);
 void WriteFile(const std::string& path, const std::vector<uint8_t>& contents);
 std::string ReadFileText(const std::string& path);

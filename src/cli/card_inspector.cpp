@@ -9,6 +9,7 @@
 #include "bootcfg/boot_info.h"
 #include "bootcfg/crc32.h"
 #include "common/le.h"
+#include "common/printf_format.h"
 #include "common/sector.h"
 #include "layout/card_layout.h"
 
@@ -41,7 +42,7 @@ constexpr uint32_t kSectorsPerCluster = 8;
 constexpr uint8_t kFatFirstSector[12] = {0xF8, 0xFF, 0xFF, 0x0F, 0xFF, 0xFF,
                                          0xFF, 0x0F, 0xFF, 0xFF, 0xFF, 0x0F};
 
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) TW_PRINTF_FORMAT(1, 2);
 std::string Format(const char* format, ...) {
   char buf[512];
   va_list args;

@@ -41,7 +41,12 @@ std::string CProgressBar::Render() {
     if (p <= m_position) done += m_stageBytes[p];
   }
   int filled = m_position * kBarWidth / kProgressCardDone;
-  std::string bar = "[" + std::string(filled, '#') + std::string(kBarWidth - filled, '.') + "]";
+  // Appended piece by piece: GCC 12 raises a false -Wrestrict on "[" + std::string&&
+  // in optimised builds.
+  std::string bar = "[";
+  bar.append(static_cast<size_t>(filled), '#')
+      .append(static_cast<size_t>(kBarWidth - filled), '.')
+      .append("]");
   double seconds = std::chrono::duration<double>(m_clock.Now() - m_start).count();
   char rate[64];
   if (done > 0 && seconds >= 0.01) {
@@ -63,7 +68,9 @@ std::string CProgressBar::Render() {
 
 void CProgressBar::Redraw() {
   if (!m_active) return;
-  m_write("\r" + Render() + "\033[K");
+  std::string text = "\r";
+  text.append(Render()).append("\033[K");
+  m_write(text);
   m_shown = true;
 }
 

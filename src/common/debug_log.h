@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/printf_format.h"
+
 namespace tarnwick {
 
 inline constexpr int kDebugLogThreshold = 1;
@@ -12,7 +14,7 @@ inline constexpr size_t kDebugLogBufferSize = 128;
 
 // Formats and emits one line. A line longer than 127 characters is cut; when
 // the format ended in "\n" the cut line still ends in "\n".
-void DebugLog(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void DebugLog(int level, const char* format, ...) TW_PRINTF_FORMAT(2, 3);
 
 // Where printed lines go. The default sink writes to standard output.
 using LogSink = std::function<void(std::string_view)>;

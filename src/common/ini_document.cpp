@@ -157,7 +157,11 @@ void Document::Set(const std::string& section, const std::string& key, const std
     if (!m_lines.empty() && !Trim(m_lines.back().content).empty()) {
       InsertLine(m_lines.size(), "", ending);
     }
-    InsertLine(m_lines.size(), "[" + Trim(section) + "]", ending);
+    // Built by appending: GCC 12 raises a false -Wrestrict on
+    // "[" + std::string&& in optimised builds.
+    std::string header = "[";
+    header.append(Trim(section)).append("]");
+    InsertLine(m_lines.size(), header, ending);
     InsertLine(m_lines.size(), keyName + "=" + value, ending);
     return;
   }

@@ -52,8 +52,8 @@ uint32_t ParseInt(const std::string& text) {
 }  // namespace
 
 Snapshot::Snapshot(const std::string& path) {
-  FileContents file = ReadWholeFile(path);
-  if (file.status == FileReadStatus::kOk) m_index.emplace(ini::Decode(file.bytes).text);
+  SysResult<std::string> file = ReadWholeFile(path);
+  if (file) m_index.emplace(ini::Decode(file.Value()).text);
 }
 
 std::optional<std::string> Snapshot::Lookup(const std::string& section,
@@ -87,13 +87,13 @@ std::string ReadString(const std::string& section, const std::string& key, const
 bool WriteString(const std::string& section, const std::string& key, const std::string& value,
                  const std::string& path) {
   if (!ini::IsStorable(section, key, value)) return false;
-  FileContents file = ReadWholeFile(path);
+  SysResult<std::string> file = ReadWholeFile(path);
   // A file that exists but cannot be read must not be replaced by one key.
-  if (file.status == FileReadStatus::kFailed) return false;
-  ini::DecodedText decoded = ini::Decode(file.bytes);
+  if (!file && !IsMissingFile(file.Status())) return false;
+  ini::DecodedText decoded = ini::Decode(file.Value());
   ini::Document document(decoded.text);
   document.Set(section, key, value, kNewFileLineEnding);
-  return ReplaceFileContents(path, ini::Encode(document.Text(), decoded.encoding));
+  return ReplaceFileContents(path, ini::Encode(document.Text(), decoded.encoding)).IsOk();
 }
 
 }  // namespace tarnwick::profile

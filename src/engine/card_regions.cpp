@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "common/printf_format.h"
 #include "common/sector.h"
 
 namespace tarnwick {
@@ -13,7 +14,7 @@ namespace {
 // Sector numbers are 32-bit on the card: nothing may reach sector 2^32.
 constexpr uint64_t kSectorLimit = uint64_t{1} << 32;
 
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) TW_PRINTF_FORMAT(1, 2);
 std::string Format(const char* format, ...) {
   std::array<char, 256> buffer{};
   va_list args;

@@ -35,8 +35,8 @@ bool Refuse(IOperator& op, std::string* refusal, const std::string& text) {
   return false;
 }
 
-[[noreturn]] void ThrowReadError(const std::string& path, const ReadOnlyFile& file) {
-  throw FileError("Cannot read the pack file " + path + ": " + file.LastError());
+[[noreturn]] void ThrowReadError(const std::string& path, const SysStatus& error) {
+  throw FileError("Cannot read the pack file " + path + ": " + error.Text());
 }
 
 // A buffer of length + 512 bytes, so that a sector's worth of zeros can
@@ -77,12 +77,16 @@ bool LoadImages(const char* caller, const std::string& path, IOperator& op,
   ReadOnlyFile file;
   if (!file.Open(path)) return Refuse(op, refusal, kOpenFail);
 
-  uint64_t size = 0;
-  if (!file.Size(&size)) ThrowReadError(path, file);
+  const SysResult<uint64_t> sized = file.Size();
+  if (!sized) ThrowReadError(path, sized.Status());
+  const uint64_t size = sized.Value();
   PackHeader header;
   size_t got = 0;
-  if (size >= kPackHeaderSize && !file.ReadAt(0, header.bytes.data(), kPackHeaderSize, &got))
-    ThrowReadError(path, file);
+  if (size >= kPackHeaderSize) {
+    const SysResult<size_t> read = file.ReadAt(0, header.bytes.data(), kPackHeaderSize);
+    if (!read) ThrowReadError(path, read.Status());
+    got = read.Value();
+  }
   if (got < kPackHeaderSize) {
     DebugLog(1, "%s: pack file shorter than its header\n", caller);
     return Refuse(op, refusal,
@@ -105,9 +109,12 @@ bool LoadImages(const char* caller, const std::string& path, IOperator& op,
     image.length = header.Length(w.slot);
     image.data = ImageBufferFor(w.slot, image.length);
     size_t read = 0;
-    if (image.length != 0 &&
-        !file.ReadAt(header.Offset(w.slot), image.data.data(), image.length, &read))
-      ThrowReadError(path, file);
+    if (image.length != 0) {
+      const SysResult<size_t> done =
+          file.ReadAt(header.Offset(w.slot), image.data.data(), image.length);
+      if (!done) ThrowReadError(path, done.Status());
+      read = done.Value();
+    }
     // Zeros after the bytes read: the sector after the image, and the rest of
     // an image whose read ended early (the file shrank meanwhile).
     std::fill(image.data.begin() + read, image.data.end(), uint8_t{0});

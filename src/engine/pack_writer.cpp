@@ -54,10 +54,12 @@ SysStatus WritePackFile(const std::string& packFile, const PackInputs& inputs) {
     if (SameFile(path, packFile))
       return fail("The pack file " + packFile + " cannot also be its " + PackSlotName(slot) +
                   " image");
-    uint64_t length = 0;
-    if (!files[s].Open(path) || !files[s].Size(&length))
+    const SysStatus opened = files[s].Open(path);
+    const SysResult<uint64_t> sized = opened ? files[s].Size() : SysResult<uint64_t>(opened);
+    if (!sized)
       return fail("Cannot read the " + std::string(PackSlotName(slot)) + " image " + path + ": " +
-                  files[s].LastError());
+                  sized.Status().Text());
+    const uint64_t length = sized.Value();
     if (next + length > std::numeric_limits<uint32_t>::max())
       return fail("The pack file would exceed 4 GiB at its " + std::string(PackSlotName(slot)) +
                   " image " + path);
@@ -87,10 +89,11 @@ SysStatus WritePackFile(const std::string& packFile, const PackInputs& inputs) {
     while (done < header.Length(slot) && out) {
       const size_t want =
           static_cast<size_t>(std::min<uint64_t>(chunk.size(), header.Length(slot) - done));
-      size_t got = 0;
-      if (!files[s].ReadAt(done, chunk.data(), want, &got))
+      const SysResult<size_t> read = files[s].ReadAt(done, chunk.data(), want);
+      if (!read)
         return abandon("Cannot read the " + std::string(PackSlotName(slot)) + " image " +
-                       inputs.files[s] + ": " + files[s].LastError());
+                       inputs.files[s] + ": " + read.Status().Text());
+      const size_t got = read.Value();
       if (got < want)
         return abandon("The " + std::string(PackSlotName(slot)) + " image " + inputs.files[s] +
                        " shrank while the pack file was written");

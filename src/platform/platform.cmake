@@ -9,9 +9,7 @@ target_link_libraries(tw_platform PUBLIC tw_common tw_layout)
 tarnwick_module(tw_platform_sim platform/sim tw_platform tw_bootcfg)
 # tw_platform_host: the one platform target the front ends link; it builds
 # their services for the operating system at hand.
-if(WIN32)
-  # TODO: platform/win32 and host_win32.cpp.
-else()
+if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
   tarnwick_module(tw_platform_linux platform/linux tw_platform)
   include(platform/linux/udev.cmake)
   add_library(tw_platform_host STATIC platform/host_linux.cpp)

@@ -1,9 +1,6 @@
 #include "engine/pack_file.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 #include <filesystem>
 
@@ -180,9 +177,7 @@ TEST_F(PackFileTest, ImagePastTheEndIsRefusedNamingIt) {
 TEST_F(PackFileTest, PackThatCannotBeOpenedShowsOpenFileFail) {
   const std::string lockedPack = m_dir.File("locked.pack");
   HandPack(kPackHeaderSize).Write(lockedPack);
-  const int holder = ::open(lockedPack.c_str(), O_RDONLY);
-  ASSERT_GE(holder, 0);
-  ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+  testing::ExclusiveFileHold holder(lockedPack);
 
   for (const std::string& path : {m_dir.File("missing.pack"), m_dir.path().string(), lockedPack}) {
     m_op.messages.clear();
@@ -193,7 +188,7 @@ TEST_F(PackFileTest, PackThatCannotBeOpenedShowsOpenFileFail) {
     EXPECT_EQ(m_op.messages[0].buttons, MsgButtons::Ok);
     EXPECT_EQ(refusal, "open file fail!");
   }
-  ::close(holder);
+  holder.Release();
   m_op.messages.clear();
   EXPECT_TRUE(LoadCardImages(lockedPack, m_op, m_header, m_images)) << "lock released";
 }

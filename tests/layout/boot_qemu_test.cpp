@@ -193,7 +193,7 @@ class Machine {
 
 std::string Rows(const std::string& screen) {
   std::string out;
-  for (size_t i = 0; i < screen.size(); i += 80) out += "|" + screen.substr(i, 80) + "\n";
+  for (size_t i = 0; i < screen.size(); i += 80) out.append("|").append(screen, i, 80).append("\n");
   return out;
 }
 

@@ -4,24 +4,21 @@
 // leaves it half written.
 #include <string>
 
+#include "common/sys_status.h"
+
 namespace tarnwick {
 
-enum class FileReadStatus {
-  kOk,       // the file was read
-  kMissing,  // no file of that name (a dangling symbolic link counts as missing)
-  kFailed,   // the file exists but could not be read, or it is not a regular file
-};
+// The whole contents of the regular file at path (UTF-8). Never blocks on a
+// FIFO or a device. A missing file (a dangling symbolic link counts as
+// missing) fails with an error for which IsMissingFile is true; a file that
+// exists but cannot be read, or is not a regular file, fails otherwise.
+[[nodiscard]] SysResult<std::string> ReadWholeFile(const std::string& path);
 
-struct FileContents {
-  FileReadStatus status = FileReadStatus::kMissing;
-  std::string bytes;
-};
-
-// Reads the whole regular file at path. Never blocks on a FIFO or a device.
-[[nodiscard]] FileContents ReadWholeFile(const std::string& path);
+// True when status says that there is no file of that name.
+[[nodiscard]] bool IsMissingFile(const SysStatus& status);
 
 // Makes the file at path hold exactly bytes; a file the caller may not write
-// is left alone (false). A symbolic link is followed to
+// is left alone (an error). A symbolic link is followed to
 // its final target, which is the file replaced (the link stays a link). The
 // new contents go to a temporary file in the target's folder, are flushed to
 // the disk and renamed over the target; an existing target's owner, group and
@@ -29,9 +26,11 @@ struct FileContents {
 // caller may give it away (root), the owner and group of its folder. Where
 // that cannot be done (no temporary file can be created in the folder, the
 // owner cannot be carried over, or the file has several hard links) but the
-// file itself is writable, it is rewritten in place. False when the file
+// file itself is writable, it is rewritten in place. An error when the file
 // could not be written; the old contents are then unchanged unless the
-// in-place rewrite itself failed part way.
-[[nodiscard]] bool ReplaceFileContents(const std::string& path, const std::string& bytes);
+// in-place rewrite itself failed part way. On Windows a file that is a link
+// is rewritten in place, owners and modes are the folder's to give, and the
+// replacement is MoveFileEx's.
+[[nodiscard]] SysStatus ReplaceFileContents(const std::string& path, const std::string& bytes);
 
 }  // namespace tarnwick

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cerrno>
 #include <string>
+#include <system_error>
 #include <utility>
 
 #include "platform/fs/file_access.h"
@@ -74,6 +75,7 @@ bool WriteAll(int fd, const std::string& bytes) {
   while (done < bytes.size()) {
     ssize_t n = ::pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
     if (n < 0 && errno == EINTR) continue;
+    if (n == 0) errno = ENOSPC;
     if (n <= 0) return false;
     done += static_cast<size_t>(n);
   }
@@ -98,16 +100,22 @@ void SyncFolder(const std::string& folder) {
   if (dir.valid()) (void)::fsync(dir.get());
 }
 
+SysStatus Errno(int err) {
+  return SysStatus::FromCode(std::error_code(err, std::system_category()));
+}
+
 // Overwrites the existing file at target with bytes, keeping its inode.
-bool RewriteInPlace(const std::string& target, const std::string& bytes) {
+SysStatus RewriteInPlace(const std::string& target, const std::string& bytes) {
   Fd fd(::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK));
-  if (!fd.valid()) return false;
+  if (!fd.valid()) return Errno(errno);
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  if (!WriteAll(fd.get(), bytes)) return false;
-  if (::ftruncate(fd.get(), static_cast<off_t>(bytes.size())) != 0) return false;
-  if (::fsync(fd.get()) != 0) return false;
-  return fd.Close();
+  if (::fstat(fd.get(), &st) != 0) return Errno(errno);
+  if (!S_ISREG(st.st_mode)) return Errno(EINVAL);
+  if (!WriteAll(fd.get(), bytes)) return Errno(errno);
+  if (::ftruncate(fd.get(), static_cast<off_t>(bytes.size())) != 0) return Errno(errno);
+  if (::fsync(fd.get()) != 0) return Errno(errno);
+  if (!fd.Close()) return Errno(errno);
+  return {};
 }
 
 enum class TempOutcome { kDone, kFailed, kUseInPlace };
@@ -120,7 +128,9 @@ TempOutcome ReplaceViaTemp(const std::string& target, const struct stat* old,
   Fd fd(CreateTempFile(target, &tempName));
   if (!fd.valid()) return old ? TempOutcome::kUseInPlace : TempOutcome::kFailed;
   auto discard = [&](TempOutcome outcome) {
+    const int err = errno;  // the failure's, for the caller
     ::unlink(tempName.c_str());
+    errno = err;
     return outcome;
   };
   if (old) {
@@ -153,51 +163,49 @@ TempOutcome ReplaceViaTemp(const std::string& target, const struct stat* old,
 
 }  // namespace
 
-FileContents ReadWholeFile(const std::string& path) {
-  FileContents result;
+SysResult<std::string> ReadWholeFile(const std::string& path) {
   // O_NONBLOCK: opening a FIFO must not wait for a writer.
   Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (!fd.valid()) {
-    result.status = (errno == ENOENT) ? FileReadStatus::kMissing : FileReadStatus::kFailed;
-    return result;
-  }
-  result.status = FileReadStatus::kFailed;
+  if (!fd.valid()) return Errno(errno);
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return result;
+  if (::fstat(fd.get(), &st) != 0) return Errno(errno);
+  if (!S_ISREG(st.st_mode)) return Errno(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
   std::string bytes;
   char chunk[65536];
   for (;;) {
     ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return result;
+    if (n < 0) return Errno(errno);
     if (n == 0) break;
     bytes.append(chunk, static_cast<size_t>(n));
   }
-  result.status = FileReadStatus::kOk;
-  result.bytes = std::move(bytes);
-  return result;
+  return bytes;
 }
 
-bool ReplaceFileContents(const std::string& path, const std::string& bytes) {
+bool IsMissingFile(const SysStatus& status) {
+  return status.Code() == std::error_code(ENOENT, std::system_category());
+}
+
+SysStatus ReplaceFileContents(const std::string& path, const std::string& bytes) {
   std::string target;
-  if (!ResolveTarget(path, &target)) return false;
+  if (!ResolveTarget(path, &target)) return Errno(ELOOP);
   struct stat old {};
   bool exists = ::stat(target.c_str(), &old) == 0;
-  if (!exists && errno != ENOENT) return false;
-  if (exists && !S_ISREG(old.st_mode)) return false;
+  if (!exists && errno != ENOENT) return Errno(errno);
+  if (exists && !S_ISREG(old.st_mode)) return Errno(S_ISDIR(old.st_mode) ? EISDIR : EINVAL);
   // A read-only file stays as it is, although its folder would take a new one.
-  if (exists && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) return false;
+  if (exists && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) return Errno(errno);
   // A file with several names would lose the others on rename.
   if (exists && old.st_nlink > 1) return RewriteInPlace(target, bytes);
   switch (ReplaceViaTemp(target, exists ? &old : nullptr, bytes)) {
     case TempOutcome::kDone:
-      return true;
+      return {};
     case TempOutcome::kUseInPlace:
       return RewriteInPlace(target, bytes);
     case TempOutcome::kFailed:
       break;
   }
-  return false;
+  return Errno(errno ? errno : EIO);
 }
 
 }  // namespace tarnwick

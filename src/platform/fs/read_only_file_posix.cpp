@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <limits>
+#include <system_error>
 
 #include "platform/fs/read_only_file.h"
 
@@ -17,35 +17,42 @@ namespace {
 // One pread moves at most this much; a larger read is continued.
 constexpr size_t kMaxReadChunk = size_t{1} << 30;
 
-std::string ErrorText(int err) {
-  return std::strerror(err);
+SysStatus Errno(int err) {
+  return SysStatus::FromCode(std::error_code(err, std::system_category()));
 }
 
 }  // namespace
+
+struct ReadOnlyFile::Handle {
+  int fd = -1;
+};
+
+ReadOnlyFile::ReadOnlyFile() = default;
 
 ReadOnlyFile::~ReadOnlyFile() {
   Close();
 }
 
-bool ReadOnlyFile::Open(const std::string& path) {
+bool ReadOnlyFile::IsOpen() const {
+  return m_handle != nullptr;
+}
+
+SysStatus ReadOnlyFile::Open(const std::string& path) {
   Close();
   // O_NONBLOCK keeps the open from hanging on a FIFO; it changes nothing for
   // the regular files accepted below.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) {
-    m_lastError = ErrorText(errno);
-    return false;
-  }
+  if (fd < 0) return Errno(errno);
   struct stat st {};
   if (::fstat(fd, &st) != 0) {
-    m_lastError = ErrorText(errno);
+    const int err = errno;
     ::close(fd);
-    return false;
+    return Errno(err);
   }
   if (!S_ISREG(st.st_mode)) {
-    m_lastError = S_ISDIR(st.st_mode) ? ErrorText(EISDIR) : "not a regular file";
     ::close(fd);
-    return false;
+    if (S_ISDIR(st.st_mode)) return Errno(EISDIR);
+    return {std::make_error_code(std::errc::invalid_argument), "not a regular file"};
   }
   // The file should not change while it is read. Linux has no mandatory
   // "unshared" open, so a shared advisory lock is taken instead: it fails
@@ -53,49 +60,44 @@ bool ReadOnlyFile::Open(const std::string& path) {
   // counts as the file being in use. File systems without flock support
   // (some network mounts) are read without a lock.
   if (::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-    m_lastError = "the file is locked by another program";
     ::close(fd);
-    return false;
+    return {std::error_code(EWOULDBLOCK, std::system_category()),
+            "the file is locked by another program"};
   }
-  m_fd = fd;
-  return true;
+  m_handle = std::make_unique<Handle>(Handle{fd});
+  return {};
 }
 
-bool ReadOnlyFile::Size(uint64_t* size) {
+SysResult<uint64_t> ReadOnlyFile::Size() {
+  if (!m_handle) return Errno(EBADF);
   struct stat st {};
-  if (::fstat(m_fd, &st) != 0) {
-    m_lastError = ErrorText(errno);
-    return false;
-  }
-  *size = static_cast<uint64_t>(st.st_size);
-  return true;
+  if (::fstat(m_handle->fd, &st) != 0) return Errno(errno);
+  return static_cast<uint64_t>(st.st_size);
 }
 
-bool ReadOnlyFile::ReadAt(uint64_t offset, uint8_t* buf, size_t length, size_t* got) {
-  *got = 0;
-  while (*got < length) {
-    const uint64_t position = offset + *got;
-    if (position > static_cast<uint64_t>(std::numeric_limits<off_t>::max())) {
-      m_lastError = ErrorText(EOVERFLOW);
-      return false;
-    }
-    const size_t chunk = std::min(length - *got, kMaxReadChunk);
-    const ssize_t n = ::pread(m_fd, buf + *got, chunk, static_cast<off_t>(position));
+SysResult<size_t> ReadOnlyFile::ReadAt(uint64_t offset, uint8_t* buf, size_t length) {
+  if (!m_handle) return Errno(EBADF);
+  size_t got = 0;
+  while (got < length) {
+    const uint64_t position = offset + got;
+    if (position > static_cast<uint64_t>(std::numeric_limits<off_t>::max()))
+      return Errno(EOVERFLOW);
+    const size_t chunk = std::min(length - got, kMaxReadChunk);
+    const ssize_t n = ::pread(m_handle->fd, buf + got, chunk, static_cast<off_t>(position));
     if (n < 0) {
       if (errno == EINTR) continue;
-      m_lastError = ErrorText(errno);
-      return false;
+      return Errno(errno);
     }
     if (n == 0) break;  // end of file
-    *got += static_cast<size_t>(n);
+    got += static_cast<size_t>(n);
   }
-  return true;
+  return got;
 }
 
 void ReadOnlyFile::Close() {
-  if (m_fd < 0) return;
-  ::close(m_fd);  // also releases the lock
-  m_fd = -1;
+  if (!m_handle) return;
+  ::close(m_handle->fd);  // also releases the lock
+  m_handle.reset();
 }
 
 }  // namespace tarnwick

@@ -1,14 +1,9 @@
 #include "platform/sim/image_disk_service.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 
 #include "platform/disk_geometry.h"
+#include "platform/fs/image_file.h"
 
 namespace tarnwick {
 
@@ -17,9 +12,6 @@ namespace {
 // The simulated disks answer in portable conditions (std::errc).
 SysStatus Failure(int err, std::string text) {
   return {std::error_code(err, std::generic_category()), std::move(text)};
-}
-SysStatus Failure(int err) {
-  return Failure(err, std::generic_category().message(err));
 }
 
 class ImageQuery final : public IDiskQuery {
@@ -38,42 +30,16 @@ class ImageQuery final : public IDiskQuery {
 
 class ImageWriter final : public IDiskWriter {
  public:
-  explicit ImageWriter(int fd) : m_fd(fd) {}
-  ~ImageWriter() override { Close(); }
-  ImageWriter(const ImageWriter&) = delete;
-  ImageWriter& operator=(const ImageWriter&) = delete;
+  explicit ImageWriter(std::unique_ptr<ImageFile> file) : m_file(std::move(file)) {}
 
   SysStatus WriteAt(uint64_t byteOffset, const void* data, size_t len) override {
-    if (m_fd < 0) return Failure(EBADF);
-    if (byteOffset > static_cast<uint64_t>(INT64_MAX) - len) return Failure(EOVERFLOW);
-    const auto* bytes = static_cast<const uint8_t*>(data);
-    size_t done = 0;
-    do {
-      const ssize_t n =
-          ::pwrite(m_fd, bytes + done, len - done, static_cast<off_t>(byteOffset + done));
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return Failure(errno);
-      }
-      if (n == 0 && len != 0) return Failure(ENOSPC);
-      done += static_cast<size_t>(n);
-    } while (done < len);
-    return SysStatus::Ok();
+    return m_file->WriteAt(byteOffset, data, len);
   }
-
-  SysStatus Flush() override {
-    if (m_fd < 0) return Failure(EBADF);
-    return ::fsync(m_fd) == 0 ? SysStatus::Ok() : Failure(errno);
-  }
-
-  void Close() override {
-    if (m_fd < 0) return;
-    ::close(m_fd);
-    m_fd = -1;
-  }
+  SysStatus Flush() override { return m_file->Flush(); }
+  void Close() override { m_file->Close(); }
 
  private:
-  int m_fd;
+  std::unique_ptr<ImageFile> m_file;
 };
 
 }  // namespace
@@ -100,9 +66,10 @@ std::vector<DiskSlot> ImageDiskService::Slots() {
 }
 
 std::unique_ptr<IDiskQuery> ImageDiskService::OpenForQuery(const std::string& path) {
-  struct stat st {};
-  if (!IsSlot(path) || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
-  return std::make_unique<ImageQuery>(static_cast<uint64_t>(st.st_size));
+  if (!IsSlot(path)) return nullptr;
+  const SysResult<FileInfo> info = StatFile(path);
+  if (!info || !info.Value().regular) return nullptr;
+  return std::make_unique<ImageQuery>(info.Value().size);
 }
 
 SysResult<std::unique_ptr<IDiskWriter>> ImageDiskService::OpenForWrite(const std::string& path) {
@@ -110,26 +77,19 @@ SysResult<std::unique_ptr<IDiskWriter>> ImageDiskService::OpenForWrite(const std
     return Failure(err, path + ": " + why);
   };
   if (!IsSlot(path)) return fail(EINVAL, "not a card image of the slot table");
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return fail(errno, std::strerror(errno));
-  if (!S_ISREG(st.st_mode)) return fail(EINVAL, "not a card image file");
-  const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-  if (fd < 0) return fail(errno, std::strerror(errno));
-  return std::unique_ptr<IDiskWriter>(std::make_unique<ImageWriter>(fd));
+  const SysResult<FileInfo> info = StatFile(path);
+  if (!info) return SysStatus(info.Status().Code(), path + ": " + info.Status().Text());
+  if (!info.Value().regular) return fail(EINVAL, "not a card image file");
+  auto file = std::make_unique<ImageFile>();
+  if (const SysStatus opened = file->Open(path); !opened) {
+    return SysStatus(opened.Code(), path + ": " + opened.Text());
+  }
+  return std::unique_ptr<IDiskWriter>(std::make_unique<ImageWriter>(std::move(file)));
 }
 
 SysStatus CreateCardImage(const std::string& path, uint64_t bytes) {
-  const auto fail = [&](int err) { return Failure(err, path + ": " + std::strerror(err)); };
-  if (bytes > static_cast<uint64_t>(INT64_MAX)) return fail(EFBIG);
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd < 0) return fail(errno);
-  if (::ftruncate(fd, static_cast<off_t>(bytes)) != 0) {
-    const int err = errno;
-    ::close(fd);
-    ::unlink(path.c_str());
-    return fail(err);
-  }
-  ::close(fd);
+  const SysStatus created = CreateSparseFile(path, bytes);
+  if (!created) return SysStatus(created.Code(), path + ": " + created.Text());
   return SysStatus::Ok();
 }
 

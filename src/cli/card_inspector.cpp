@@ -130,9 +130,8 @@ class Inspector {
                      Ull(first), Ull(first + count - 1), Ull(m_capacity)));
       return false;
     }
-    std::string error;
-    if (!m_card.ReadSectors(first, count, out, &error)) {
-      Problem(Format("%s: cannot read sector %llu: %s", what, Ull(first), error.c_str()));
+    if (const SysStatus read = m_card.ReadSectors(first, count, out); !read) {
+      Problem(Format("%s: cannot read sector %llu: %s", what, Ull(first), read.Text().c_str()));
       return false;
     }
     return true;
@@ -305,8 +304,7 @@ class Inspector {
   // Names the ext2/3/4 file system at a partition's start, when there is one.
   void ReportFileSystem(const char* name, uint64_t first) {
     std::vector<uint8_t> sb;
-    std::string error;
-    if (first + 4 > m_capacity || !m_card.ReadSectors(first + 2, 2, sb, &error)) return;
+    if (first + 4 > m_capacity || !m_card.ReadSectors(first + 2, 2, sb)) return;
     if (GetU16(sb.data(), 56) == 0xEF53) {
       std::string volume(reinterpret_cast<const char*>(sb.data() + 120), 16);
       volume = volume.c_str();

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "common/sys_status.h"
+
 namespace tarnwick::cli {
 
 // Where the inspector reads the card from.
@@ -17,8 +19,7 @@ class ICardSource {
   virtual uint64_t SizeBytes() const = 0;
   // Reads count sectors from the absolute sector first into out (resized).
   // False with *error when they cannot be read.
-  [[nodiscard]] virtual bool ReadSectors(uint64_t first, uint32_t count, std::vector<uint8_t>& out,
-                                         std::string* error) = 0;
+  virtual SysStatus ReadSectors(uint64_t first, uint32_t count, std::vector<uint8_t>& out) = 0;
 };
 
 // What a configuration file says the card should hold ("PARTITION_SECTORS").

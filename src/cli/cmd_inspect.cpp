@@ -24,12 +24,9 @@ class ReaderSource final : public ICardSource {
  public:
   explicit ReaderSource(ICardReader& reader) : m_reader(reader) {}
   uint64_t SizeBytes() const override { return m_reader.SizeBytes(); }
-  bool ReadSectors(uint64_t first, uint32_t count, std::vector<uint8_t>& out,
-                   std::string* error) override {
+  SysStatus ReadSectors(uint64_t first, uint32_t count, std::vector<uint8_t>& out) override {
     out.resize(size_t{count} * kSectorSize);
-    const SysStatus status = m_reader.ReadAt(SectorToByte(first), out.data(), out.size());
-    if (!status && error) *error = status.Text();
-    return status.IsOk();
+    return m_reader.ReadAt(SectorToByte(first), out.data(), out.size());
   }
 
  private:

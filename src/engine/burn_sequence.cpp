@@ -79,10 +79,9 @@ bool CBurnEngine::BurnToOneSD() {
   ReadDdrClkTables(m_uBootInfo, m_boardConfig);
 
   CardImages images;
-  std::string refusal;
-  if (!LoadCardImages(m_strPackFile, m_op, m_packHeader, images, &refusal)) {
+  if (SysStatus loaded = LoadCardImages(m_strPackFile, m_op, m_packHeader, images); !loaded) {
     // The operator has seen why in a message box.
-    return FailCard(refusal.empty() ? "open file fail!" : refusal, true);
+    return FailCard(loaded.Text(), true);
   }
 
   // BootInfo is built here rather than after the MBR is written: its boot
@@ -97,12 +96,12 @@ bool CBurnEngine::BurnToOneSD() {
                                  images.bootRes.length,  images.bootRecover.length,
                                  images.system.length,   images.data.length,
                                  images.cache.length};
-  CardRegions regions;
-  std::string reason;
-  if (!BuildCardRegions(m_plan, lengths, m_bootInfo, m_fat, regions, reason)) {
-    DebugLog(1, "BurnToOneSD: %s\n", reason.c_str());
-    return FailCard(reason, true);
+  SysResult<CardRegions> built = BuildCardRegions(m_plan, lengths, m_bootInfo, m_fat);
+  if (!built) {
+    DebugLog(1, "BurnToOneSD: %s\n", built.Status().Text().c_str());
+    return FailCard(built.Status().Text(), true);
   }
+  const CardRegions& regions = built.Value();
 
   std::vector<uint8_t> uBootInfoSectors(kUBootInfoSectorBytes, 0);
   std::copy(m_uBootInfo.begin(), m_uBootInfo.end(), uBootInfoSectors.begin());

@@ -149,13 +149,17 @@ bool PlaceImages(const PartitionPlan& plan, const CardImageLengths& len, CardReg
 
 }  // namespace
 
-bool BuildCardRegions(const PartitionPlan& plan, const CardImageLengths& lengths,
-                      const BootInfo& bootInfo, const Fat32Layout& fat, CardRegions& regions,
-                      std::string& reason) {
-  regions = CardRegions{};
-  return CheckPlan(plan, regions, reason) && CheckFat32(plan, fat, reason) &&
-         PlaceImages(plan, lengths, regions, reason) &&
-         PlaceUBootCopies(bootInfo, lengths.uBootBin, regions, reason);
+SysResult<CardRegions> BuildCardRegions(const PartitionPlan& plan, const CardImageLengths& lengths,
+                                        const BootInfo& bootInfo, const Fat32Layout& fat) {
+  CardRegions regions;
+  std::string reason;
+  if (CheckPlan(plan, regions, reason) && CheckFat32(plan, fat, reason) &&
+      PlaceImages(plan, lengths, regions, reason) &&
+      PlaceUBootCopies(bootInfo, lengths.uBootBin, regions, reason)) {
+    return regions;
+  }
+  // The card is refused as it is: nothing on it has the room it needs.
+  return SysStatus(std::make_error_code(std::errc::no_space_on_device), std::move(reason));
 }
 
 }  // namespace tarnwick

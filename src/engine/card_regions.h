@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bootcfg/boot_info.h"
+#include "common/sys_status.h"
 #include "layout/card_layout.h"
 #include "layout/fat32.h"
 #include "layout/partition_plan.h"
@@ -49,10 +50,9 @@ struct CardRegions {
 };
 
 // Builds the regions for the plan, the image lengths and the boot loader copy
-// table of bootInfo. Returns false with reason (text for the operator and the
+// table of bootInfo. Fails with the reason (text for the operator and the
 // log) when the card cannot be burned safely.
-[[nodiscard]] bool BuildCardRegions(const PartitionPlan& plan, const CardImageLengths& lengths,
-                                    const BootInfo& bootInfo, const Fat32Layout& fat,
-                                    CardRegions& regions, std::string& reason);
+SysResult<CardRegions> BuildCardRegions(const PartitionPlan& plan, const CardImageLengths& lengths,
+                                        const BootInfo& bootInfo, const Fat32Layout& fat);
 
 }  // namespace tarnwick

@@ -123,6 +123,11 @@ bool LoadImages(const char* caller, const std::string& path, IOperator& op,
   return true;
 }
 
+// A refused pack; the operator has been told why in a message box.
+SysStatus Refusal(const std::string& text) {
+  return {std::make_error_code(std::errc::invalid_argument), text.empty() ? kOpenFail : text};
+}
+
 }  // namespace
 
 const char* PackSlotName(PackSlot slot) {
@@ -157,8 +162,8 @@ uint32_t PackHeader::Length(PackSlot slot) const {
   return GetU32(bytes.data(), PackSlotOffset(slot) + 4);
 }
 
-bool LoadCardImages(const std::string& packFile, IOperator& op, PackHeader& headerCopy,
-                    CardImages& images, std::string* refusal) {
+SysStatus LoadCardImages(const std::string& packFile, IOperator& op, PackHeader& headerCopy,
+                         CardImages& images) {
   CardImages loaded;
   const std::vector<WantedImage> wanted{
       {PackSlot::UBootBin, &loaded.uBootBin},
@@ -169,18 +174,23 @@ bool LoadCardImages(const std::string& packFile, IOperator& op, PackHeader& head
       {PackSlot::System, &loaded.system},
       {PackSlot::Data, &loaded.data},
   };
-  if (!LoadImages("LoadCardImages", packFile, op, wanted, headerCopy, refusal)) return false;
+  std::string refusal;
+  if (!LoadImages("LoadCardImages", packFile, op, wanted, headerCopy, &refusal)) {
+    return Refusal(refusal);
+  }
   images = std::move(loaded);
-  return true;
+  return SysStatus::Ok();
 }
 
-bool LoadPackImage(const std::string& packFile, IOperator& op, PackSlot slot,
-                   PackHeader& headerCopy, ImageBuffer& image, std::string* refusal) {
+SysStatus LoadPackImage(const std::string& packFile, IOperator& op, PackSlot slot,
+                        PackHeader& headerCopy, ImageBuffer& image) {
   ImageBuffer loaded;
-  if (!LoadImages("LoadPackImage", packFile, op, {{slot, &loaded}}, headerCopy, refusal))
-    return false;
+  std::string refusal;
+  if (!LoadImages("LoadPackImage", packFile, op, {{slot, &loaded}}, headerCopy, &refusal)) {
+    return Refusal(refusal);
+  }
   image = std::move(loaded);
-  return true;
+  return SysStatus::Ok();
 }
 
 }  // namespace tarnwick

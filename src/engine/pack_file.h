@@ -54,17 +54,15 @@ struct CardImages {
 // Loads the header (into headerCopy) and the seven card images. When the file
 // cannot be opened the operator sees "open file fail!"; a file too short for its
 // header or an image past the file's end is refused with a message naming it.
-// Both return false with *refusal (when given) set. A read the system refuses
-// throws FileError; memory that cannot be had throws MemoryError.
-[[nodiscard]] bool LoadCardImages(const std::string& packFile, IOperator& op,
-                                  PackHeader& headerCopy, CardImages& images,
-                                  std::string* refusal = nullptr);
+// Both fail with the refusal's text ("open file fail!" for the first). A read
+// the system refuses throws FileError; memory that cannot be had throws MemoryError.
+SysStatus LoadCardImages(const std::string& packFile, IOperator& op, PackHeader& headerCopy,
+                         CardImages& images);
 
 // Loads the header and one image (the DFU image for the board download), with
 // the same rules; only that image's location is checked.
-[[nodiscard]] bool LoadPackImage(const std::string& packFile, IOperator& op, PackSlot slot,
-                                 PackHeader& headerCopy, ImageBuffer& image,
-                                 std::string* refusal = nullptr);
+SysStatus LoadPackImage(const std::string& packFile, IOperator& op, PackSlot slot,
+                        PackHeader& headerCopy, ImageBuffer& image);
 
 // Builds a pack file from image files (empty path = empty image); each image
 // starts at a multiple of 512.

@@ -67,7 +67,7 @@ void CDfuDownloader::LoadPackForBoard(const std::string& packFile, const std::st
                                       const CCrc32& crc, PackHeader& headerCopy) {
   m_summary = {};
   ImageBuffer image;
-  if (!LoadPackImage(packFile, m_op, PackSlot::Dfu, headerCopy, image)) return;
+  if (!LoadPackImage(packFile, m_op, PackSlot::Dfu, headerCopy, image)) return;  // told already
   if (image.length > UINT32_MAX - kPackageExtra) {
     // The package length would not fit the 32-bit lengths of the download.
     m_op.ShowMessage("The download program in the pack file is too large.", MsgButtons::Ok);
@@ -79,8 +79,7 @@ void CDfuDownloader::LoadPackForBoard(const std::string& packFile, const std::st
 }
 
 void CDfuDownloader::FindBoards() {
-  m_nBoardCount =
-      m_pIoCtrl->EnumerateDevices() ? static_cast<int>(m_pIoCtrl->Devices().size()) : 0;
+  m_nBoardCount = m_pIoCtrl->EnumerateDevices() ? static_cast<int>(m_pIoCtrl->Devices().size()) : 0;
   if (m_nBoardCount == 0) {
     m_op.ShowMessage("Can't find udisk. please make sure udisk is ok.", MsgButtons::Ok);
   }

@@ -55,7 +55,10 @@ Outcome Build(const Card& card) {
     PutU32(bootInfo.data(), bootinfo::kImageStoreCoreAddr + 4 * i, at);
   }
   Outcome out;
-  out.ok = BuildCardRegions(plan, card.lengths, bootInfo, fat, out.regions, out.reason);
+  SysResult<CardRegions> built = BuildCardRegions(plan, card.lengths, bootInfo, fat);
+  out.ok = built.IsOk();
+  out.reason = built.Status().Text();
+  if (built) out.regions = built.Value();
   return out;
 }
 

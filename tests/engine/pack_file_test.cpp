@@ -66,7 +66,9 @@ void ExpectImage(const ImageBuffer& image, const std::vector<uint8_t>& bytes,
 class PackFileTest : public ::testing::Test {
  protected:
   bool Load(std::string* refusal = nullptr) {
-    return LoadCardImages(m_pack, m_op, m_header, m_images, refusal);
+    SysStatus loaded = LoadCardImages(m_pack, m_op, m_header, m_images);
+    if (refusal) *refusal = loaded.Text();
+    return loaded.IsOk();
   }
 
   testing::TempDir m_dir;
@@ -181,8 +183,9 @@ TEST_F(PackFileTest, PackThatCannotBeOpenedShowsOpenFileFail) {
 
   for (const std::string& path : {m_dir.File("missing.pack"), m_dir.path().string(), lockedPack}) {
     m_op.messages.clear();
-    std::string refusal;
-    EXPECT_FALSE(LoadCardImages(path, m_op, m_header, m_images, &refusal)) << path;
+    SysStatus loaded = LoadCardImages(path, m_op, m_header, m_images);
+    const std::string refusal = loaded.Text();
+    EXPECT_FALSE(loaded) << path;
     ASSERT_EQ(m_op.messages.size(), 1u) << path;
     EXPECT_EQ(m_op.messages[0].text, "open file fail!");
     EXPECT_EQ(m_op.messages[0].buttons, MsgButtons::Ok);
@@ -190,7 +193,7 @@ TEST_F(PackFileTest, PackThatCannotBeOpenedShowsOpenFileFail) {
   }
   holder.Release();
   m_op.messages.clear();
-  EXPECT_TRUE(LoadCardImages(lockedPack, m_op, m_header, m_images)) << "lock released";
+  EXPECT_TRUE(LoadCardImages(lockedPack, m_op, m_header, m_images).IsOk()) << "lock released";
 }
 
 // The board download reads the DFU image alone: the card slots may be broken.
@@ -200,15 +203,16 @@ TEST_F(PackFileTest, PackImageChecksOnlyItsOwnSlot) {
   pack.Slot(PackSlot::System, 0xFFFF0000u, 0x10000);
   pack.Write(m_pack);
   ImageBuffer dfu;
-  ASSERT_TRUE(LoadPackImage(m_pack, m_op, PackSlot::Dfu, m_header, dfu));
+  ASSERT_TRUE(LoadPackImage(m_pack, m_op, PackSlot::Dfu, m_header, dfu).IsOk());
   ExpectImage(dfu, Pattern(1000, 4), "DFU");
   EXPECT_FALSE(Load());
 
   pack.Slot(PackSlot::Dfu, 4000, 97);
   pack.Write(m_pack);
   m_op.messages.clear();
-  std::string refusal;
-  EXPECT_FALSE(LoadPackImage(m_pack, m_op, PackSlot::Dfu, m_header, dfu, &refusal));
+  SysStatus loaded = LoadPackImage(m_pack, m_op, PackSlot::Dfu, m_header, dfu);
+  const std::string refusal = loaded.Text();
+  EXPECT_FALSE(loaded);
   EXPECT_NE(refusal.find("DFU image"), std::string::npos) << refusal;
   EXPECT_EQ(m_op.Texts(), std::vector<std::string>{refusal});
 }
@@ -229,7 +233,7 @@ TEST_F(PackFileTest, WrittenPackLoadsBackWithAlignedImages) {
   ASSERT_TRUE(written.IsOk()) << written.Text();
   ASSERT_TRUE(Load());
   ImageBuffer dfu;
-  ASSERT_TRUE(LoadPackImage(m_pack, m_op, PackSlot::Dfu, m_header, dfu));
+  ASSERT_TRUE(LoadPackImage(m_pack, m_op, PackSlot::Dfu, m_header, dfu).IsOk());
   ExpectImage(dfu, Pattern(1000, 0), "DFU");
   for (size_t i = 0; i < std::size(sizes); ++i) {
     EXPECT_EQ(m_header.Offset(slots[i]) % 512, 0u) << PackSlotName(slots[i]);

@@ -101,6 +101,9 @@ class CBurnEngine {
   // Why the current card failed, and whether it was refused untouched.
   std::string m_strCardFailure;
   bool m_bCardRefused = false;
+  // A card of the run is being burned; it has been opened.
+  bool m_bCardInHand = false;
+  bool m_bCardOpened = false;
 
   std::string CurrentDevicePath() const;
   bool FailCard(const std::string& reason, bool refused);
@@ -108,9 +111,15 @@ class CBurnEngine {
   [[nodiscard]] bool WriteRegion(const char* name, uint64_t first, uint64_t count,
                                  const uint8_t* buf);
   [[nodiscard]] bool WriteImage(const char* name, const SectorRun& run, ImageBuffer& image);
+  // What the write phase writes besides the images, made before the card is opened.
+  struct WriteBuffers {
+    std::vector<uint8_t> uBootInfoSectors;
+    std::vector<uint8_t> zeros;  // Misc, BootEnv and the FATs are written from it
+    PackSlotSet skipped = 0;     // the images whose stage is switched off
+  };
   // Releases each switchable image's buffer once its stage is done.
   [[nodiscard]] bool WritePhase(const CardRegions& regions, CardImages& images,
-                                const std::vector<uint8_t>& uBootInfoSectors);
+                                const WriteBuffers& buffers);
   void EndRun();
   void AbortRun(const std::string& error);
 };

@@ -78,9 +78,18 @@ bool CBurnEngine::BurnToOneSD() {
   m_uBootInfo.fill(0);
   ReadDdrClkTables(m_uBootInfo, m_boardConfig);
 
+  // The "Burn" switches are read once per card, before anything is checked:
+  // an image whose stage is switched off is neither checked nor written.
+  PackSlotSet skipped = 0;
+  for (const BurnStageInfo& stage : kBurnStages) {
+    if (stage.image && m_settings.ReadInt("Burn", stage.settingsKey) == 2) {
+      skipped |= SlotBit(*stage.image);
+    }
+  }
+
   CardImages images;
   std::string refusal;
-  if (!LoadCardImages(m_strPackFile, m_op, m_packHeader, images, &refusal)) {
+  if (!LoadCardImages(m_strPackFile, m_op, m_packHeader, images, &refusal, skipped)) {
     // The operator has seen why in a message box.
     return FailCard(refusal.empty() ? "open file fail!" : refusal, true);
   }
@@ -99,21 +108,27 @@ bool CBurnEngine::BurnToOneSD() {
                                  images.cache.length};
   CardRegions regions;
   std::string reason;
-  if (!BuildCardRegions(m_plan, lengths, m_bootInfo, m_fat, regions, reason)) {
+  if (!BuildCardRegions(m_plan, lengths, m_bootInfo, m_fat, regions, reason, skipped)) {
     DebugLog(1, "BurnToOneSD: %s\n", reason.c_str());
     return FailCard(reason, true);
   }
 
-  std::vector<uint8_t> uBootInfoSectors(kUBootInfoSectorBytes, 0);
-  std::copy(m_uBootInfo.begin(), m_uBootInfo.end(), uBootInfoSectors.begin());
+  // Every buffer of the write phase is had before the card is opened: a lack
+  // of memory then ends the run with the card untouched, never half-way.
+  WriteBuffers buffers;
+  buffers.uBootInfoSectors.assign(kUBootInfoSectorBytes, 0);
+  std::copy(m_uBootInfo.begin(), m_uBootInfo.end(), buffers.uBootInfoSectors.begin());
+  buffers.zeros.assign(std::max(kBootEnvBufferBytes, Fat32ZeroBytes(m_fat)), 0);
+  buffers.skipped = skipped;
 
   SetProgress(kProgressCardOpened);
   if (!m_sdReadWrite.OpenDisk(CurrentDevicePath())) {
     DebugLog(1, "BurnToOneSD: OpenDisk failed\n");
     return FailCard("OpenDisk failed: " + m_sdReadWrite.LastOpenError(), false);
   }
+  m_bCardOpened = true;
   DiskCloser closer(m_sdReadWrite);
-  return WritePhase(regions, images, uBootInfoSectors);
+  return WritePhase(regions, images, buffers);
 }
 
 bool CBurnEngine::WriteRegion(const char* name, uint64_t first, uint64_t count,
@@ -144,7 +159,7 @@ bool CBurnEngine::WriteImage(const char* name, const SectorRun& run, ImageBuffer
 }
 
 bool CBurnEngine::WritePhase(const CardRegions& r, CardImages& images,
-                             const std::vector<uint8_t>& uBootInfoSectors) {
+                             const WriteBuffers& buffers) {
   DebugLog(1, "WriteSector: MBR: [0x0, 0x1]\n");
   if (!WriteRegion("MBR", 0, 1, m_tMBR.data())) return false;
   SetProgress(StageInfo(BurnStage::Mbr).progress);
@@ -167,7 +182,7 @@ bool CBurnEngine::WritePhase(const CardRegions& r, CardImages& images,
 
   DebugLog(1, "WrtieSector: UBootInfo: [0x%x, 0x4]\n", Hex(r.P + kUBootInfoOffset));
   if (!WriteRegion("UBootInfo", r.P + kUBootInfoOffset, kUBootInfoSectors,
-                   uBootInfoSectors.data())) {
+                   buffers.uBootInfoSectors.data())) {
     return false;
   }
   SetProgress(StageInfo(BurnStage::UBootInfo).progress);
@@ -178,8 +193,7 @@ bool CBurnEngine::WritePhase(const CardRegions& r, CardImages& images,
     const SectorRun& run = StageRun(r, *stage.image);
     ImageBuffer& image = StageImage(images, *stage.image);
     DebugLog(1, "WrtieSector: %s: [0x%x, 0x%x]\n", stage.name, Hex(run.first), Hex(run.count));
-    // Read each time the stage is reached; 2 switches the write off.
-    const bool skip = m_settings.ReadInt("Burn", stage.settingsKey) == 2;
+    const bool skip = (buffers.skipped & SlotBit(*stage.image)) != 0;
     if (!skip && !WriteImage(stage.name, run, image)) return false;
     // This card never needs the image again.
     image.data = LargeBytes();
@@ -194,7 +208,7 @@ bool CBurnEngine::WritePhase(const CardRegions& r, CardImages& images,
   if (!WriteRegion("EBRCache", r.X + r.L2, 1, m_arrEBR[2].data())) return false;
   SetProgress(StageInfo(BurnStage::Ebrs).progress);
 
-  const std::vector<uint8_t> zeros(kBootEnvBufferBytes, 0);
+  const std::vector<uint8_t>& zeros = buffers.zeros;
   static_assert(kMiscBytes <= kBootEnvBufferBytes);
   DebugLog(1, "WrtieSector: Misc: [0x%x, 8]\n", Hex(r.P + kMiscOffset));
   if (!WriteRegion("Misc", r.P + kMiscOffset, kMiscSectors, zeros.data())) return false;
@@ -204,7 +218,7 @@ bool CBurnEngine::WritePhase(const CardRegions& r, CardImages& images,
   if (!WriteRegion("BootEnv", r.bootEnv.first, r.bootEnv.count, zeros.data())) return false;
   SetProgress(StageInfo(BurnStage::BootEnv).progress);
 
-  if (!FormatFat32(m_fat, m_plan.m_szVolumeLabel, m_sdReadWrite)) {
+  if (!FormatFat32(m_fat, m_plan.m_szVolumeLabel, m_sdReadWrite, zeros)) {
     DebugLog(1, "BurnToOneSD: Format FAT32 failed\n");
     return FailCard("Format FAT32 failed", false);
   }

@@ -33,9 +33,15 @@ uint64_t BytesToSectors(uint64_t len) {
 
 // Places an image of len bytes at start inside its room [roomFirst, roomEnd):
 // its bytes must fit, and the n(len) rule's trailing zero sector is dropped
-// where it would fall outside the room.
+// where it would fall outside the room. An image that is not written is
+// placed alike but never refused; what lies outside its room is cut off.
 bool PlaceImage(const char* name, uint64_t len, uint64_t start, uint64_t roomFirst,
-                uint64_t roomEnd, SectorRun& run, std::string& reason) {
+                uint64_t roomEnd, SectorRun& run, std::string& reason, bool written = true) {
+  if (!written) {
+    run.first = start;
+    run.count = start < roomEnd ? std::min<uint64_t>(ImageSectorCount(len), roomEnd - start) : 0;
+    return true;
+  }
   if (start < roomFirst || start > roomEnd || BytesToSectors(len) > roomEnd - start) {
     reason = Format("%s of %llu bytes at 0x%llx does not fit its room [0x%llx, 0x%llx)", name,
                     Ull(len), Ull(start), Ull(roomFirst), Ull(roomEnd));
@@ -125,7 +131,8 @@ bool PlaceUBootCopies(const BootInfo& bootInfo, uint32_t uBootBinLength, CardReg
 }
 
 bool PlaceImages(const PartitionPlan& plan, const CardImageLengths& len, CardRegions& r,
-                 std::string& reason) {
+                 std::string& reason, PackSlotSet skipped) {
+  auto written = [skipped](PackSlot slot) { return (skipped & SlotBit(slot)) == 0; };
   const uint64_t bootEnd = r.P + plan.m_arrTotalSectors[3];
   const uint64_t bootResStart = r.P + kBootResOffset;
   const uint64_t bootImgStart = bootResStart + len.bootRes / kSectorSize + kBootResToBootImgGap;
@@ -134,26 +141,30 @@ bool PlaceImages(const PartitionPlan& plan, const CardImageLengths& len, CardReg
   const uint64_t cacheStart = r.X + r.L2 + kEbrTrack;
   return PlaceImage("BootEnv", kBootEnvBytes, r.P + kBootEnvOffset, r.P, bootEnd, r.bootEnv,
                     reason) &&
-         PlaceImage("BootRes", len.bootRes, bootResStart, r.P, bootEnd, r.bootRes, reason) &&
-         PlaceImage("BootImg", len.bootImg, bootImgStart, r.P, bootEnd, r.bootImg, reason) &&
+         PlaceImage("BootRes", len.bootRes, bootResStart, r.P, bootEnd, r.bootRes, reason,
+                    written(PackSlot::BootRes)) &&
+         PlaceImage("BootImg", len.bootImg, bootImgStart, r.P, bootEnd, r.bootImg, reason,
+                    written(PackSlot::BootImg)) &&
          PlaceImage("BootRecover", len.bootRecover, r.R, r.R, r.R + plan.m_arrTotalSectors[2],
-                    r.bootRecover, reason) &&
+                    r.bootRecover, reason, written(PackSlot::BootRecover)) &&
          PlaceImage("System", len.system, systemStart, systemStart,
-                    systemStart + plan.m_arrEpTotalSector[0], r.system, reason) &&
+                    systemStart + plan.m_arrEpTotalSector[0], r.system, reason,
+                    written(PackSlot::System)) &&
          PlaceImage("Data", len.data, dataStart, dataStart, dataStart + plan.m_arrEpTotalSector[1],
-                    r.data, reason) &&
+                    r.data, reason, written(PackSlot::Data)) &&
          PlaceImage("Cache", len.cache, cacheStart, cacheStart,
-                    cacheStart + plan.m_arrEpTotalSector[2], r.cache, reason);
+                    cacheStart + plan.m_arrEpTotalSector[2], r.cache, reason,
+                    written(PackSlot::Cache));
 }
 
 }  // namespace
 
 bool BuildCardRegions(const PartitionPlan& plan, const CardImageLengths& lengths,
                       const BootInfo& bootInfo, const Fat32Layout& fat, CardRegions& regions,
-                      std::string& reason) {
+                      std::string& reason, PackSlotSet skipped) {
   regions = CardRegions{};
   return CheckPlan(plan, regions, reason) && CheckFat32(plan, fat, reason) &&
-         PlaceImages(plan, lengths, regions, reason) &&
+         PlaceImages(plan, lengths, regions, reason, skipped) &&
          PlaceUBootCopies(bootInfo, lengths.uBootBin, regions, reason);
 }
 

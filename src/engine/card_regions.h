@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bootcfg/boot_info.h"
+#include "engine/pack_file.h"
 #include "layout/card_layout.h"
 #include "layout/fat32.h"
 #include "layout/partition_plan.h"
@@ -50,9 +51,12 @@ struct CardRegions {
 
 // Builds the regions for the plan, the image lengths and the boot loader copy
 // table of bootInfo. Returns false with reason (text for the operator and the
-// log) when the card cannot be burned safely.
+// log) when the card cannot be burned safely. The images in skipped are not
+// written: their regions are worked out alike, but not checked against
+// their rooms.
 [[nodiscard]] bool BuildCardRegions(const PartitionPlan& plan, const CardImageLengths& lengths,
                                     const BootInfo& bootInfo, const Fat32Layout& fat,
-                                    CardRegions& regions, std::string& reason);
+                                    CardRegions& regions, std::string& reason,
+                                    PackSlotSet skipped = 0);
 
 }  // namespace tarnwick

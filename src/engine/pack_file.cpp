@@ -27,6 +27,7 @@ constexpr const char* kOpenFail = "open file fail!";
 struct WantedImage {
   PackSlot slot;
   ImageBuffer* out;
+  bool read = true;  // false: only its length is wanted
 };
 
 bool Refuse(IOperator& op, std::string* refusal, const std::string& text) {
@@ -59,7 +60,7 @@ std::string ImagesPastEnd(const PackHeader& header, const std::vector<WantedImag
   for (const WantedImage& w : wanted) {
     const uint64_t offset = header.Offset(w.slot);
     const uint64_t length = header.Length(w.slot);
-    if (length == 0 || offset + length <= fileSize) continue;
+    if (!w.read || length == 0 || offset + length <= fileSize) continue;
     if (!text.empty()) text += "\n";
     text += std::string("Its ") + PackSlotName(w.slot) + " image (offset " +
             std::to_string(offset) + ", length " + std::to_string(length) +
@@ -103,6 +104,10 @@ bool LoadImages(const char* caller, const std::string& path, IOperator& op,
   for (const WantedImage& w : wanted) {
     ImageBuffer image;
     image.length = header.Length(w.slot);
+    if (!w.read) {
+      *w.out = std::move(image);
+      continue;
+    }
     image.data = ImageBufferFor(w.slot, image.length);
     size_t read = 0;
     if (image.length != 0 &&
@@ -151,9 +156,9 @@ uint32_t PackHeader::Length(PackSlot slot) const {
 }
 
 bool LoadCardImages(const std::string& packFile, IOperator& op, PackHeader& headerCopy,
-                    CardImages& images, std::string* refusal) {
+                    CardImages& images, std::string* refusal, PackSlotSet skipped) {
   CardImages loaded;
-  const std::vector<WantedImage> wanted{
+  std::vector<WantedImage> wanted{
       {PackSlot::UBootBin, &loaded.uBootBin},
       {PackSlot::BootImg, &loaded.bootImg},
       {PackSlot::BootRes, &loaded.bootRes},
@@ -162,6 +167,7 @@ bool LoadCardImages(const std::string& packFile, IOperator& op, PackHeader& head
       {PackSlot::System, &loaded.system},
       {PackSlot::Data, &loaded.data},
   };
+  for (WantedImage& w : wanted) w.read = (skipped & SlotBit(w.slot)) == 0;
   if (!LoadImages("LoadCardImages", packFile, op, wanted, headerCopy, refusal)) return false;
   images = std::move(loaded);
   return true;

@@ -4,6 +4,7 @@
 #include "bootcfg/boot_info.h"
 #include "burn_fixture.h"
 #include "common/le.h"
+#include "engine/burn_stages.h"
 #include "engine/errors.h"
 
 namespace tarnwick::testing {
@@ -338,13 +339,19 @@ void PrintTo(const AbortCase& c, std::ostream* os) {
 class RunAbort : public BurnFixture, public ::testing::WithParamInterface<AbortCase> {};
 
 TEST_P(RunAbort, ReEnablesTheControlsAndShowsTheError) {
-  settings.throwAt = "BurnSystem";
-  settings.throwError = GetParam().raise;
+  // Raised once the System stage is done: the card in hand is half written.
+  op.onProgress = [&](int position) {
+    if (position == StageInfo(BurnStage::System).progress) GetParam().raise();
+  };
   disks.AddCard("first", kExampleCylinders);
   disks.AddCard("second", kExampleCylinders);
   Run();
-  EXPECT_EQ(op.events,
-            (std::vector<std::string>{"enable 1", "box " + std::string(GetParam().text)}));
+  EXPECT_EQ(op.events, (std::vector<std::string>{"enable 1", "report 1",
+                                                 "box " + std::string(GetParam().text)}));
+  ASSERT_EQ(op.failedReports.size(), 1u);
+  EXPECT_EQ(op.failedReports[0][0].device, "first");
+  EXPECT_EQ(op.failedReports[0][0].reason, GetParam().text);
+  EXPECT_EQ(engine->LastRun().cardsRefused, 0);
   EXPECT_EQ(disks.events.back(), "close first");
   EXPECT_EQ(IndexOf(disks.events, "open second"), disks.events.size());
   EXPECT_TRUE(engine->LastRun().aborted);
@@ -358,6 +365,62 @@ INSTANTIATE_TEST_SUITE_P(
                       AbortCase{[] { throw MemoryError("out of memory"); }, "out of memory"},
                       AbortCase{[] { throw std::bad_alloc(); },
                                 "not enough memory to burn the card"}));
+
+// A stage switched off writes nothing, so its image is checked neither
+// against its room nor against the pack's end; switched on, the same image
+// refuses the card untouched.
+struct StageOffCase {
+  const char* name;
+  const char* key;
+  int value;
+  bool pastPackEnd;     // the image's length in the header reaches past the file
+  const char* refusal;  // empty: the card is written
+};
+
+void PrintTo(const StageOffCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class StageOff : public BurnFixture, public ::testing::WithParamInterface<StageOffCase> {};
+
+TEST_P(StageOff, OnlyImagesThatAreWrittenAreChecked) {
+  const StageOffCase& c = GetParam();
+  settings.values[c.key] = c.value;
+  // A System room of 200 - 63 sectors, too small for 100,000 bytes.
+  config["PARTITION_SECTORS"]["Partition_System"] = "200";
+  images[PackSlot::System] = PatternBytes(c.pastPackEnd ? 5000 : 100'000, 4);
+  FakeCard& card = disks.AddCard("card", kExampleCylinders);
+  WriteInputs();
+  if (c.pastPackEnd) {
+    // The Data image's length says 64 MiB, far past the end of the file.
+    std::vector<uint8_t> pack = ReadFileBytes(packFile);
+    PutU32(pack.data(), PackSlotOffset(PackSlot::Data) + 4, 64u << 20);
+    WriteFile(packFile, pack);
+  }
+  MakeEngine();
+  LogCapture capture;
+  engine->RunBurn();
+  if (*c.refusal == '\0') {
+    EXPECT_EQ(engine->LastRun().cardsWritten, 1);
+    EXPECT_TRUE(card.Written(0));
+    EXPECT_TRUE(op.failedReports.empty());
+  } else {
+    EXPECT_EQ(engine->LastRun().cardsRefused, 1);
+    EXPECT_TRUE(card.sectors.empty());
+    ASSERT_EQ(op.failedReports.size(), 1u);
+    EXPECT_NE(op.failedReports[0][0].reason.find(c.refusal), std::string::npos)
+        << op.failedReports[0][0].reason;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Burn, StageOff,
+    ::testing::Values(StageOffCase{"SystemOffTooLarge", "BurnSystem", 2, false, ""},
+                      StageOffCase{"SystemOnTooLarge", "BurnSystem", 1, false,
+                                   "System of 100000 bytes"},
+                      StageOffCase{"DataOffPastPackEnd", "BurnData", 2, true, ""},
+                      StageOffCase{"DataOnPastPackEnd", "BurnData", 0, true, "Data image (offset"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace tarnwick::testing

@@ -45,7 +45,6 @@ constexpr const char* kUsage =
     "1 a board or a card failed, 2 bad arguments or a pack refused before sending,\n"
     "3 no board found (without --wait) or no card found.\n";
 
-
 int Refuse(const std::string& text) {
   PrintError(text);
   return 2;
@@ -58,10 +57,24 @@ bool ParseSeconds(const std::string& text, std::chrono::seconds& seconds) {
   return seconds.count() > 0;
 }
 
-int DownloadExitStatus(const DownloadSummary& summary) {
-  if (summary.boardsFound == 0) return 3;
+// How many boards took the program, and a warning for each board that
+// answered blocks with a SCSI status other than GOOD.
+void PrintBoardsServed(const DownloadSummary& summary) {
+  if (summary.boardsFound == 0) return;
   std::fprintf(stderr, "tarnwick-cli: %d of %d board(s) received the download program\n",
                summary.boardsServed, summary.boardsFound);
+  for (size_t i = 0; i < summary.blocksNotGood.size(); ++i) {
+    if (summary.blocksNotGood[i] == 0) continue;
+    std::fprintf(stderr,
+                 "tarnwick-cli: warning: board %zu answered %d block(s) with a SCSI status other "
+                 "than GOOD (see the debug log)\n",
+                 i + 1, summary.blocksNotGood[i]);
+  }
+}
+
+int DownloadExitStatus(const DownloadSummary& summary) {
+  if (summary.boardsFound == 0) return 3;
+  PrintBoardsServed(summary);
   return summary.boardsServed == summary.boardsFound ? 0 : 1;
 }
 
@@ -144,6 +157,7 @@ int CmdDownload(int argc, char** argv) {
   const DownloadSummary& summary = downloader.LastDownload();
   if (!summary.packLoaded) return Refuse("the pack file was refused; nothing was sent");
   if (!args.Has("--wait")) return DownloadExitStatus(summary);
+  PrintBoardsServed(summary);
 
   if (timeout) {
     std::fprintf(stderr, "tarnwick-cli: waiting up to %lld s for the board's card\n",

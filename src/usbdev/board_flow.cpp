@@ -17,6 +17,8 @@ CBoardFlow::CBoardFlow(CBurnEngine& engine, CDfuDownloader& downloader, IDeviceE
     : m_engine(engine), m_downloader(downloader), m_events(events) {}
 
 void CBoardFlow::OnBurnBoardMode() {
+  // The path boxes show what is sent, as a card-reader burn shows what it burns.
+  m_engine.Operator().Refresh();
   try {
     m_downloader.LoadPackForBoard(m_engine.m_strPackFile, m_engine.m_strCfgFile, m_engine.Crc(),
                                   m_engine.HeaderCopy());

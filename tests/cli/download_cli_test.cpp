@@ -30,6 +30,8 @@ TEST_F(DownloadCli, WaitReceivesThePackageThenBurnsThePresentedCard) {
       Cli("download --config board.ini --pack board.pack --wait --timeout 5 --simulate-board sim "
           "--size 16M");
   ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("1 of 1 board(s) received the download program"), std::string::npos)
+      << run.err;
   EXPECT_NE(run.err.find("1 of 1 card(s) written completely"), std::string::npos) << run.err;
 
   Bytes received = ReadFileBytes(dir.File("sim/received.bin"));

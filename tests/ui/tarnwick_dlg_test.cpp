@@ -289,13 +289,21 @@ TEST_F(DialogTest, ArrivalDuringDownloadStartsRunOnceWaiting) {
   EXPECT_EQ(dlg->State(), DialogState::Idle);
 }
 
+// In either mode the boxes show the remembered paths once Burn is pressed; in
+// board mode already while the board's card is awaited.
 TEST_F(DialogTest, HandTypedPathIsIgnoredAndReplacedAtNextRefresh) {
-  Settings("[Burn]\nCanUseBoardMode=1\nMode=2\n[ResName]\nPackFile=example.pack\n");
-  Open();
-  view.texts[ControlId::PackPath] = "/typed/by/hand.pack";
-  dlg->OnBurn();
-  EXPECT_EQ(dlg->Engine().m_strPackFile, cwd + "/example.pack");
-  EXPECT_EQ(view.texts[ControlId::PackPath], cwd + "/example.pack");
+  for (const char* mode : {"1", "2"}) {
+    Settings(std::string("[Burn]\nCanUseBoardMode=1\nMode=") + mode +
+             "\n[ResName]\nPackFile=example.pack\nCfgFile=board.ini\n");
+    Open();
+    view.texts[ControlId::PackPath] = "/typed/by/hand.pack";
+    view.texts[ControlId::CfgPath] = "/typed/by/hand.ini";
+    dlg->OnBurn();
+    EXPECT_EQ(dlg->Engine().m_strPackFile, cwd + "/example.pack") << mode;
+    EXPECT_EQ(view.texts[ControlId::PackPath], cwd + "/example.pack") << mode;
+    EXPECT_EQ(view.texts[ControlId::CfgPath], cwd + "/board.ini") << mode;
+    relay.Attach(nullptr);
+  }
 }
 
 TEST_F(DialogTest, FailedCardIsNamedBeforeFinalMessage) {

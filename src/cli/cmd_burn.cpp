@@ -132,6 +132,7 @@ int CmdBurn(int argc, char** argv) {
   }
 
   CSettingsFile settings;
+  WarnUnreadableSettings(settings);
   HostOptions hostOptions;
   const std::vector<ProtectedPath> protectedPaths = {
       {"pack file", packPath}, {"configuration file", cfgPath}, {"settings file", settings.Path()}};

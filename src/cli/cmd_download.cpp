@@ -108,6 +108,7 @@ int CmdDownload(int argc, char** argv) {
   }
 
   CSettingsFile settings;
+  WarnUnreadableSettings(settings);
   HostOptions hostOptions;
   if (simDir) {
     std::error_code ec;

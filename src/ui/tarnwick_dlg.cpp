@@ -37,6 +37,10 @@ CTarnwickDlg::CTarnwickDlg(IDialogView& view, IJobRunner& jobs, IDiskService& di
 
 bool CTarnwickDlg::OnInitDialog() {
   m_view.AddAboutItem(kAboutMenuText);
+  // Unreadable settings read as defaults, as always; the operator is told.
+  if (const std::string problem = m_settings.ReadProblem(); !problem.empty()) {
+    m_view.MessageBox(problem, MsgButtons::Ok);
+  }
   LoadSettings();
   Refresh();
   m_engine.m_bWaitDevice = false;
@@ -75,13 +79,21 @@ void CTarnwickDlg::Browse(const char* title, std::string& path, const char* key)
   if (!picked) return;
   path = *picked;
   Refresh();
-  (void)m_settings.WriteString("ResName", key, BareName(path));
+  Remembered(m_settings.WriteString("ResName", key, BareName(path)));
+}
+
+void CTarnwickDlg::Remembered(bool written) {
+  if (written || m_bToldNotRemembered) return;
+  if (const std::string refusal = m_settings.WriteRefusal(); !refusal.empty()) {
+    m_bToldNotRemembered = true;
+    m_view.MessageBox(refusal, MsgButtons::Ok);
+  }
 }
 
 void CTarnwickDlg::OnModeClicked() {
   if (Busy()) return;
   const int mode = m_view.IsChecked(ControlId::ModeBoard) ? kModeBoard : kModeReader;
-  (void)m_settings.WriteInt("Burn", "Mode", mode);
+  Remembered(m_settings.WriteInt("Burn", "Mode", mode));
 }
 
 void CTarnwickDlg::OnBurn() {

@@ -80,6 +80,9 @@ class CTarnwickDlg final : public IOperator {
     return m_state == DialogState::Downloading || m_state == DialogState::Burning;
   }
   void Browse(const char* title, std::string& path, const char* key);
+  // After a choice was stored: says once why it could not be, where that is
+  // a settings file that is never written.
+  void Remembered(bool written);
   void StartJob(DialogState state, std::function<void()> work);
   void OnJobDone();
   void DispatchNotices();
@@ -93,6 +96,7 @@ class CTarnwickDlg final : public IOperator {
   DeviceEventQueue m_notices;
   std::string m_strCurDir;
   bool m_bBoardModePermitted = false;
+  bool m_bToldNotRemembered = false;
   DialogState m_state = DialogState::Idle;
 };
 

@@ -168,6 +168,38 @@ TEST_F(DialogTest, PickSetsPathAndBareNameCancelChangesNothing) {
   EXPECT_EQ(dlg->Settings().ReadString("ResName", "PackFile"), "old.pack");
 }
 
+// A settings file that cannot be read: defaults, and a box at start.
+TEST_F(DialogTest, UnreadableSettingsAreNamedAtStart) {
+  fs::create_directory(dir.File("Tarnwick.ini"));
+  Open();
+  ASSERT_FALSE(view.boxes.empty());
+  EXPECT_NE(
+      view.boxes[0].text.find(cwd + "/Tarnwick.ini exists but cannot be read (it is a folder"),
+      std::string::npos)
+      << view.boxes[0].text;
+  EXPECT_EQ(view.boxes.size(), 1u);
+  EXPECT_TRUE(view.checkedState[ControlId::ModeReader]);
+}
+
+// A linked settings file is read but never written: the first choice that
+// is not stored says why, once; the linked file stays as it was.
+TEST_F(DialogTest, LinkedSettingsAreReadButNeverWritten) {
+  WriteFile(dir.File("shared.ini"), "[Burn]\nCanUseBoardMode=1\nMode=1\n");
+  fs::create_symlink("shared.ini", dir.path() / "Tarnwick.ini");
+  Open();
+  EXPECT_TRUE(view.checkedState[ControlId::ModeBoard]);
+  EXPECT_TRUE(view.boxes.empty());
+  view.checkedState[ControlId::ModeBoard] = false;
+  view.checkedState[ControlId::ModeReader] = true;
+  dlg->OnModeClicked();
+  view.pickAnswer = cwd + "/other.ini";
+  dlg->OnBrowseCfg();
+  ASSERT_EQ(view.boxes.size(), 1u);
+  EXPECT_NE(view.boxes[0].text.find("is a symbolic link"), std::string::npos);
+  EXPECT_EQ(ReadFileText(dir.File("shared.ini")), "[Burn]\nCanUseBoardMode=1\nMode=1\n");
+  EXPECT_TRUE(fs::is_symlink(dir.path() / "Tarnwick.ini"));
+}
+
 TEST_F(DialogTest, ModeClickStoresTheCheckedButton) {
   Settings("[Burn]\nCanUseBoardMode=1\nMode=2\n");
   Open();

@@ -15,14 +15,19 @@ enum class FileReadStatus {
 struct FileContents {
   FileReadStatus status = FileReadStatus::kMissing;
   std::string bytes;
+  std::string problem;  // kFailed: what is wrong ("it is a folder", "Permission denied")
 };
 
 // Reads the whole regular file at path. Never blocks on a FIFO or a device.
 [[nodiscard]] FileContents ReadWholeFile(const std::string& path);
 
+// True when path itself is a symbolic link (dangling or not).
+[[nodiscard]] bool IsSymbolicLink(const std::string& path);
+
 // Makes the file at path hold exactly bytes; a file the caller may not write
-// is left alone (false). A symbolic link is followed to
-// its final target, which is the file replaced (the link stays a link). The
+// is left alone (false). A path that is a symbolic link is never written
+// through (false): the program may run as root in a folder others can write,
+// where a link could point it at any file. The
 // new contents go to a temporary file in the target's folder, are flushed to
 // the disk and renamed over the target; an existing target's owner, group and
 // mode carry over; a new file gets the mode 0666 less the umask and, when the

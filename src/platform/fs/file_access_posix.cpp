@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -12,9 +13,6 @@
 
 namespace tarnwick {
 namespace {
-
-// Symbolic links followed before giving up (the system's own limit).
-constexpr int kMaxLinkDepth = 40;
 
 class Fd {
  public:
@@ -38,6 +36,15 @@ class Fd {
   int m_fd;
 };
 
+const char* FileKindName(mode_t mode) {
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISBLK(mode)) return "a block device";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "a special file";
+}
+
 std::string DirName(const std::string& path) {
   size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
@@ -48,25 +55,6 @@ std::string DirName(const std::string& path) {
 std::string BaseName(const std::string& path) {
   size_t slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// The path of the file a write to path lands in: symbolic links followed to
-// their final target, which need not exist yet. False for a link loop.
-bool ResolveTarget(const std::string& path, std::string* target) {
-  std::string current = path;
-  for (int depth = 0; depth < kMaxLinkDepth; ++depth) {
-    struct stat st {};
-    if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
-      *target = current;
-      return true;
-    }
-    std::string link(static_cast<size_t>(st.st_size > 0 ? st.st_size : 256) + 1, '\0');
-    ssize_t n = ::readlink(current.c_str(), link.data(), link.size());
-    if (n < 0 || static_cast<size_t>(n) >= link.size()) return false;
-    link.resize(static_cast<size_t>(n));
-    current = (link.front() == '/') ? link : DirName(current) + "/" + link;
-  }
-  return false;
 }
 
 bool WriteAll(int fd, const std::string& bytes) {
@@ -100,7 +88,7 @@ void SyncFolder(const std::string& folder) {
 
 // Overwrites the existing file at target with bytes, keeping its inode.
 bool RewriteInPlace(const std::string& target, const std::string& bytes) {
-  Fd fd(::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK));
+  Fd fd(::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
   if (!fd.valid()) return false;
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
@@ -159,17 +147,28 @@ FileContents ReadWholeFile(const std::string& path) {
   Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (!fd.valid()) {
     result.status = (errno == ENOENT) ? FileReadStatus::kMissing : FileReadStatus::kFailed;
+    result.problem = std::strerror(errno);
     return result;
   }
   result.status = FileReadStatus::kFailed;
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return result;
+  if (::fstat(fd.get(), &st) != 0) {
+    result.problem = std::strerror(errno);
+    return result;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    result.problem = std::string("it is ") + FileKindName(st.st_mode) + ", not a regular file";
+    return result;
+  }
   std::string bytes;
   char chunk[65536];
   for (;;) {
     ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return result;
+    if (n < 0) {
+      result.problem = std::strerror(errno);
+      return result;
+    }
     if (n == 0) break;
     bytes.append(chunk, static_cast<size_t>(n));
   }
@@ -178,11 +177,18 @@ FileContents ReadWholeFile(const std::string& path) {
   return result;
 }
 
+bool IsSymbolicLink(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
 bool ReplaceFileContents(const std::string& path, const std::string& bytes) {
-  std::string target;
-  if (!ResolveTarget(path, &target)) return false;
+  // The rename below replaces a link that appears meanwhile rather than its
+  // target, and the in-place rewrite opens with O_NOFOLLOW.
+  if (IsSymbolicLink(path)) return false;
+  const std::string& target = path;
   struct stat old {};
-  bool exists = ::stat(target.c_str(), &old) == 0;
+  bool exists = ::lstat(target.c_str(), &old) == 0;
   if (!exists && errno != ENOENT) return false;
   if (exists && !S_ISREG(old.st_mode)) return false;
   // A read-only file stays as it is, although its folder would take a new one.

@@ -229,6 +229,10 @@ bool CBurnEngine::WritePhase(const CardRegions& r, CardImages& images,
     DebugLog(1, "BurnToOneSD: Flush failed\n");
     return FailCard("Flush failed", false);
   }
+  if (const SysStatus same = m_sdReadWrite.CheckStillTarget(); !same) {
+    DebugLog(1, "BurnToOneSD: %s\n", same.Text().c_str());
+    return FailCard(same.Text(), false);
+  }
   DebugLog(1, "BurnToOneSD: Write ok\n");
   return true;
 }

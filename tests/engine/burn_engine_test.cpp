@@ -325,6 +325,19 @@ TEST_P(WriteFailure, EndsTheCardAndTheRunGoesOn) {
 
 INSTANTIATE_TEST_SUITE_P(Burn, WriteFailure, ::testing::ValuesIn(kFailures));
 
+// A card image deleted while it was burned: the card fails, never "Write ok".
+TEST_F(BurnFixture, CardImageGoneWhileBurnedFailsTheCard) {
+  disks.AddCard("gone", kExampleCylinders).deletedWhileWritten = true;
+  disks.AddCard("next", kExampleCylinders);
+  Run();
+  EXPECT_EQ(Count("BurnToOneSD: the card image was deleted while it was written\n"), 1u);
+  EXPECT_EQ(Count("BurnToOneSD: Write ok\n"), 1u);  // the next card only
+  ASSERT_EQ(op.failedReports.size(), 1u);
+  EXPECT_EQ(op.failedReports[0][0].device, "gone");
+  EXPECT_EQ(op.failedReports[0][0].reason, "the card image was deleted while it was written");
+  EXPECT_EQ(engine->LastRun().cardsWritten, 1);
+}
+
 // A pack read the system refuses or a lack of memory ends the run at once;
 // the card in hand is closed, the controls come back and the error is shown.
 struct AbortCase {

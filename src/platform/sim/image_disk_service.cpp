@@ -38,7 +38,7 @@ class ImageQuery final : public IDiskQuery {
 
 class ImageWriter final : public IDiskWriter {
  public:
-  explicit ImageWriter(int fd) : m_fd(fd) {}
+  ImageWriter(int fd, uint64_t openedSize) : m_fd(fd), m_openedSize(openedSize) {}
   ~ImageWriter() override { Close(); }
   ImageWriter(const ImageWriter&) = delete;
   ImageWriter& operator=(const ImageWriter&) = delete;
@@ -66,6 +66,14 @@ class ImageWriter final : public IDiskWriter {
     return ::fsync(m_fd) == 0 ? SysStatus::Ok() : Failure(errno);
   }
 
+  SysStatus CheckStillTarget() override {
+    if (m_fd < 0) return Failure(EBADF);
+    struct stat st {};
+    if (::fstat(m_fd, &st) != 0) return Failure(errno);
+    return CardImageStillWhole(m_openedSize, static_cast<uint64_t>(st.st_size),
+                               static_cast<uint64_t>(st.st_nlink));
+  }
+
   void Close() override {
     if (m_fd < 0) return;
     ::close(m_fd);
@@ -74,6 +82,7 @@ class ImageWriter final : public IDiskWriter {
 
  private:
   int m_fd;
+  uint64_t m_openedSize;
 };
 
 }  // namespace
@@ -115,7 +124,14 @@ SysResult<std::unique_ptr<IDiskWriter>> ImageDiskService::OpenForWrite(const std
   if (!S_ISREG(st.st_mode)) return fail(EINVAL, "not a card image file");
   const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
   if (fd < 0) return fail(errno, std::strerror(errno));
-  return std::unique_ptr<IDiskWriter>(std::make_unique<ImageWriter>(fd));
+  struct stat opened {};
+  if (::fstat(fd, &opened) != 0) {
+    const int err = errno;
+    ::close(fd);
+    return fail(err, std::strerror(err));
+  }
+  return std::unique_ptr<IDiskWriter>(
+      std::make_unique<ImageWriter>(fd, static_cast<uint64_t>(opened.st_size)));
 }
 
 SysStatus CreateCardImage(const std::string& path, uint64_t bytes) {

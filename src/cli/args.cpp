@@ -4,6 +4,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <limits>
+#include <tuple>
+
+#include "platform/fs/file_access.h"
 
 namespace tarnwick::cli {
 namespace {
@@ -137,15 +140,18 @@ int StartCommand(int argc, char** argv, const ArgSpec& options, const char* usag
 SysResult<InputFiles> ResolveInputFiles(const ParsedArgs& args, const std::string& command) {
   auto cfg = args.Value("--config");
   auto pack = args.Value("--pack");
-  std::error_code ec;
   if (!cfg || !pack) return BadArgument(command + " needs --config FILE and --pack FILE");
-  if (!std::filesystem::is_regular_file(*cfg, ec)) {
-    return SysStatus(std::make_error_code(std::errc::no_such_file_or_directory),
-                     "configuration file not found: " + *cfg);
-  }
-  if (!std::filesystem::is_regular_file(*pack, ec)) {
-    return SysStatus(std::make_error_code(std::errc::no_such_file_or_directory),
-                     "pack file not found: " + *pack);
+  for (const auto& [option, label, path] : {std::tuple{"--config", "configuration file", *cfg},
+                                            std::tuple{"--pack", "pack file", *pack}}) {
+    if (path.empty()) return BadArgument(std::string(option) + " '' names no file");
+    const PathKind kind = KindOfPath(path);
+    if (kind == PathKind::kRegularFile) continue;
+    if (kind == PathKind::kMissing) {
+      return SysStatus(std::make_error_code(std::errc::no_such_file_or_directory),
+                       std::string(label) + " not found: " + path);
+    }
+    return BadArgument(std::string("the ") + label + " " + path + " is " + PathKindName(kind) +
+                       ", not a file");
   }
   return InputFiles{std::filesystem::absolute(*cfg).string(),
                     std::filesystem::absolute(*pack).string()};

@@ -15,6 +15,7 @@
 #include "engine/burn_engine.h"
 #include "engine/burn_stages.h"
 #include "platform/clock.h"
+#include "platform/fs/file_access.h"
 #include "platform/host.h"
 #include "ui/settings_file.h"
 
@@ -46,6 +47,8 @@ constexpr const char* kUsage =
 
 // A card is counted in whole cylinders of 255 x 63 sectors; a smaller image holds no card.
 constexpr uint64_t kCylinderBytes = uint64_t{255} * 63 * kSectorSize;
+// Sector numbers on the card are 32-bit.
+constexpr uint64_t kMaxCardSectors = uint64_t{1} << 32;
 
 struct Target {
   std::string path;
@@ -105,6 +108,16 @@ SysStatus CreateImage(const std::string& path, uint64_t size) {
   return SysStatus::Ok();
 }
 
+// Removes the card images this run made that were never opened for writing.
+void RemoveUnwritten(const std::vector<std::string>& created,
+                     const std::vector<std::string>& opened) {
+  for (const std::string& path : created) {
+    if (std::find(opened.begin(), opened.end(), path) != opened.end()) continue;
+    std::error_code ec;
+    if (fs::remove(path, ec)) PrintError("removed " + path + ": made for this run, never written");
+  }
+}
+
 int Refuse(const std::string& text) {
   PrintError(text);
   return 2;
@@ -130,6 +143,14 @@ int CmdBurn(int argc, char** argv) {
     return Refuse("--size " + *args.Value("--size") + " is less than one cylinder (" +
                   std::to_string(kCylinderBytes) + " bytes): too small for a card");
   }
+  // Checked before anything is made: a card's sector numbers are 32-bit.
+  if (const uint64_t sectors = size / kCylinderBytes * (kCylinderBytes / kSectorSize);
+      sectors > kMaxCardSectors) {
+    return Refuse("--size " + *args.Value("--size") + " makes a card of " +
+                  std::to_string(sectors) +
+                  " sectors: more than 2^32 sectors (2 TiB), beyond "
+                  "the card's 32-bit sector numbers");
+  }
 
   CSettingsFile settings;
   WarnUnreadableSettings(settings);
@@ -154,9 +175,19 @@ int CmdBurn(int argc, char** argv) {
     std::vector<std::string> paths;
     std::set<std::string> seen;
     for (const auto& arg : targetArgs) {
+      if (arg.empty()) return Refuse("--target '' names no card");
+      // One of the run's own files as a card would be overwritten by the burn.
+      if (const std::optional<FileIdentity> id = IdentityOf(arg)) {
+        for (const ProtectedPath& input : protectedPaths) {
+          if (IdentityOf(input.path) == id) {
+            return Refuse("target " + arg + " is the " + input.label + " " + input.path +
+                          "; nothing was written");
+          }
+        }
+      }
       std::error_code ec;
       bool exists = fs::exists(arg, ec);
-      std::string key = exists ? fs::canonical(arg, ec).string() : fs::absolute(arg).string();
+      std::string key = exists ? fs::canonical(arg, ec).string() : fs::absolute(arg, ec).string();
       if (!seen.insert(key).second) return Refuse("target named twice: " + arg);
       Target t{arg, !exists};
       if (t.create) {
@@ -201,9 +232,14 @@ int CmdBurn(int argc, char** argv) {
     }
   }
 
+  std::vector<std::string> created;
   for (const Target& t : targets) {
     if (!t.create) continue;
-    if (SysStatus created = CreateImage(t.path, size); !created) return Refuse(created.Text());
+    if (SysStatus made = CreateImage(t.path, size); !made) {
+      RemoveUnwritten(created, {});
+      return Refuse(made.Text());
+    }
+    created.push_back(t.path);
   }
 
   CBurnEngine engine(host->Disks(), op, settings);
@@ -226,6 +262,8 @@ int CmdBurn(int argc, char** argv) {
   if (opOptions.showProgress) SetLogSink(previousSink);
   op.FinishProgress();
 
+  // An image made for this run whose card was never opened holds nothing.
+  RemoveUnwritten(created, engine.LastRun().opened);
   return BurnExitStatus(engine.LastRun());
 }
 

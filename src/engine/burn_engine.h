@@ -42,10 +42,11 @@ struct CardSlot {
 // How a run ended, for the front ends (exit status, final report).
 struct RunSummary {
   int cardsFound = 0;
-  int cardsWritten = 0;            // completely written and flushed
-  std::vector<FailedCard> failed;  // failed or refused cards, in slot order
-  int cardsRefused = 0;            // of those, refused before anything was written
-  bool aborted = false;            // ended by a pack read error or lack of memory
+  int cardsWritten = 0;             // completely written and flushed
+  std::vector<FailedCard> failed;   // failed or refused cards, in slot order
+  int cardsRefused = 0;             // of those, refused before anything was written
+  std::vector<std::string> opened;  // the devices opened for writing, in order
+  bool aborted = false;             // ended by a pack read error or lack of memory
   std::string abortReason;
 };
 

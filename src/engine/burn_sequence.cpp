@@ -127,6 +127,7 @@ bool CBurnEngine::BurnToOneSD() {
     return FailCard("OpenDisk failed: " + m_sdReadWrite.LastOpenError(), false);
   }
   m_bCardOpened = true;
+  m_lastRun.opened.push_back(CurrentDevicePath());
   DiskCloser closer(m_sdReadWrite);
   return WritePhase(regions, images, buffers);
 }

@@ -2,6 +2,8 @@
 // Whole-file access for small text files (the INI files): read a file in one
 // go, and replace a file's contents so that a crash or a full disk never
 // leaves it half written.
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace tarnwick {
@@ -20,6 +22,32 @@ struct FileContents {
 
 // Reads the whole regular file at path. Never blocks on a FIFO or a device.
 [[nodiscard]] FileContents ReadWholeFile(const std::string& path);
+
+// What a path leads to (symbolic links followed), for inputs that must be
+// regular files: a refusal can then say what the path is instead.
+enum class PathKind {
+  kRegularFile,
+  kMissing,
+  kFolder,
+  kFifo,
+  kCharDevice,
+  kBlockDevice,
+  kSocket,
+  kUnreadable,  // the system cannot tell (a folder on the way that may not be searched, ...)
+};
+[[nodiscard]] PathKind KindOfPath(const std::string& path);
+// "a regular file", "a folder", "a FIFO", ... ("missing", "unreachable" for the others).
+const char* PathKindName(PathKind kind);
+
+// The identity of the file a path leads to (symbolic links followed): a
+// second name of a file, a link to it or a hard link, has the same identity.
+struct FileIdentity {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+// Nothing when the path leads to no file.
+[[nodiscard]] std::optional<FileIdentity> IdentityOf(const std::string& path);
 
 // True when path itself is a symbolic link (dangling or not).
 [[nodiscard]] bool IsSymbolicLink(const std::string& path);

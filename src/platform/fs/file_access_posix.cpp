@@ -177,6 +177,47 @@ FileContents ReadWholeFile(const std::string& path) {
   return result;
 }
 
+PathKind KindOfPath(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    return errno == ENOENT || errno == ENOTDIR ? PathKind::kMissing : PathKind::kUnreadable;
+  }
+  if (S_ISREG(st.st_mode)) return PathKind::kRegularFile;
+  if (S_ISDIR(st.st_mode)) return PathKind::kFolder;
+  if (S_ISFIFO(st.st_mode)) return PathKind::kFifo;
+  if (S_ISCHR(st.st_mode)) return PathKind::kCharDevice;
+  if (S_ISBLK(st.st_mode)) return PathKind::kBlockDevice;
+  return PathKind::kSocket;
+}
+
+const char* PathKindName(PathKind kind) {
+  switch (kind) {
+    case PathKind::kRegularFile:
+      return "a regular file";
+    case PathKind::kMissing:
+      return "missing";
+    case PathKind::kFolder:
+      return "a folder";
+    case PathKind::kFifo:
+      return "a FIFO";
+    case PathKind::kCharDevice:
+      return "a character device";
+    case PathKind::kBlockDevice:
+      return "a block device";
+    case PathKind::kSocket:
+      return "a socket";
+    case PathKind::kUnreadable:
+      break;
+  }
+  return "unreachable";
+}
+
+std::optional<FileIdentity> IdentityOf(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
+
 bool IsSymbolicLink(const std::string& path) {
   struct stat st {};
   return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);

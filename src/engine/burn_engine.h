@@ -64,6 +64,14 @@ class CBurnEngine {
   // error instead of the final message.
   void RunBurn();
   void DetectCards();
+  // Disk instances (the disk service's DiskInstanceOf) that the next
+  // discovery leaves out: the boards' own disks, recorded when the download
+  // started, may still be there when the arrival notice comes. Only those
+  // appearances are left out, and only by the next discovery.
+  void LeaveOutOfNextDiscovery(std::vector<std::string> instances) {
+    m_leaveOut = std::move(instances);
+  }
+  const std::vector<std::string>& LeftOutOfNextDiscovery() const { return m_leaveOut; }
   // Burns the current card (set by RunBurn, which has read the board
   // configuration for it); returns true when it was written
   // completely and flushed. A card whose regions do not fit is refused before
@@ -96,6 +104,7 @@ class CBurnEngine {
   PackHeader m_packHeader;
   std::array<CardSlot, kMaxDiskSlots> m_arrCards{};
   std::vector<DiskSlot> m_slotPaths;
+  std::vector<std::string> m_leaveOut;
   int m_nCurrentSlot = 0;
   RunSummary m_lastRun;
   UBootInfo m_uBootInfo{};

@@ -102,6 +102,9 @@ class IDiskService {
   // Opens a path for writing; the failure's text says why, for the operator.
   // A system disk is never opened.
   virtual SysResult<std::unique_ptr<IDiskWriter>> OpenForWrite(const std::string& path) = 0;
+  // The identity of this appearance of the disk at a slot's path, as the SCSI
+  // bus's DiskInstanceOf gives it; empty when the system cannot tell.
+  virtual std::string DiskInstanceOf(const std::string& /*path*/) { return {}; }
 };
 
 }  // namespace tarnwick

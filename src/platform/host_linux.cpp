@@ -35,6 +35,9 @@ class DiscoveryDiskService final : public IDiskService {
   SysResult<std::unique_ptr<IDiskWriter>> OpenForWrite(const std::string& path) override {
     return Current().OpenForWrite(path);
   }
+  std::string DiskInstanceOf(const std::string& path) override {
+    return Current().DiskInstanceOf(path);
+  }
 
  private:
   LinuxDiskOptions Options() const {
@@ -66,6 +69,9 @@ class ReadOnlyDiskService final : public IDiskService {
   SysResult<std::unique_ptr<IDiskWriter>> OpenForWrite(const std::string& path) override {
     return SysStatus(std::make_error_code(std::errc::operation_not_permitted),
                      path + " is refused: disks found under --sys-root are never written");
+  }
+  std::string DiskInstanceOf(const std::string& path) override {
+    return m_inner.DiskInstanceOf(path);
   }
 
  private:

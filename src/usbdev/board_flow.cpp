@@ -31,6 +31,9 @@ void CBoardFlow::OnBurnBoardMode() {
     m_engine.Operator().EnableControls(true);
     return;
   }
+  // The card the board presents is a disk of its own; the board's disk as
+  // it was during the download is not that card.
+  m_engine.LeaveOutOfNextDiscovery(m_downloader.LastDownload().boardDisks);
   m_engine.m_bWaitDevice = true;
 }
 

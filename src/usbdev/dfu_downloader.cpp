@@ -120,6 +120,10 @@ void CDfuDownloader::DownloadDfu(uint8_t* buffer, uint32_t length) {
   const uint32_t blocks = length / kDownloadBlockSize;
   for (int board = 0; board < m_nBoardCount; ++board) {
     SelectBoard(board);
+    if (SysResult<std::string> disk = m_bus.DiskInstanceOf(m_pIoCtrl->m_hDevice); disk.IsOk()) {
+      DebugLog(2, "DownloadDfu: board %d is disk %s\n", board, disk.Value().c_str());
+      m_summary.boardDisks.push_back(disk.Value());
+    }
     bool complete = true;
     for (uint32_t k = 0; k < blocks; ++k) {
       if (SendBlock(buffer + static_cast<size_t>(k) * kDownloadBlockSize, kDownloadBlockSize,

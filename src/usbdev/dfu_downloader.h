@@ -55,6 +55,9 @@ struct DownloadSummary {
   // Per board found, in order: the blocks it answered with a SCSI status
   // other than GOOD.
   std::vector<int> blocksNotGood;
+  // The boards' own disks as they were when the download started (the bus's
+  // DiskInstanceOf), where the system can tell.
+  std::vector<std::string> boardDisks;
 };
 
 class CDfuDownloader {

@@ -325,6 +325,46 @@ TEST_P(WriteFailure, EndsTheCardAndTheRunGoesOn) {
 
 INSTANTIATE_TEST_SUITE_P(Burn, WriteFailure, ::testing::ValuesIn(kFailures));
 
+// The board's own disk, recorded when the download started, is left out of
+// the next discovery only, and only that appearance of it: the same name
+// with another instance is a card like any other.
+TEST_F(BurnFixture, BoardsOwnDiskIsLeftOutOfTheNextDiscoveryOnly) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> leaveOut;
+    std::string boardInstance;  // the instance the "board" slot shows now
+    bool burned;
+  };
+  const Case cases[] = {
+      {"still the board's disk", {"diskseq 5"}, "diskseq 5", false},
+      {"a new appearance", {"diskseq 5"}, "diskseq 9", true},
+      {"nothing recorded", {}, "diskseq 5", true},
+      {"the system cannot tell", {"diskseq 5"}, "", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeDiskService fresh;
+    FakeOperator freshOp;
+    CBurnEngine burn(fresh, freshOp, settings);
+    WriteInputs();
+    burn.m_strCfgFile = cfgFile;
+    burn.m_strPackFile = packFile;
+    fresh.AddCard("board", kExampleCylinders).instance = c.boardInstance;
+    fresh.AddCard("card", kExampleCylinders).instance = "diskseq 6";
+    burn.LeaveOutOfNextDiscovery(c.leaveOut);
+    LogCapture capture;
+    burn.RunBurn();
+    EXPECT_EQ(fresh.Card(0).Written(0), c.burned);
+    EXPECT_TRUE(fresh.Card(1).Written(0));
+    EXPECT_EQ(capture.Text().find("DetectCards: board is the board's own disk (diskseq 5), left "
+                                  "out\n") != std::string::npos,
+              !c.burned);
+    // The next run sees every disk again.
+    burn.RunBurn();
+    EXPECT_EQ(burn.LastRun().cardsWritten, 2);
+  }
+}
+
 // A card image deleted while it was burned: the card fails, never "Write ok".
 TEST_F(BurnFixture, CardImageGoneWhileBurnedFailsTheCard) {
   disks.AddCard("gone", kExampleCylinders).deletedWhileWritten = true;

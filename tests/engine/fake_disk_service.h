@@ -44,6 +44,7 @@ struct FakeCard {
   int failError = EIO;
   bool failFlush = false;
   bool deletedWhileWritten = false;  // the image file is gone once written
+  std::string instance;              // what DiskInstanceOf answers
   bool keepSectors = true;           // false: writes are only recorded in calls
   std::map<uint64_t, Sector> sectors;
   std::vector<WriteCall> calls;
@@ -114,6 +115,11 @@ class FakeDiskService : public IDiskService {
                        path + ": permission denied");
     }
     return std::unique_ptr<IDiskWriter>(std::make_unique<Writer>(*this, *card));
+  }
+
+  std::string DiskInstanceOf(const std::string& path) override {
+    FakeCard* card = Find(path);
+    return card ? card->instance : std::string();
   }
 
   std::vector<std::unique_ptr<FakeCard>> cards;

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <limits>
-#include <tuple>
 
 #include "platform/fs/file_access.h"
 
@@ -137,22 +136,32 @@ int StartCommand(int argc, char** argv, const ArgSpec& options, const char* usag
   return -1;
 }
 
+SysStatus CheckInputFile(const std::string& option, const std::string& label,
+                         const std::string& path) {
+  if (path.empty()) return BadArgument(option + " '' names no file");
+  const PathKind kind = KindOfPath(path);
+  if (kind == PathKind::kRegularFile) return SysStatus::Ok();
+  if (kind == PathKind::kMissing) {
+    return SysStatus(std::make_error_code(std::errc::no_such_file_or_directory),
+                     label + " not found: " + path);
+  }
+  return BadArgument("the " + label + " " + path + " is " + PathKindName(kind) + ", not a file");
+}
+
+SysStatus CheckOutputFile(const std::string& option, const std::string& label,
+                          const std::string& path) {
+  if (path.empty()) return BadArgument(option + " '' names no file");
+  const PathKind kind = KindOfPath(path);
+  if (kind == PathKind::kRegularFile || kind == PathKind::kMissing) return SysStatus::Ok();
+  return BadArgument("the " + label + " " + path + " is " + PathKindName(kind) + ", not a file");
+}
+
 SysResult<InputFiles> ResolveInputFiles(const ParsedArgs& args, const std::string& command) {
   auto cfg = args.Value("--config");
   auto pack = args.Value("--pack");
   if (!cfg || !pack) return BadArgument(command + " needs --config FILE and --pack FILE");
-  for (const auto& [option, label, path] : {std::tuple{"--config", "configuration file", *cfg},
-                                            std::tuple{"--pack", "pack file", *pack}}) {
-    if (path.empty()) return BadArgument(std::string(option) + " '' names no file");
-    const PathKind kind = KindOfPath(path);
-    if (kind == PathKind::kRegularFile) continue;
-    if (kind == PathKind::kMissing) {
-      return SysStatus(std::make_error_code(std::errc::no_such_file_or_directory),
-                       std::string(label) + " not found: " + path);
-    }
-    return BadArgument(std::string("the ") + label + " " + path + " is " + PathKindName(kind) +
-                       ", not a file");
-  }
+  if (SysStatus bad = CheckInputFile("--config", "configuration file", *cfg); !bad) return bad;
+  if (SysStatus bad = CheckInputFile("--pack", "pack file", *pack); !bad) return bad;
   return InputFiles{std::filesystem::absolute(*cfg).string(),
                     std::filesystem::absolute(*pack).string()};
 }

@@ -44,6 +44,17 @@ void PrintError(const std::string& text);
 [[nodiscard]] int StartCommand(int argc, char** argv, const ArgSpec& options, const char* usage,
                                ParsedArgs& args);
 
+// Why path (given with option) cannot be read as the label's file ("pack
+// file", ...): empty, missing, or a folder, FIFO or device, each said as
+// it is. Success for a regular file. Nothing is opened: a FIFO would wait.
+SysStatus CheckInputFile(const std::string& option, const std::string& label,
+                         const std::string& path);
+
+// Why path (given with option) cannot be made or replaced as the label's
+// file: success when it is missing or a regular file.
+SysStatus CheckOutputFile(const std::string& option, const std::string& label,
+                          const std::string& path);
+
 struct InputFiles {
   std::string cfgPath;
   std::string packPath;

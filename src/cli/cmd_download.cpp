@@ -13,6 +13,7 @@
 #include "cli/run_report.h"
 #include "engine/burn_engine.h"
 #include "platform/clock.h"
+#include "platform/fs/file_access.h"
 #include "platform/host.h"
 #include "ui/settings_file.h"
 #include "usbdev/board_flow.h"
@@ -111,9 +112,15 @@ int CmdDownload(int argc, char** argv) {
   WarnUnreadableSettings(settings);
   HostOptions hostOptions;
   if (simDir) {
+    if (simDir->empty()) return Refuse("--simulate-board '' names no folder");
     std::error_code ec;
     fs::create_directories(*simDir, ec);
-    if (!fs::is_directory(*simDir, ec)) return Refuse("cannot use folder " + *simDir);
+    if (const PathKind kind = KindOfPath(*simDir); kind != PathKind::kFolder) {
+      return Refuse("cannot use " + *simDir + " for the simulated board: " +
+                    (kind == PathKind::kMissing
+                         ? "it cannot be made (" + ec.message() + ")"
+                         : std::string("it is ") + PathKindName(kind) + ", not a folder"));
+    }
     hostOptions.simulateBoardDir = *simDir;
     hostOptions.simulatedCardBytes = cardBytes;
     hostOptions.onNoFreeSlot = [](const std::string& card) {

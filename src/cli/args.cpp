@@ -156,6 +156,21 @@ SysStatus CheckOutputFile(const std::string& option, const std::string& label,
   return BadArgument("the " + label + " " + path + " is " + PathKindName(kind) + ", not a file");
 }
 
+SysStatus CheckCardSize(const std::string& text, uint64_t bytes) {
+  if (bytes < kCylinderBytes) {
+    return BadArgument("--size " + text + " is less than one cylinder (" +
+                       std::to_string(kCylinderBytes) + " bytes): too small for a card");
+  }
+  // A card's sector numbers are 32-bit.
+  if (const uint64_t sectors = bytes / kCylinderBytes * (kCylinderBytes / 512);
+      sectors > kMaxCardSectors) {
+    return BadArgument("--size " + text + " makes a card of " + std::to_string(sectors) +
+                       " sectors: more than 2^32 sectors (2 TiB), beyond the card's 32-bit "
+                       "sector numbers");
+  }
+  return SysStatus::Ok();
+}
+
 SysResult<InputFiles> ResolveInputFiles(const ParsedArgs& args, const std::string& command) {
   auto cfg = args.Value("--config");
   auto pack = args.Value("--pack");

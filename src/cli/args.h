@@ -55,6 +55,15 @@ SysStatus CheckInputFile(const std::string& option, const std::string& label,
 SysStatus CheckOutputFile(const std::string& option, const std::string& label,
                           const std::string& path);
 
+// A card is counted in whole cylinders of 255 x 63 sectors; a smaller image holds no card.
+inline constexpr uint64_t kCylinderBytes = uint64_t{255} * 63 * 512;
+// Sector numbers on the card are 32-bit.
+inline constexpr uint64_t kMaxCardSectors = uint64_t{1} << 32;
+
+// Why a card image of bytes (given as --size text) would hold no card that
+// can be burned: less than one cylinder, or more than 2^32 sectors.
+SysStatus CheckCardSize(const std::string& text, uint64_t bytes);
+
 struct InputFiles {
   std::string cfgPath;
   std::string packPath;

@@ -45,11 +45,6 @@ constexpr const char* kUsage =
     "Exit status: 0 every card written, 1 a card failed, 2 bad arguments or\n"
     "inputs refused before writing, 3 no card found.\n";
 
-// A card is counted in whole cylinders of 255 x 63 sectors; a smaller image holds no card.
-constexpr uint64_t kCylinderBytes = uint64_t{255} * 63 * kSectorSize;
-// Sector numbers on the card are 32-bit.
-constexpr uint64_t kMaxCardSectors = uint64_t{1} << 32;
-
 struct Target {
   std::string path;
   bool create = false;  // a missing image file, made with --size
@@ -139,17 +134,8 @@ int CmdBurn(int argc, char** argv) {
   if (auto text = args.Value("--size"); text && !ParseSize(*text, size)) {
     return Refuse("bad --size '" + *text + "': a byte count with an optional K, M, G or T suffix");
   }
-  if (size != 0 && size < kCylinderBytes) {
-    return Refuse("--size " + *args.Value("--size") + " is less than one cylinder (" +
-                  std::to_string(kCylinderBytes) + " bytes): too small for a card");
-  }
-  // Checked before anything is made: a card's sector numbers are 32-bit.
-  if (const uint64_t sectors = size / kCylinderBytes * (kCylinderBytes / kSectorSize);
-      sectors > kMaxCardSectors) {
-    return Refuse("--size " + *args.Value("--size") + " makes a card of " +
-                  std::to_string(sectors) +
-                  " sectors: more than 2^32 sectors (2 TiB), beyond "
-                  "the card's 32-bit sector numbers");
+  if (size != 0) {
+    if (SysStatus bad = CheckCardSize(*args.Value("--size"), size); !bad) return Refuse(bad.Text());
   }
 
   CSettingsFile settings;

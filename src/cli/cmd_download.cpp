@@ -106,6 +106,7 @@ int CmdDownload(int argc, char** argv) {
       return Refuse("bad --size '" + *text +
                     "': a byte count with an optional K, M, G or T suffix");
     }
+    if (SysStatus bad = CheckCardSize(*text, cardBytes); !bad) return Refuse(bad.Text());
   }
 
   CSettingsFile settings;

@@ -91,6 +91,7 @@ class LinuxHost final : public IHost {
     if (!m_options.simulateBoardDir.empty() || !m_options.cardImages.empty()) {
       m_bSimulated = true;
       auto images = std::make_unique<ImageDiskService>(m_options.cardImages);
+      if (m_options.protectedPaths) images->SetProtectedPaths(m_options.protectedPaths);
       m_images = images.get();
       m_disks = std::move(images);
       if (!m_options.simulateBoardDir.empty()) UseSimulatedBoard();

@@ -102,6 +102,35 @@ TEST(ImageDiskService, WritesOnlyExistingImagesOfItsSlots) {
   EXPECT_TRUE(std::equal(data.begin(), data.end(), image.begin() + 4096));
 }
 
+// A card image that is the pack or the configuration, under its own name or
+// another, is never opened for writing: the dialog's card images too.
+TEST(ImageDiskService, NeverWritesAProtectedFile) {
+  TempDir dir;
+  const std::string pack = dir.File("board.pack"), config = dir.File("board.ini");
+  for (const std::string& p : {pack, config}) ASSERT_TRUE(CreateCardImage(p, 16450560));
+  std::filesystem::create_hard_link(config, dir.File("second-name.img"));
+  std::filesystem::create_symlink("board.pack", dir.path() / "link.img");
+  ASSERT_TRUE(CreateCardImage(dir.File("card.img"), 16450560));
+  const std::vector<std::string> images = {pack, dir.File("second-name.img"), dir.File("link.img"),
+                                           dir.File("card.img")};
+  ImageDiskService disks(images);
+  disks.SetProtectedPaths([&] {
+    return std::vector<ProtectedPath>{{"pack file", pack}, {"configuration file", config}};
+  });
+  const char* refusals[] = {"is the pack file", "is the configuration file", "is the pack file",
+                            nullptr};
+  for (size_t i = 0; i < images.size(); ++i) {
+    SysResult<std::unique_ptr<IDiskWriter>> writer = disks.OpenForWrite(images[i]);
+    if (!refusals[i]) {
+      EXPECT_TRUE(writer.IsOk()) << writer.Status().Text();
+      continue;
+    }
+    ASSERT_FALSE(writer.IsOk()) << images[i];
+    EXPECT_NE(writer.Status().Text().find(refusals[i]), std::string::npos)
+        << writer.Status().Text();
+  }
+}
+
 TEST(CreateCardImage, NeverReplacesAnExistingFile) {
   TempDir dir;
   const std::string path = dir.File("card.img");

@@ -122,6 +122,15 @@ SysResult<std::unique_ptr<IDiskWriter>> ImageDiskService::OpenForWrite(const std
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return fail(errno, std::strerror(errno));
   if (!S_ISREG(st.st_mode)) return fail(EINVAL, "not a card image file");
+  if (m_protectedPaths) {
+    for (const ProtectedPath& p : m_protectedPaths()) {
+      struct stat other {};
+      if (::stat(p.path.c_str(), &other) == 0 && other.st_dev == st.st_dev &&
+          other.st_ino == st.st_ino) {
+        return fail(EPERM, "is the " + p.label + " " + p.path + "; it is never written");
+      }
+    }
+  }
   const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
   if (fd < 0) return fail(errno, std::strerror(errno));
   struct stat opened {};

@@ -76,7 +76,13 @@ bool LoadImages(const char* caller, const std::string& path, IOperator& op,
                 const std::vector<WantedImage>& wanted, PackHeader& headerCopy,
                 std::string* refusal) {
   ReadOnlyFile file;
-  if (!file.Open(path)) return Refuse(op, refusal, kOpenFail);
+  if (!file.Open(path)) {
+    // The operator sees the system's box; the failed-card list says which
+    // file and why.
+    op.MessageBox(kOpenFail, MsgButtons::Ok);
+    if (refusal) *refusal = "cannot open the pack file " + path + ": " + file.LastError();
+    return false;
+  }
 
   uint64_t size = 0;
   if (!file.Size(&size)) ThrowReadError(path, file);

@@ -110,7 +110,7 @@ bool CBurnEngine::BurnToOneSD() {
   std::string reason;
   if (!BuildCardRegions(m_plan, lengths, m_bootInfo, m_fat, regions, reason, skipped)) {
     DebugLog(1, "BurnToOneSD: %s\n", reason.c_str());
-    return FailCard(reason, true);
+    return FailCard(reason + "; configuration file " + m_strCfgFile, true);
   }
 
   // Every buffer of the write phase is had before the card is opened: a lack

@@ -56,8 +56,10 @@ bool CheckPlan(const PartitionPlan& plan, CardRegions& r, std::string& reason) {
   static constexpr std::array<const char*, 3> kSlotNames = {"System", "Data", "Cache"};
   for (size_t i = 0; i < plan.m_arrSlotSize.size(); ++i) {
     if (plan.m_arrSlotSize[i] <= kEbrTrack) {
-      reason = Format("%s slot of %llu sectors leaves no room after its 63-sector EBR track",
-                      kSlotNames[i], Ull(plan.m_arrSlotSize[i]));
+      reason = Format(
+          "%s slot of %llu sectors leaves no room after its 63-sector EBR track (\"Partition_%s\" "
+          "of section \"PARTITION_SECTORS\")",
+          kSlotNames[i], Ull(plan.m_arrSlotSize[i]), kSlotNames[i]);
       return false;
     }
   }
@@ -66,7 +68,10 @@ bool CheckPlan(const PartitionPlan& plan, CardRegions& r, std::string& reason) {
   // The plan subtracts the other rooms from the card size: a card too small
   // for them leaves a FAT32 length that wrapped around.
   if (fat32 == 0 || fat32 >= card) {
-    reason = Format("card of %llu sectors is too small for the configured partitions", Ull(card));
+    reason = Format(
+        "card of %llu sectors is too small for the configured partitions (section "
+        "\"PARTITION_SECTORS\")",
+        Ull(card));
     return false;
   }
   r.cardSize = card;
@@ -80,7 +85,9 @@ bool CheckPlan(const PartitionPlan& plan, CardRegions& r, std::string& reason) {
   const uint64_t recoveryEnd = r.R + plan.m_arrTotalSectors[2];
   const uint64_t bootEnd = r.P + plan.m_arrTotalSectors[3];
   if (fat32End > r.X || extendedEnd > r.R || recoveryEnd > r.P || bootEnd > card) {
-    reason = Format("partition plan does not fit a card of %llu sectors", Ull(card));
+    reason =
+        Format("partition plan does not fit a card of %llu sectors (section \"PARTITION_SECTORS\")",
+               Ull(card));
     return false;
   }
   if (bootEnd > kSectorLimit) {

@@ -212,7 +212,9 @@ TEST_F(BurnFixture, RefusedCardIsLeftUntouchedAndTheRunGoesOn) {
   disks.AddCard("small", 10);  // 160,650 sectors: less than the configured partitions
   FakeCard& good = disks.AddCard("good", kExampleCylinders);
   Run();
-  const std::string reason = "card of 160650 sectors is too small for the configured partitions";
+  const std::string reason =
+      "card of 160650 sectors is too small for the configured partitions (section "
+      "\"PARTITION_SECTORS\")";
   EXPECT_EQ(Count("BurnToOneSD: " + reason + "\n"), 1u);
   EXPECT_TRUE(disks.Card(0).sectors.empty());
   EXPECT_EQ(IndexOf(disks.events, "open small"), disks.events.size());
@@ -225,7 +227,7 @@ TEST_F(BurnFixture, RefusedCardIsLeftUntouchedAndTheRunGoesOn) {
   ASSERT_EQ(op.failedReports[0].size(), 1u);
   EXPECT_EQ(op.failedReports[0][0].slot, 0);
   EXPECT_EQ(op.failedReports[0][0].device, "small");
-  EXPECT_EQ(op.failedReports[0][0].reason, reason);
+  EXPECT_EQ(op.failedReports[0][0].reason, reason + "; configuration file " + cfgFile);
   EXPECT_EQ(op.events, (std::vector<std::string>{"enable 1", "report 1", "box " + kDone}));
 }
 

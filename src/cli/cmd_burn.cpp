@@ -179,8 +179,11 @@ int CmdBurn(int argc, char** argv) {
       if (t.create) {
         if (size == 0)
           return Refuse("card image " + arg + " does not exist; give --size to create it");
-        fs::path parent = fs::absolute(arg).parent_path();
-        if (!fs::is_directory(parent, ec)) return Refuse("no such folder for " + arg);
+        if (arg.back() == '/') return Refuse("--target " + arg + " names a folder, not a card");
+        fs::path parent = fs::absolute(arg, ec).parent_path();
+        if (!fs::is_directory(parent, ec)) {
+          return Refuse("no such folder " + parent.string() + " for the card image " + arg);
+        }
       } else if (fs::is_regular_file(arg, ec) && fs::file_size(arg, ec) < kCylinderBytes) {
         return Refuse("card image " + arg + " is smaller than one cylinder (" +
                       std::to_string(kCylinderBytes) + " bytes): too small for a card");

@@ -94,7 +94,9 @@ int CmdDownload(int argc, char** argv) {
   std::optional<std::chrono::seconds> timeout;
   if (auto text = args.Value("--timeout")) {
     std::chrono::seconds seconds{};
-    if (!ParseSeconds(*text, seconds)) return Refuse("bad --timeout '" + *text + "': seconds > 0");
+    if (!ParseSeconds(*text, seconds)) {
+      return Refuse("bad --timeout '" + *text + "': whole seconds from 1 to 999999999");
+    }
     if (!args.Has("--wait")) return Refuse("--timeout only applies with --wait");
     timeout = seconds;
   }

@@ -71,7 +71,8 @@ TEST_F(DownloadCli, RefusalsBeforeAnythingIsSent) {
       {"--pack truncated.pack --wait", "ends past the end of the file"},
       {"--pack missing.pack", "pack file not found"},
       {"--pack board.pack --timeout 5", "--timeout only applies with --wait"},
-      {"--pack board.pack --wait --timeout 0", "bad --timeout"},
+      {"--pack board.pack --wait --timeout 0", "bad --timeout '0': whole seconds"},
+      {"--pack board.pack --wait --timeout 9999999999", "from 1 to 999999999"},
       {"--pack board.pack --size 1G", "--size only applies with --simulate-board"},
   };
   for (const Case& c : cases) {

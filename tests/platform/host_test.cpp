@@ -123,16 +123,8 @@ TEST(CardReader, ReadsACardImageAndSaysWhyItCannot) {
   const SysStatus notThere = OpenCardReader(missing).Status();
   EXPECT_EQ(notThere.Code(), std::errc::no_such_file_or_directory);
   EXPECT_EQ(notThere.Text(), "cannot open " + missing + ": No such file or directory");
-  // What is neither a file nor a block device is named, at once: a FIFO
-  // without a writer would otherwise hold the open for ever.
-  const std::string fifo = dir.File("fifo");
-  ASSERT_EQ(RunCommand("mkfifo '" + fifo + "'", nullptr), 0);
-  for (const auto& [path, kind] :
-       {std::pair{dir.path().string(), "a folder"}, std::pair{fifo, "a FIFO"},
-        std::pair{std::string("/dev/null"), "a character device"}}) {
-    EXPECT_EQ(OpenCardReader(path).Status().Text(),
-              path + " is " + kind + ": neither a card image file nor a block device");
-  }
+  EXPECT_EQ(OpenCardReader(dir.path().string()).Status().Text(),
+            dir.path().string() + " is a folder: neither a card image file nor a block device");
 }
 
 }  // namespace

@@ -114,6 +114,10 @@ int CmdDownload(int argc, char** argv) {
   CSettingsFile settings;
   WarnUnreadableSettings(settings);
   HostOptions hostOptions;
+  // Never written, be the card the host's or the simulated board's image.
+  const std::vector<ProtectedPath> protectedPaths = {
+      {"pack file", packPath}, {"configuration file", cfgPath}, {"settings file", settings.Path()}};
+  hostOptions.protectedPaths = [protectedPaths] { return protectedPaths; };
   if (simDir) {
     if (simDir->empty()) return Refuse("--simulate-board '' names no folder");
     std::error_code ec;
@@ -124,16 +128,23 @@ int CmdDownload(int argc, char** argv) {
                          ? "it cannot be made (" + ec.message() + ")"
                          : std::string("it is ") + PathKindName(kind) + ", not a folder"));
     }
+    // The simulated board replaces its two files; neither may be one of ours.
+    for (const char* name : {"card.img", "received.bin"}) {
+      const std::string file = (fs::path(*simDir) / name).string();
+      const std::optional<FileIdentity> id = IdentityOf(file);
+      for (const ProtectedPath& input : protectedPaths) {
+        if (id && IdentityOf(input.path) == id) {
+          return Refuse("the simulated board's " + file + " is the " + input.label + " " +
+                        input.path + "; nothing was sent");
+        }
+      }
+    }
     hostOptions.simulateBoardDir = *simDir;
     hostOptions.simulatedCardBytes = cardBytes;
     hostOptions.onNoFreeSlot = [](const std::string& card) {
       PrintError("no free slot for the simulated card " + card);
     };
   } else {
-    const std::vector<ProtectedPath> protectedPaths = {{"pack file", packPath},
-                                                       {"configuration file", cfgPath},
-                                                       {"settings file", settings.Path()}};
-    hostOptions.protectedPaths = [protectedPaths] { return protectedPaths; };
     // Watching starts before the boards are searched, so a board that shows
     // its card quickly is not missed.
     hostOptions.watchArrivals = true;

@@ -26,6 +26,8 @@ TEST_F(ExitStatusCli, BadArgumentsAndInputsAreRefusedWithStatus2BeforeWriting) {
   WriteSettings("[Burn]\nWarningBeforeBurn=0\n");
   std::filesystem::create_symlink("board.ini", dir.path() / "config-link.img");
   std::filesystem::create_hard_link(dir.File("Tarnwick.ini"), dir.File("settings-name.img"));
+  std::filesystem::create_directory(dir.File("pack-sim"));
+  std::filesystem::create_hard_link(dir.File("board.pack"), dir.File("pack-sim/card.img"));
   const Bytes pack = ReadFileBytes(dir.File("board.pack"));
   const std::string config = ReadFileText(dir.File("board.ini"));
   const std::string burn = "burn --config board.ini --pack board.pack --yes ";
@@ -71,6 +73,9 @@ TEST_F(ExitStatusCli, BadArgumentsAndInputsAreRefusedWithStatus2BeforeWriting) {
       {"simulated card beyond 32-bit sectors",
        "download --config board.ini --pack board.pack --simulate-board sim --size 3T",
        "more than 2^32 sectors"},
+      {"simulated board's card is the pack",
+       "download --config board.ini --pack board.pack --simulate-board pack-sim",
+       "pack-sim/card.img is the pack file"},
       {"simulated board in a FIFO",
        "download --config board.ini --pack board.pack --simulate-board fifo",
        "cannot use fifo for the simulated board: it is a FIFO, not a folder"},

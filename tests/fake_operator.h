@@ -3,6 +3,7 @@
 // refresh, enable/disable and failed-card report, and answers message boxes
 // with a configurable answer. Boxes, enables and reports are also listed in
 // the order they came ("box TEXT", "enable 1", "report 2").
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,7 +23,10 @@ class FakeOperator : public IOperator {
     events.push_back("box " + text);
     return buttons == MsgButtons::Ok ? MsgAnswer::Ok : answer;
   }
-  void SetProgress(int position) override { progress.push_back(position); }
+  void SetProgress(int position) override {
+    progress.push_back(position);
+    if (onProgress) onProgress(position);
+  }
   void Refresh() override { ++refreshes; }
   void EnableControls(bool enable) override {
     enables.push_back(enable);
@@ -40,7 +44,8 @@ class FakeOperator : public IOperator {
     return texts;
   }
 
-  MsgAnswer answer = MsgAnswer::Ok;  // the answer to OK/Cancel boxes
+  MsgAnswer answer = MsgAnswer::Ok;              // the answer to OK/Cancel boxes
+  std::function<void(int position)> onProgress;  // called after every position
   std::vector<Message> messages;
   std::vector<int> progress;
   int refreshes = 0;

@@ -4,7 +4,7 @@
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
-#undef MessageBox
+#undef ShowMessage
 #else
 #include <fcntl.h>
 #include <sys/file.h>

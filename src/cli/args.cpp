@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <limits>
 
+#include "platform/fs/file_access.h"
+
 namespace tarnwick::cli {
 namespace {
 
@@ -134,19 +136,47 @@ int StartCommand(int argc, char** argv, const ArgSpec& options, const char* usag
   return -1;
 }
 
+SysStatus CheckInputFile(const std::string& option, const std::string& label,
+                         const std::string& path) {
+  if (path.empty()) return BadArgument(option + " '' names no file");
+  const PathKind kind = KindOfPath(path);
+  if (kind == PathKind::kRegularFile) return SysStatus::Ok();
+  if (kind == PathKind::kMissing) {
+    return SysStatus(std::make_error_code(std::errc::no_such_file_or_directory),
+                     label + " not found: " + path);
+  }
+  return BadArgument("the " + label + " " + path + " is " + PathKindName(kind) + ", not a file");
+}
+
+SysStatus CheckOutputFile(const std::string& option, const std::string& label,
+                          const std::string& path) {
+  if (path.empty()) return BadArgument(option + " '' names no file");
+  const PathKind kind = KindOfPath(path);
+  if (kind == PathKind::kRegularFile || kind == PathKind::kMissing) return SysStatus::Ok();
+  return BadArgument("the " + label + " " + path + " is " + PathKindName(kind) + ", not a file");
+}
+
+SysStatus CheckCardSize(const std::string& text, uint64_t bytes) {
+  if (bytes < kCylinderBytes) {
+    return BadArgument("--size " + text + " is less than one cylinder (" +
+                       std::to_string(kCylinderBytes) + " bytes): too small for a card");
+  }
+  // A card's sector numbers are 32-bit.
+  if (const uint64_t sectors = bytes / kCylinderBytes * (kCylinderBytes / 512);
+      sectors > kMaxCardSectors) {
+    return BadArgument("--size " + text + " makes a card of " + std::to_string(sectors) +
+                       " sectors: more than 2^32 sectors (2 TiB), beyond the card's 32-bit "
+                       "sector numbers");
+  }
+  return SysStatus::Ok();
+}
+
 SysResult<InputFiles> ResolveInputFiles(const ParsedArgs& args, const std::string& command) {
   auto cfg = args.Value("--config");
   auto pack = args.Value("--pack");
-  std::error_code ec;
   if (!cfg || !pack) return BadArgument(command + " needs --config FILE and --pack FILE");
-  if (!std::filesystem::is_regular_file(*cfg, ec)) {
-    return SysStatus(std::make_error_code(std::errc::no_such_file_or_directory),
-                     "configuration file not found: " + *cfg);
-  }
-  if (!std::filesystem::is_regular_file(*pack, ec)) {
-    return SysStatus(std::make_error_code(std::errc::no_such_file_or_directory),
-                     "pack file not found: " + *pack);
-  }
+  if (SysStatus bad = CheckInputFile("--config", "configuration file", *cfg); !bad) return bad;
+  if (SysStatus bad = CheckInputFile("--pack", "pack file", *pack); !bad) return bad;
   return InputFiles{std::filesystem::absolute(*cfg).string(),
                     std::filesystem::absolute(*pack).string()};
 }

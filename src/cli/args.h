@@ -44,6 +44,26 @@ void PrintError(const std::string& text);
 [[nodiscard]] int StartCommand(int argc, char** argv, const ArgSpec& options, const char* usage,
                                ParsedArgs& args);
 
+// Why path (given with option) cannot be read as the label's file ("pack
+// file", ...): empty, missing, or a folder, FIFO or device, each said as
+// it is. Success for a regular file. Nothing is opened: a FIFO would wait.
+SysStatus CheckInputFile(const std::string& option, const std::string& label,
+                         const std::string& path);
+
+// Why path (given with option) cannot be made or replaced as the label's
+// file: success when it is missing or a regular file.
+SysStatus CheckOutputFile(const std::string& option, const std::string& label,
+                          const std::string& path);
+
+// A card is counted in whole cylinders of 255 x 63 sectors; a smaller image holds no card.
+inline constexpr uint64_t kCylinderBytes = uint64_t{255} * 63 * 512;
+// Sector numbers on the card are 32-bit.
+inline constexpr uint64_t kMaxCardSectors = uint64_t{1} << 32;
+
+// Why a card image of bytes (given as --size text) would hold no card that
+// can be burned: less than one cylinder, or more than 2^32 sectors.
+SysStatus CheckCardSize(const std::string& text, uint64_t bytes);
+
 struct InputFiles {
   std::string cfgPath;
   std::string packPath;

@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 #include "bootcfg/board_config.h"
 #include "bootcfg/boot_info.h"
@@ -231,8 +232,20 @@ class Inspector {
       return false;
     }
     uint32_t sysLen, dataLen, cacheLen, l1, sdata, l2, scache, endFirst, endCount;
+    // A link back to an EBR already read would make the chain a loop.
+    auto loops = [&](const char* from, uint64_t next, std::initializer_list<uint64_t> seen) {
+      for (uint64_t at : seen) {
+        if (next != at) continue;
+        Problem(Format("EBR chain loops: the link of the %s leads back to the EBR at sector %llu",
+                       from, Ull(at)));
+        return true;
+      }
+      return false;
+    };
     if (!CheckEbr("System EBR", m_x, false, sysLen, l1, sdata)) return false;
+    if (loops("System EBR", m_x + l1, {m_x})) return false;
     if (!CheckEbr("Data EBR", m_x + l1, false, dataLen, l2, scache)) return false;
+    if (loops("Data EBR", m_x + l2, {m_x, m_x + l1})) return false;
     if (!CheckEbr("Cache EBR", m_x + l2, true, cacheLen, endFirst, endCount)) return false;
     bool ok = true;
     auto check = [&](bool cond, const std::string& text) {
@@ -306,8 +319,9 @@ class Inspector {
     std::vector<uint8_t> sb;
     if (first + 4 > m_capacity || !m_card.ReadSectors(first + 2, 2, sb)) return;
     if (GetU16(sb.data(), 56) == 0xEF53) {
-      std::string volume(reinterpret_cast<const char*>(sb.data() + 120), 16);
-      volume = volume.c_str();
+      const uint8_t* name16 = sb.data() + 120;
+      const std::string volume =
+          PrintableText(name16, static_cast<size_t>(std::find(name16, name16 + 16, 0) - name16));
       uint64_t blocks = GetU32(sb.data(), 4);
       uint64_t blockSize = uint64_t{1024} << std::min<uint32_t>(GetU32(sb.data(), 24), 16);
       Line(Format("  %s at sector %llu: ext2/3/4 file system \"%s\", %llu bytes", name, Ull(first),
@@ -465,7 +479,7 @@ class Inspector {
         Format("  %u sectors, FAT size %u, FATs at %llu and %llu, root directory at %llu, %llu "
                "clusters",
                total, fatSz, Ull(fat1), Ull(fat2), Ull(dir), Ull(clusters)));
-    Line("  boot sector label \"" + std::string(reinterpret_cast<const char*>(b + 71), 11) + "\"");
+    Line("  boot sector label \"" + PrintableText(b + 71, 11) + "\"");
     std::vector<uint8_t> sector;
     if (Read(fat1, 1, sector, "first FAT")) {
       Check(
@@ -479,13 +493,13 @@ class Inspector {
     }
     if (Read(dir, 1, sector, "root directory")) {
       const uint8_t* d = sector.data();
-      std::string label(reinterpret_cast<const char*>(d), 11);
+      const std::string label = PrintableText(d, 11);
       Line("  volume label \"" + label + "\" (root directory)");
       Check(d[11] == 0x08, "FAT32: the root directory's first entry is not a volume label");
       if (m_expected) {
         Check(std::memcmp(d, m_expected->label.data(), 11) == 0,
               "FAT32: volume label \"" + label + "\", the configuration says \"" +
-                  std::string(m_expected->label.data(), 11) + "\"");
+                  PrintableText(m_expected->label.data(), 11) + "\"");
       }
     }
   }
@@ -519,6 +533,25 @@ ExpectedLayout ReadExpectedLayout(const std::string& cfgFile) {
 
 InspectResult InspectCard(ICardSource& card, const std::optional<ExpectedLayout>& expected) {
   return Inspector(card, expected).Run();
+}
+
+std::string PrintableText(const void* bytes, size_t length) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  const auto* p = static_cast<const uint8_t*>(bytes);
+  std::string text;
+  for (size_t i = 0; i < length; ++i) {
+    const uint8_t c = p[i];
+    if (c == '\\') {
+      text += "\\\\";
+    } else if (c >= 0x20 && c < 0x7F) {
+      text += static_cast<char>(c);
+    } else {
+      text += "\\x";
+      text += kHex[c >> 4];
+      text += kHex[c & 0x0F];
+    }
+  }
+  return text;
 }
 
 }  // namespace tarnwick::cli

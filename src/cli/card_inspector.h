@@ -3,6 +3,7 @@
 // MBR, EBR chain, partition plan, BootInfo, UBootInfo, the boot loader
 // copies and the FAT32 structures. It only reads.
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -37,5 +38,10 @@ struct InspectResult {
 };
 
 InspectResult InspectCard(ICardSource& card, const std::optional<ExpectedLayout>& expected);
+
+// Text read from a card, safe to print on a terminal: printable ASCII as it
+// is, a backslash doubled, every other byte (control characters, escape
+// sequences, bytes of 0x80 and above) as \xNN.
+std::string PrintableText(const void* bytes, size_t length);
 
 }  // namespace tarnwick::cli

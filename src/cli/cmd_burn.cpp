@@ -15,6 +15,7 @@
 #include "engine/burn_engine.h"
 #include "engine/burn_stages.h"
 #include "platform/clock.h"
+#include "platform/fs/file_access.h"
 #include "platform/host.h"
 #include "ui/settings_file.h"
 
@@ -43,9 +44,6 @@ constexpr const char* kUsage =
     "answers it.\n"
     "Exit status: 0 every card written, 1 a card failed, 2 bad arguments or\n"
     "inputs refused before writing, 3 no card found.\n";
-
-// A card is counted in whole cylinders of 255 x 63 sectors; a smaller image holds no card.
-constexpr uint64_t kCylinderBytes = uint64_t{255} * 63 * kSectorSize;
 
 struct Target {
   std::string path;
@@ -105,6 +103,16 @@ SysStatus CreateImage(const std::string& path, uint64_t size) {
   return SysStatus::Ok();
 }
 
+// Removes the card images this run made that were never opened for writing.
+void RemoveUnwritten(const std::vector<std::string>& created,
+                     const std::vector<std::string>& opened) {
+  for (const std::string& path : created) {
+    if (std::find(opened.begin(), opened.end(), path) != opened.end()) continue;
+    std::error_code ec;
+    if (fs::remove(path, ec)) PrintError("removed " + path + ": made for this run, never written");
+  }
+}
+
 int Refuse(const std::string& text) {
   PrintError(text);
   return 2;
@@ -126,12 +134,12 @@ int CmdBurn(int argc, char** argv) {
   if (auto text = args.Value("--size"); text && !ParseSize(*text, size)) {
     return Refuse("bad --size '" + *text + "': a byte count with an optional K, M, G or T suffix");
   }
-  if (size != 0 && size < kCylinderBytes) {
-    return Refuse("--size " + *args.Value("--size") + " is less than one cylinder (" +
-                  std::to_string(kCylinderBytes) + " bytes): too small for a card");
+  if (size != 0) {
+    if (SysStatus bad = CheckCardSize(*args.Value("--size"), size); !bad) return Refuse(bad.Text());
   }
 
   CSettingsFile settings;
+  WarnUnreadableSettings(settings);
   HostOptions hostOptions;
   const std::vector<ProtectedPath> protectedPaths = {
       {"pack file", packPath}, {"configuration file", cfgPath}, {"settings file", settings.Path()}};
@@ -153,16 +161,29 @@ int CmdBurn(int argc, char** argv) {
     std::vector<std::string> paths;
     std::set<std::string> seen;
     for (const auto& arg : targetArgs) {
+      if (arg.empty()) return Refuse("--target '' names no card");
+      // One of the run's own files as a card would be overwritten by the burn.
+      if (const std::optional<FileIdentity> id = IdentityOf(arg)) {
+        for (const ProtectedPath& input : protectedPaths) {
+          if (IdentityOf(input.path) == id) {
+            return Refuse("target " + arg + " is the " + input.label + " " + input.path +
+                          "; nothing was written");
+          }
+        }
+      }
       std::error_code ec;
       bool exists = fs::exists(arg, ec);
-      std::string key = exists ? fs::canonical(arg, ec).string() : fs::absolute(arg).string();
+      std::string key = exists ? fs::canonical(arg, ec).string() : fs::absolute(arg, ec).string();
       if (!seen.insert(key).second) return Refuse("target named twice: " + arg);
       Target t{arg, !exists};
       if (t.create) {
         if (size == 0)
           return Refuse("card image " + arg + " does not exist; give --size to create it");
-        fs::path parent = fs::absolute(arg).parent_path();
-        if (!fs::is_directory(parent, ec)) return Refuse("no such folder for " + arg);
+        if (arg.back() == '/') return Refuse("--target " + arg + " names a folder, not a card");
+        fs::path parent = fs::absolute(arg, ec).parent_path();
+        if (!fs::is_directory(parent, ec)) {
+          return Refuse("no such folder " + parent.string() + " for the card image " + arg);
+        }
       } else if (fs::is_regular_file(arg, ec) && fs::file_size(arg, ec) < kCylinderBytes) {
         return Refuse("card image " + arg + " is smaller than one cylinder (" +
                       std::to_string(kCylinderBytes) + " bytes): too small for a card");
@@ -200,9 +221,14 @@ int CmdBurn(int argc, char** argv) {
     }
   }
 
+  std::vector<std::string> created;
   for (const Target& t : targets) {
     if (!t.create) continue;
-    if (SysStatus created = CreateImage(t.path, size); !created) return Refuse(created.Text());
+    if (SysStatus made = CreateImage(t.path, size); !made) {
+      RemoveUnwritten(created, {});
+      return Refuse(made.Text());
+    }
+    created.push_back(t.path);
   }
 
   CBurnEngine engine(host->Disks(), op, settings);
@@ -225,6 +251,8 @@ int CmdBurn(int argc, char** argv) {
   if (opOptions.showProgress) SetLogSink(previousSink);
   op.FinishProgress();
 
+  // An image made for this run whose card was never opened holds nothing.
+  RemoveUnwritten(created, engine.LastRun().opened);
   return BurnExitStatus(engine.LastRun());
 }
 

@@ -13,6 +13,7 @@
 #include "cli/run_report.h"
 #include "engine/burn_engine.h"
 #include "platform/clock.h"
+#include "platform/fs/file_access.h"
 #include "platform/host.h"
 #include "ui/settings_file.h"
 #include "usbdev/board_flow.h"
@@ -45,7 +46,6 @@ constexpr const char* kUsage =
     "1 a board or a card failed, 2 bad arguments or a pack refused before sending,\n"
     "3 no board found (without --wait) or no card found.\n";
 
-
 int Refuse(const std::string& text) {
   PrintError(text);
   return 2;
@@ -58,10 +58,24 @@ bool ParseSeconds(const std::string& text, std::chrono::seconds& seconds) {
   return seconds.count() > 0;
 }
 
-int DownloadExitStatus(const DownloadSummary& summary) {
-  if (summary.boardsFound == 0) return 3;
+// How many boards took the program, and a warning for each board that
+// answered blocks with a SCSI status other than GOOD.
+void PrintBoardsServed(const DownloadSummary& summary) {
+  if (summary.boardsFound == 0) return;
   std::fprintf(stderr, "tarnwick-cli: %d of %d board(s) received the download program\n",
                summary.boardsServed, summary.boardsFound);
+  for (size_t i = 0; i < summary.blocksNotGood.size(); ++i) {
+    if (summary.blocksNotGood[i] == 0) continue;
+    std::fprintf(stderr,
+                 "tarnwick-cli: warning: board %zu answered %d block(s) with a SCSI status other "
+                 "than GOOD (see the debug log)\n",
+                 i + 1, summary.blocksNotGood[i]);
+  }
+}
+
+int DownloadExitStatus(const DownloadSummary& summary) {
+  if (summary.boardsFound == 0) return 3;
+  PrintBoardsServed(summary);
   return summary.boardsServed == summary.boardsFound ? 0 : 1;
 }
 
@@ -80,7 +94,9 @@ int CmdDownload(int argc, char** argv) {
   std::optional<std::chrono::seconds> timeout;
   if (auto text = args.Value("--timeout")) {
     std::chrono::seconds seconds{};
-    if (!ParseSeconds(*text, seconds)) return Refuse("bad --timeout '" + *text + "': seconds > 0");
+    if (!ParseSeconds(*text, seconds)) {
+      return Refuse("bad --timeout '" + *text + "': whole seconds from 1 to 999999999");
+    }
     if (!args.Has("--wait")) return Refuse("--timeout only applies with --wait");
     timeout = seconds;
   }
@@ -92,24 +108,43 @@ int CmdDownload(int argc, char** argv) {
       return Refuse("bad --size '" + *text +
                     "': a byte count with an optional K, M, G or T suffix");
     }
+    if (SysStatus bad = CheckCardSize(*text, cardBytes); !bad) return Refuse(bad.Text());
   }
 
   CSettingsFile settings;
+  WarnUnreadableSettings(settings);
   HostOptions hostOptions;
+  // Never written, be the card the host's or the simulated board's image.
+  const std::vector<ProtectedPath> protectedPaths = {
+      {"pack file", packPath}, {"configuration file", cfgPath}, {"settings file", settings.Path()}};
+  hostOptions.protectedPaths = [protectedPaths] { return protectedPaths; };
   if (simDir) {
+    if (simDir->empty()) return Refuse("--simulate-board '' names no folder");
     std::error_code ec;
     fs::create_directories(*simDir, ec);
-    if (!fs::is_directory(*simDir, ec)) return Refuse("cannot use folder " + *simDir);
+    if (const PathKind kind = KindOfPath(*simDir); kind != PathKind::kFolder) {
+      return Refuse("cannot use " + *simDir + " for the simulated board: " +
+                    (kind == PathKind::kMissing
+                         ? "it cannot be made (" + ec.message() + ")"
+                         : std::string("it is ") + PathKindName(kind) + ", not a folder"));
+    }
+    // The simulated board replaces its two files; neither may be one of ours.
+    for (const char* name : {"card.img", "received.bin"}) {
+      const std::string file = (fs::path(*simDir) / name).string();
+      const std::optional<FileIdentity> id = IdentityOf(file);
+      for (const ProtectedPath& input : protectedPaths) {
+        if (id && IdentityOf(input.path) == id) {
+          return Refuse("the simulated board's " + file + " is the " + input.label + " " +
+                        input.path + "; nothing was sent");
+        }
+      }
+    }
     hostOptions.simulateBoardDir = *simDir;
     hostOptions.simulatedCardBytes = cardBytes;
     hostOptions.onNoFreeSlot = [](const std::string& card) {
       PrintError("no free slot for the simulated card " + card);
     };
   } else {
-    const std::vector<ProtectedPath> protectedPaths = {{"pack file", packPath},
-                                                       {"configuration file", cfgPath},
-                                                       {"settings file", settings.Path()}};
-    hostOptions.protectedPaths = [protectedPaths] { return protectedPaths; };
     // Watching starts before the boards are searched, so a board that shows
     // its card quickly is not missed.
     hostOptions.watchArrivals = true;
@@ -144,6 +179,7 @@ int CmdDownload(int argc, char** argv) {
   const DownloadSummary& summary = downloader.LastDownload();
   if (!summary.packLoaded) return Refuse("the pack file was refused; nothing was sent");
   if (!args.Has("--wait")) return DownloadExitStatus(summary);
+  PrintBoardsServed(summary);
 
   if (timeout) {
     std::fprintf(stderr, "tarnwick-cli: waiting up to %lld s for the board's card\n",

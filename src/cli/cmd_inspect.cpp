@@ -53,13 +53,15 @@ int CmdInspect(int argc, char** argv) {
   }
   const std::string& path = args.positional[0];
   std::optional<ExpectedLayout> expected;
+  if (path.empty()) {
+    PrintError("inspect '' names no card");
+    return 2;
+  }
   if (auto cfg = args.Value("--config")) {
-    std::FILE* f = std::fopen(cfg->c_str(), "rb");
-    if (!f) {
-      PrintError("configuration file not found: " + *cfg);
+    if (SysStatus bad = CheckInputFile("--config", "configuration file", *cfg); !bad) {
+      PrintError(bad.Text());
       return 2;
     }
-    std::fclose(f);
     expected = ReadExpectedLayout(*cfg);
   }
   SysResult<std::unique_ptr<ICardReader>> reader = OpenCardReader(path);

@@ -50,13 +50,18 @@ int CmdMkpack(int argc, char** argv) {
     std::fputs(kUsage, stderr);
     return 2;
   }
+  // A FIFO as the output would hold the command until someone reads it.
+  if (SysStatus bad = CheckOutputFile("--out", "pack file", *out); !bad) {
+    PrintError(bad.Text());
+    return 2;
+  }
   PackInputs inputs;
   for (const auto& o : kImageOptions) {
     auto file = args.Value(o.option);
     if (!file) continue;
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(*file, ec)) {
-      PrintError(std::string(o.option) + ": not a readable file: " + *file);
+    if (SysStatus bad = CheckInputFile(o.option, std::string(o.option + 2) + " image", *file);
+        !bad) {
+      PrintError(std::string(o.option) + ": " + bad.Text());
       return 2;
     }
     inputs.files[static_cast<size_t>(o.slot)] = *file;

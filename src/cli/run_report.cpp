@@ -20,4 +20,10 @@ int BurnExitStatus(const RunSummary& run) {
   return run.failed.empty() && run.cardsWritten == run.cardsFound ? 0 : 1;
 }
 
+void WarnUnreadableSettings(const CSettingsFile& settings) {
+  if (const std::string problem = settings.ReadProblem(); !problem.empty()) {
+    PrintError("warning: " + problem);
+  }
+}
+
 }  // namespace tarnwick::cli

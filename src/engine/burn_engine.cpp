@@ -25,6 +25,8 @@ void CBurnEngine::RunBurn() {
       m_nCurrentSlot = k;
       if (!m_arrCards[k].present) continue;
       ++m_lastRun.cardsFound;
+      m_bCardInHand = true;
+      m_bCardOpened = false;
       m_plan.m_nCardSize = m_arrCards[k].size;
       // The configuration is read afresh for every card: an edit between two
       // cards is seen by the second.
@@ -37,6 +39,7 @@ void CBurnEngine::RunBurn() {
         m_lastRun.failed.push_back({k, CurrentDevicePath(), m_strCardFailure});
         if (m_bCardRefused) ++m_lastRun.cardsRefused;
       }
+      m_bCardInHand = false;
     }
   } catch (const FileError& e) {
     AbortRun(e.what());
@@ -61,10 +64,16 @@ void CBurnEngine::EndRun() {
 }
 
 // A pack read the system refused, or memory that could not be had, ends the
-// run at once. The card being prepared has not been touched; the controls are
-// given back so that the dialog stays usable, cards that failed earlier in
-// the run are listed, and the error is shown instead of the final message.
+// run at once. The controls are given back so that the dialog stays usable,
+// the cards that failed earlier in the run and the card in hand are listed,
+// and the error is shown instead of the final message.
 void CBurnEngine::AbortRun(const std::string& error) {
+  // The card in hand is listed too: it was not written, or not completely.
+  if (m_bCardInHand) {
+    m_lastRun.failed.push_back({m_nCurrentSlot, CurrentDevicePath(), error});
+    if (!m_bCardOpened) ++m_lastRun.cardsRefused;
+    m_bCardInHand = false;
+  }
   m_lastRun.aborted = true;
   m_lastRun.abortReason = error;
   m_op.EnableControls(true);

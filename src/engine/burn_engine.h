@@ -43,10 +43,11 @@ struct CardSlot {
 // How a run ended, for the front ends (exit status, final report).
 struct RunSummary {
   int cardsFound = 0;
-  int cardsWritten = 0;            // completely written and flushed
-  std::vector<FailedCard> failed;  // failed or refused cards, in slot order
-  int cardsRefused = 0;            // of those, refused before anything was written
-  bool aborted = false;            // ended by a pack read error or lack of memory
+  int cardsWritten = 0;             // completely written and flushed
+  std::vector<FailedCard> failed;   // failed or refused cards, in slot order
+  int cardsRefused = 0;             // of those, refused before anything was written
+  std::vector<std::string> opened;  // the devices opened for writing, in order
+  bool aborted = false;             // ended by a pack read error or lack of memory
   std::string abortReason;
 };
 
@@ -69,6 +70,14 @@ class CBurnEngine {
   // error instead of the final message.
   void RunBurn();
   void DetectCards();
+  // Disk instances (the disk service's DiskInstanceOf) that the next
+  // discovery leaves out: the boards' own disks, recorded when the download
+  // started, may still be there when the arrival notice comes. Only those
+  // appearances are left out, and only by the next discovery.
+  void LeaveOutOfNextDiscovery(std::vector<std::string> instances) {
+    m_leaveOut = std::move(instances);
+  }
+  const std::vector<std::string>& LeftOutOfNextDiscovery() const { return m_leaveOut; }
   // Burns the current card (set by RunBurn, which has read the board
   // configuration for it); returns true when it was written
   // completely and flushed. A card whose regions do not fit is refused before
@@ -104,12 +113,16 @@ class CBurnEngine {
   PackHeader m_packHeader;
   std::array<CardSlot, kMaxDiskSlots> m_arrCards{};
   std::vector<DiskSlot> m_slotPaths;
+  std::vector<std::string> m_leaveOut;
   int m_nCurrentSlot = 0;
   RunSummary m_lastRun;
   UBootInfo m_uBootInfo{};
   // Why the current card failed, and whether it was refused untouched.
   std::string m_strCardFailure;
   bool m_bCardRefused = false;
+  // A card of the run is being burned; it has been opened.
+  bool m_bCardInHand = false;
+  bool m_bCardOpened = false;
 
   std::string CurrentDevicePath() const;
   bool FailCard(const std::string& reason, bool refused);
@@ -117,9 +130,15 @@ class CBurnEngine {
   [[nodiscard]] bool WriteRegion(const char* name, uint64_t first, uint64_t count,
                                  const uint8_t* buf);
   [[nodiscard]] bool WriteImage(const char* name, const SectorRun& run, ImageBuffer& image);
+  // What the write phase writes besides the images, made before the card is opened.
+  struct WriteBuffers {
+    std::vector<uint8_t> uBootInfoSectors;
+    std::vector<uint8_t> zeros;  // Misc, BootEnv and the FATs are written from it
+    PackSlotSet skipped = 0;     // the images whose stage is switched off
+  };
   // Releases each switchable image's buffer once its stage is done.
   [[nodiscard]] bool WritePhase(const CardRegions& regions, CardImages& images,
-                                const std::vector<uint8_t>& uBootInfoSectors);
+                                const WriteBuffers& buffers);
   void EndRun();
   void AbortRun(const std::string& error);
 };

@@ -78,8 +78,18 @@ bool CBurnEngine::BurnToOneSD() {
   m_uBootInfo.fill(0);
   ReadDdrClkTables(m_uBootInfo, m_boardConfig);
 
+  // The "Burn" switches are read once per card, before anything is checked:
+  // an image whose stage is switched off is neither checked nor written.
+  PackSlotSet skipped = 0;
+  for (const BurnStageInfo& stage : kBurnStages) {
+    if (stage.image && m_settings.ReadInt("Burn", stage.settingsKey) == 2) {
+      skipped |= SlotBit(*stage.image);
+    }
+  }
+
   CardImages images;
-  if (SysStatus loaded = LoadCardImages(m_strPackFile, m_op, m_packHeader, images); !loaded) {
+  if (SysStatus loaded = LoadCardImages(m_strPackFile, m_op, m_packHeader, images, skipped);
+      !loaded) {
     // The operator has seen why in a message box.
     return FailCard(loaded.Text(), true);
   }
@@ -96,23 +106,30 @@ bool CBurnEngine::BurnToOneSD() {
                                  images.bootRes.length,  images.bootRecover.length,
                                  images.system.length,   images.data.length,
                                  images.cache.length};
-  SysResult<CardRegions> built = BuildCardRegions(m_plan, lengths, m_bootInfo, m_fat);
+  SysResult<CardRegions> built = BuildCardRegions(m_plan, lengths, m_bootInfo, m_fat, skipped);
   if (!built) {
     DebugLog(1, "BurnToOneSD: %s\n", built.Status().Text().c_str());
-    return FailCard(built.Status().Text(), true);
+    return FailCard(built.Status().Text() + "; configuration file " + m_strCfgFile, true);
   }
   const CardRegions& regions = built.Value();
 
-  std::vector<uint8_t> uBootInfoSectors(kUBootInfoSectorBytes, 0);
-  std::copy(m_uBootInfo.begin(), m_uBootInfo.end(), uBootInfoSectors.begin());
+  // Every buffer of the write phase is had before the card is opened: a lack
+  // of memory then ends the run with the card untouched, never half-way.
+  WriteBuffers buffers;
+  buffers.uBootInfoSectors.assign(kUBootInfoSectorBytes, 0);
+  std::copy(m_uBootInfo.begin(), m_uBootInfo.end(), buffers.uBootInfoSectors.begin());
+  buffers.zeros.assign(std::max(kBootEnvBufferBytes, Fat32ZeroBytes(m_fat)), 0);
+  buffers.skipped = skipped;
 
   SetProgress(kProgressCardOpened);
   if (!m_sdReadWrite.OpenDisk(CurrentDevicePath())) {
     DebugLog(1, "BurnToOneSD: OpenDisk failed\n");
     return FailCard("OpenDisk failed: " + m_sdReadWrite.LastOpenError(), false);
   }
+  m_bCardOpened = true;
+  m_lastRun.opened.push_back(CurrentDevicePath());
   DiskCloser closer(m_sdReadWrite);
-  return WritePhase(regions, images, uBootInfoSectors);
+  return WritePhase(regions, images, buffers);
 }
 
 bool CBurnEngine::WriteRegion(const char* name, uint64_t first, uint64_t count,
@@ -143,7 +160,7 @@ bool CBurnEngine::WriteImage(const char* name, const SectorRun& run, ImageBuffer
 }
 
 bool CBurnEngine::WritePhase(const CardRegions& r, CardImages& images,
-                             const std::vector<uint8_t>& uBootInfoSectors) {
+                             const WriteBuffers& buffers) {
   DebugLog(1, "WriteSector: MBR: [0x0, 0x1]\n");
   if (!WriteRegion("MBR", 0, 1, m_tMBR.data())) return false;
   SetProgress(StageInfo(BurnStage::Mbr).progress);
@@ -166,7 +183,7 @@ bool CBurnEngine::WritePhase(const CardRegions& r, CardImages& images,
 
   DebugLog(1, "WrtieSector: UBootInfo: [0x%x, 0x4]\n", Hex(r.P + kUBootInfoOffset));
   if (!WriteRegion("UBootInfo", r.P + kUBootInfoOffset, kUBootInfoSectors,
-                   uBootInfoSectors.data())) {
+                   buffers.uBootInfoSectors.data())) {
     return false;
   }
   SetProgress(StageInfo(BurnStage::UBootInfo).progress);
@@ -177,8 +194,7 @@ bool CBurnEngine::WritePhase(const CardRegions& r, CardImages& images,
     const SectorRun& run = StageRun(r, *stage.image);
     ImageBuffer& image = StageImage(images, *stage.image);
     DebugLog(1, "WrtieSector: %s: [0x%x, 0x%x]\n", stage.name, Hex(run.first), Hex(run.count));
-    // Read each time the stage is reached; 2 switches the write off.
-    const bool skip = m_settings.ReadInt("Burn", stage.settingsKey) == 2;
+    const bool skip = (buffers.skipped & SlotBit(*stage.image)) != 0;
     if (!skip && !WriteImage(stage.name, run, image)) return false;
     // This card never needs the image again.
     image.data = LargeBytes();
@@ -193,7 +209,7 @@ bool CBurnEngine::WritePhase(const CardRegions& r, CardImages& images,
   if (!WriteRegion("EBRCache", r.X + r.L2, 1, m_arrEBR[2].data())) return false;
   SetProgress(StageInfo(BurnStage::Ebrs).progress);
 
-  const std::vector<uint8_t> zeros(kBootEnvBufferBytes, 0);
+  const std::vector<uint8_t>& zeros = buffers.zeros;
   static_assert(kMiscBytes <= kBootEnvBufferBytes);
   DebugLog(1, "WrtieSector: Misc: [0x%x, 8]\n", Hex(r.P + kMiscOffset));
   if (!WriteRegion("Misc", r.P + kMiscOffset, kMiscSectors, zeros.data())) return false;
@@ -203,7 +219,7 @@ bool CBurnEngine::WritePhase(const CardRegions& r, CardImages& images,
   if (!WriteRegion("BootEnv", r.bootEnv.first, r.bootEnv.count, zeros.data())) return false;
   SetProgress(StageInfo(BurnStage::BootEnv).progress);
 
-  if (!FormatFat32(m_fat, m_plan.m_szVolumeLabel, m_sdReadWrite)) {
+  if (!FormatFat32(m_fat, m_plan.m_szVolumeLabel, m_sdReadWrite, zeros)) {
     DebugLog(1, "BurnToOneSD: Format FAT32 failed\n");
     return FailCard("Format FAT32 failed", false);
   }
@@ -213,6 +229,10 @@ bool CBurnEngine::WritePhase(const CardRegions& r, CardImages& images,
   if (!m_sdReadWrite.Flush()) {
     DebugLog(1, "BurnToOneSD: Flush failed\n");
     return FailCard("Flush failed", false);
+  }
+  if (const SysStatus same = m_sdReadWrite.CheckStillTarget(); !same) {
+    DebugLog(1, "BurnToOneSD: %s\n", same.Text().c_str());
+    return FailCard(same.Text(), false);
   }
   DebugLog(1, "BurnToOneSD: Write ok\n");
   return true;

@@ -34,9 +34,15 @@ uint64_t BytesToSectors(uint64_t len) {
 
 // Places an image of len bytes at start inside its room [roomFirst, roomEnd):
 // its bytes must fit, and the n(len) rule's trailing zero sector is dropped
-// where it would fall outside the room.
+// where it would fall outside the room. An image that is not written is
+// placed alike but never refused; what lies outside its room is cut off.
 bool PlaceImage(const char* name, uint64_t len, uint64_t start, uint64_t roomFirst,
-                uint64_t roomEnd, SectorRun& run, std::string& reason) {
+                uint64_t roomEnd, SectorRun& run, std::string& reason, bool written = true) {
+  if (!written) {
+    run.first = start;
+    run.count = start < roomEnd ? std::min<uint64_t>(ImageSectorCount(len), roomEnd - start) : 0;
+    return true;
+  }
   if (start < roomFirst || start > roomEnd || BytesToSectors(len) > roomEnd - start) {
     reason = Format("%s of %llu bytes at 0x%llx does not fit its room [0x%llx, 0x%llx)", name,
                     Ull(len), Ull(start), Ull(roomFirst), Ull(roomEnd));
@@ -51,8 +57,10 @@ bool CheckPlan(const PartitionPlan& plan, CardRegions& r, std::string& reason) {
   static constexpr std::array<const char*, 3> kSlotNames = {"System", "Data", "Cache"};
   for (size_t i = 0; i < plan.m_arrSlotSize.size(); ++i) {
     if (plan.m_arrSlotSize[i] <= kEbrTrack) {
-      reason = Format("%s slot of %llu sectors leaves no room after its 63-sector EBR track",
-                      kSlotNames[i], Ull(plan.m_arrSlotSize[i]));
+      reason = Format(
+          "%s slot of %llu sectors leaves no room after its 63-sector EBR track (\"Partition_%s\" "
+          "of section \"PARTITION_SECTORS\")",
+          kSlotNames[i], Ull(plan.m_arrSlotSize[i]), kSlotNames[i]);
       return false;
     }
   }
@@ -61,7 +69,10 @@ bool CheckPlan(const PartitionPlan& plan, CardRegions& r, std::string& reason) {
   // The plan subtracts the other rooms from the card size: a card too small
   // for them leaves a FAT32 length that wrapped around.
   if (fat32 == 0 || fat32 >= card) {
-    reason = Format("card of %llu sectors is too small for the configured partitions", Ull(card));
+    reason = Format(
+        "card of %llu sectors is too small for the configured partitions (section "
+        "\"PARTITION_SECTORS\")",
+        Ull(card));
     return false;
   }
   r.cardSize = card;
@@ -75,7 +86,9 @@ bool CheckPlan(const PartitionPlan& plan, CardRegions& r, std::string& reason) {
   const uint64_t recoveryEnd = r.R + plan.m_arrTotalSectors[2];
   const uint64_t bootEnd = r.P + plan.m_arrTotalSectors[3];
   if (fat32End > r.X || extendedEnd > r.R || recoveryEnd > r.P || bootEnd > card) {
-    reason = Format("partition plan does not fit a card of %llu sectors", Ull(card));
+    reason =
+        Format("partition plan does not fit a card of %llu sectors (section \"PARTITION_SECTORS\")",
+               Ull(card));
     return false;
   }
   if (bootEnd > kSectorLimit) {
@@ -126,7 +139,8 @@ bool PlaceUBootCopies(const BootInfo& bootInfo, uint32_t uBootBinLength, CardReg
 }
 
 bool PlaceImages(const PartitionPlan& plan, const CardImageLengths& len, CardRegions& r,
-                 std::string& reason) {
+                 std::string& reason, PackSlotSet skipped) {
+  auto written = [skipped](PackSlot slot) { return (skipped & SlotBit(slot)) == 0; };
   const uint64_t bootEnd = r.P + plan.m_arrTotalSectors[3];
   const uint64_t bootResStart = r.P + kBootResOffset;
   const uint64_t bootImgStart = bootResStart + len.bootRes / kSectorSize + kBootResToBootImgGap;
@@ -135,26 +149,31 @@ bool PlaceImages(const PartitionPlan& plan, const CardImageLengths& len, CardReg
   const uint64_t cacheStart = r.X + r.L2 + kEbrTrack;
   return PlaceImage("BootEnv", kBootEnvBytes, r.P + kBootEnvOffset, r.P, bootEnd, r.bootEnv,
                     reason) &&
-         PlaceImage("BootRes", len.bootRes, bootResStart, r.P, bootEnd, r.bootRes, reason) &&
-         PlaceImage("BootImg", len.bootImg, bootImgStart, r.P, bootEnd, r.bootImg, reason) &&
+         PlaceImage("BootRes", len.bootRes, bootResStart, r.P, bootEnd, r.bootRes, reason,
+                    written(PackSlot::BootRes)) &&
+         PlaceImage("BootImg", len.bootImg, bootImgStart, r.P, bootEnd, r.bootImg, reason,
+                    written(PackSlot::BootImg)) &&
          PlaceImage("BootRecover", len.bootRecover, r.R, r.R, r.R + plan.m_arrTotalSectors[2],
-                    r.bootRecover, reason) &&
+                    r.bootRecover, reason, written(PackSlot::BootRecover)) &&
          PlaceImage("System", len.system, systemStart, systemStart,
-                    systemStart + plan.m_arrEpTotalSector[0], r.system, reason) &&
+                    systemStart + plan.m_arrEpTotalSector[0], r.system, reason,
+                    written(PackSlot::System)) &&
          PlaceImage("Data", len.data, dataStart, dataStart, dataStart + plan.m_arrEpTotalSector[1],
-                    r.data, reason) &&
+                    r.data, reason, written(PackSlot::Data)) &&
          PlaceImage("Cache", len.cache, cacheStart, cacheStart,
-                    cacheStart + plan.m_arrEpTotalSector[2], r.cache, reason);
+                    cacheStart + plan.m_arrEpTotalSector[2], r.cache, reason,
+                    written(PackSlot::Cache));
 }
 
 }  // namespace
 
 SysResult<CardRegions> BuildCardRegions(const PartitionPlan& plan, const CardImageLengths& lengths,
-                                        const BootInfo& bootInfo, const Fat32Layout& fat) {
+                                        const BootInfo& bootInfo, const Fat32Layout& fat,
+                                        PackSlotSet skipped) {
   CardRegions regions;
   std::string reason;
   if (CheckPlan(plan, regions, reason) && CheckFat32(plan, fat, reason) &&
-      PlaceImages(plan, lengths, regions, reason) &&
+      PlaceImages(plan, lengths, regions, reason, skipped) &&
       PlaceUBootCopies(bootInfo, lengths.uBootBin, regions, reason)) {
     return regions;
   }

@@ -9,6 +9,7 @@
 
 #include "bootcfg/boot_info.h"
 #include "common/sys_status.h"
+#include "engine/pack_file.h"
 #include "layout/card_layout.h"
 #include "layout/fat32.h"
 #include "layout/partition_plan.h"
@@ -51,8 +52,11 @@ struct CardRegions {
 
 // Builds the regions for the plan, the image lengths and the boot loader copy
 // table of bootInfo. Fails with the reason (text for the operator and the
-// log) when the card cannot be burned safely.
+// log) when the card cannot be burned safely. The images in skipped are not
+// written: their regions are worked out alike, but not checked against
+// their rooms.
 SysResult<CardRegions> BuildCardRegions(const PartitionPlan& plan, const CardImageLengths& lengths,
-                                        const BootInfo& bootInfo, const Fat32Layout& fat);
+                                        const BootInfo& bootInfo, const Fat32Layout& fat,
+                                        PackSlotSet skipped = 0);
 
 }  // namespace tarnwick

@@ -27,6 +27,7 @@ constexpr const char* kOpenFail = "open file fail!";
 struct WantedImage {
   PackSlot slot;
   ImageBuffer* out;
+  bool read = true;  // false: only its length is wanted
 };
 
 bool Refuse(IOperator& op, std::string* refusal, const std::string& text) {
@@ -59,7 +60,7 @@ std::string ImagesPastEnd(const PackHeader& header, const std::vector<WantedImag
   for (const WantedImage& w : wanted) {
     const uint64_t offset = header.Offset(w.slot);
     const uint64_t length = header.Length(w.slot);
-    if (length == 0 || offset + length <= fileSize) continue;
+    if (!w.read || length == 0 || offset + length <= fileSize) continue;
     if (!text.empty()) text += "\n";
     text += std::string("Its ") + PackSlotName(w.slot) + " image (offset " +
             std::to_string(offset) + ", length " + std::to_string(length) +
@@ -75,7 +76,13 @@ bool LoadImages(const char* caller, const std::string& path, IOperator& op,
                 const std::vector<WantedImage>& wanted, PackHeader& headerCopy,
                 std::string* refusal) {
   ReadOnlyFile file;
-  if (!file.Open(path)) return Refuse(op, refusal, kOpenFail);
+  if (const SysStatus opened = file.Open(path); !opened) {
+    // The operator sees the system's box; the failed-card list says which
+    // file and why.
+    op.ShowMessage(kOpenFail, MsgButtons::Ok);
+    if (refusal) *refusal = "cannot open the pack file " + path + ": " + opened.Text();
+    return false;
+  }
 
   const SysResult<uint64_t> sized = file.Size();
   if (!sized) ThrowReadError(path, sized.Status());
@@ -107,6 +114,10 @@ bool LoadImages(const char* caller, const std::string& path, IOperator& op,
   for (const WantedImage& w : wanted) {
     ImageBuffer image;
     image.length = header.Length(w.slot);
+    if (!w.read) {
+      *w.out = std::move(image);
+      continue;
+    }
     image.data = ImageBufferFor(w.slot, image.length);
     size_t read = 0;
     if (image.length != 0) {
@@ -163,9 +174,9 @@ uint32_t PackHeader::Length(PackSlot slot) const {
 }
 
 SysStatus LoadCardImages(const std::string& packFile, IOperator& op, PackHeader& headerCopy,
-                         CardImages& images) {
+                         CardImages& images, PackSlotSet skipped) {
   CardImages loaded;
-  const std::vector<WantedImage> wanted{
+  std::vector<WantedImage> wanted{
       {PackSlot::UBootBin, &loaded.uBootBin},
       {PackSlot::BootImg, &loaded.bootImg},
       {PackSlot::BootRes, &loaded.bootRes},
@@ -174,6 +185,7 @@ SysStatus LoadCardImages(const std::string& packFile, IOperator& op, PackHeader&
       {PackSlot::System, &loaded.system},
       {PackSlot::Data, &loaded.data},
   };
+  for (WantedImage& w : wanted) w.read = (skipped & SlotBit(w.slot)) == 0;
   std::string refusal;
   if (!LoadImages("LoadCardImages", packFile, op, wanted, headerCopy, &refusal)) {
     return Refusal(refusal);

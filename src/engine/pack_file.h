@@ -46,6 +46,12 @@ struct ImageBuffer {
   LargeBytes data;
 };
 
+// A set of pack slots, one bit per slot.
+using PackSlotSet = uint32_t;
+constexpr PackSlotSet SlotBit(PackSlot slot) {
+  return PackSlotSet{1} << static_cast<int>(slot);
+}
+
 // The seven card images of one burn.
 struct CardImages {
   ImageBuffer uBootBin, bootImg, bootRes, cache, bootRecover, system, data;
@@ -54,10 +60,13 @@ struct CardImages {
 // Loads the header (into headerCopy) and the seven card images. When the file
 // cannot be opened the operator sees "open file fail!"; a file too short for its
 // header or an image past the file's end is refused with a message naming it.
-// Both fail with the refusal's text ("open file fail!" for the first). A read
-// the system refuses throws FileError; memory that cannot be had throws MemoryError.
+// Both fail with the refusal's text. A read the system refuses throws
+// FileError; memory that cannot be had throws MemoryError. The images of the
+// slots in skipped are not written by this burn: they keep their lengths from
+// the header (which place the others) but are neither checked against the
+// file's end nor read.
 SysStatus LoadCardImages(const std::string& packFile, IOperator& op, PackHeader& headerCopy,
-                         CardImages& images);
+                         CardImages& images, PackSlotSet skipped = 0);
 
 // Loads the header and one image (the DFU image for the board download), with
 // the same rules; only that image's location is checked.

@@ -87,6 +87,11 @@ SysStatus CSDReadWrite::Flush() {
   return m_hDevice->Flush();
 }
 
+SysStatus CSDReadWrite::CheckStillTarget() {
+  if (!m_hDevice) return {std::make_error_code(std::errc::bad_file_descriptor), "no disk is open"};
+  return m_hDevice->CheckStillTarget();
+}
+
 bool CSDReadWrite::GetDiskGeometry(const std::string& devicePath, DiskGeometry& geometry) {
   std::unique_ptr<IDiskQuery> query = m_disks.OpenForQuery(devicePath);
   if (!query) return false;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <string>
 
 #include "gui/app_icon.h"
 #include "gui/app_services.h"
@@ -37,9 +38,11 @@ int main(int argc, char** argv) {
       QTimer::singleShot(
           0, &window, [&window, notice] { window.ShowMessage(notice, tarnwick::MsgButtons::Ok); });
     }
-    if (const QString folder = qEnvironmentVariable(kScreenshotVariable); !folder.isEmpty()) {
-      StartScreenshotMode(window, folder);
-    }
+    std::string ignored;
+    const QString folder =
+        ScreenshotFolder(qEnvironmentVariable(kScreenshotVariable), services.Simulated(), &ignored);
+    if (!ignored.empty()) std::fprintf(stderr, "tarnwick: %s\n", ignored.c_str());
+    if (!folder.isEmpty()) StartScreenshotMode(window, folder);
     window.exec();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "tarnwick: %s\n", e.what());

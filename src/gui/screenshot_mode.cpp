@@ -48,6 +48,17 @@ void ShootAboutAndClose(CMainWindow& window, const QString& folder) {
 
 }  // namespace
 
+QString ScreenshotFolder(const QString& variable, bool simulatedDisks, std::string* ignored) {
+  if (variable.isEmpty() || simulatedDisks) return variable;
+  if (ignored) {
+    *ignored = std::string(kScreenshotVariable) +
+               " is ignored: screenshot mode presses Burn and answers every question by "
+               "itself, so it runs only with simulated disks (--card-images or "
+               "--simulate-board)";
+  }
+  return {};
+}
+
 void StartScreenshotMode(CMainWindow& window, const QString& folder) {
   window.SetMessageHandler([&window, folder](const std::string& text, MsgButtons) {
     if (text == "烧写完成") {

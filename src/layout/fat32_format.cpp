@@ -53,13 +53,16 @@ SectorBytes RootDirSector(const std::array<char, 11>& volumeLabel) {
   return s;
 }
 
+uint32_t FatClearSectors(const Fat32Layout& fat) {
+  return fat.m_nFirstDirSector - fat.m_nFirstFATSector;
+}
+
 // Writes count zero sectors from first in pieces of at most kMaxZeroSectors;
 // stops at the first failed piece, as a single long write would.
-bool WriteZeros(ISectorWriter& writer, SectorNo first, uint32_t count) {
-  const std::vector<uint8_t> zeros(size_t{std::min(count, kMaxZeroSectors)} * kSectorSize, 0);
+bool WriteZeros(ISectorWriter& writer, SectorNo first, uint32_t count, const uint8_t* zeros) {
   do {
     const uint32_t piece = std::min(count, kMaxZeroSectors);
-    if (!writer.WriteSectors(first, piece, zeros.data())) return false;
+    if (!writer.WriteSectors(first, piece, zeros)) return false;
     first += piece;
     count -= piece;
   } while (count > 0);
@@ -68,8 +71,21 @@ bool WriteZeros(ISectorWriter& writer, SectorNo first, uint32_t count) {
 
 }  // namespace
 
+size_t Fat32ZeroBytes(const Fat32Layout& fat) {
+  const uint32_t sectors =
+      std::max(std::min(FatClearSectors(fat), kMaxZeroSectors), kRootDirTailSectors);
+  return size_t{sectors} * kSectorSize;
+}
+
 bool FormatFat32(const Fat32Layout& fat, const std::array<char, 11>& volumeLabel,
                  ISectorWriter& writer) {
+  const std::vector<uint8_t> zeros(Fat32ZeroBytes(fat), 0);
+  return FormatFat32(fat, volumeLabel, writer, zeros);
+}
+
+bool FormatFat32(const Fat32Layout& fat, const std::array<char, 11>& volumeLabel,
+                 ISectorWriter& writer, std::span<const uint8_t> zeros) {
+  if (zeros.size() < Fat32ZeroBytes(fat)) return false;
   const SectorNo s = fat.m_nDBRSector;
   const SectorBytes fsInfo = FsInfoSector();
   const SectorBytes zero{};
@@ -88,9 +104,9 @@ bool FormatFat32(const Fat32Layout& fat, const std::array<char, 11>& volumeLabel
   const SectorBytes rootDir = RootDirSector(volumeLabel);
 
   // Both FATs but their first sectors, and the first root directory sector.
-  const uint32_t fatLen = fat.m_nFirstDirSector - fat.m_nFirstFATSector;
+  const uint32_t fatLen = FatClearSectors(fat);
   DebugLog(1, "WrtieSector: nFatLen: 0x%x\n", fatLen);
-  ok &= WriteZeros(writer, fat.m_nFirstFATSector + 1, fatLen);
+  ok &= WriteZeros(writer, fat.m_nFirstFATSector + 1, fatLen, zeros.data());
 
   DebugLog(1, "WrtieSector: FirstFATSector: [0x%x, 1]\n", fat.m_nFirstFATSector);
   ok &= writer.WriteSectors(fat.m_nFirstFATSector, 1, firstFat.data());
@@ -100,8 +116,7 @@ bool FormatFat32(const Fat32Layout& fat, const std::array<char, 11>& volumeLabel
   ok &= writer.WriteSectors(fat.m_nFirstDirSector, 1, rootDir.data());
 
   // The rest of cluster 2 and the first sector of cluster 3.
-  const std::vector<uint8_t> tail(size_t{kRootDirTailSectors} * kSectorSize, 0);
-  ok &= writer.WriteSectors(fat.m_nFirstDirSector + 1, kRootDirTailSectors, tail.data());
+  ok &= writer.WriteSectors(fat.m_nFirstDirSector + 1, kRootDirTailSectors, zeros.data());
   return ok;
 }
 

@@ -53,11 +53,30 @@ class IDiskWriter {
   virtual SysStatus WriteAt(uint64_t byteOffset, const void* data, size_t len) = 0;
   // Makes everything written so far durable.
   virtual SysStatus Flush() = 0;
+  // Whether what was written still lands on the card: a card image file must
+  // still be the file that was opened (not deleted) and keep the size it had
+  // then (not truncated). A disk has nothing to tell.
+  virtual SysStatus CheckStillTarget() { return SysStatus::Ok(); }
   // Closes the disk. Afterwards the kernel is asked to re-read the partition
   // table where that applies; a refused re-read is logged by the backend and
   // does not count as a failure.
   virtual void Close() = 0;
 };
+
+// The answer of CheckStillTarget for a card image file that had openedSize
+// bytes when it was opened and now has size bytes and links names.
+inline SysStatus CardImageStillWhole(uint64_t openedSize, uint64_t size, uint64_t links) {
+  if (links == 0) {
+    return {std::make_error_code(std::errc::no_such_file_or_directory),
+            "the card image was deleted while it was written"};
+  }
+  if (size != openedSize) {
+    return {std::make_error_code(std::errc::io_error),
+            "the card image changed size while it was written (" + std::to_string(openedSize) +
+                " bytes when opened, " + std::to_string(size) + " now)"};
+  }
+  return SysStatus::Ok();
+}
 
 // The slot table never holds more than kMaxDiskSlots disks (layout/card_layout.h).
 
@@ -83,6 +102,9 @@ class IDiskService {
   // Opens a path for writing; the failure's text says why, for the operator.
   // A system disk is never opened.
   virtual SysResult<std::unique_ptr<IDiskWriter>> OpenForWrite(const std::string& path) = 0;
+  // The identity of this appearance of the disk at a slot's path, as the SCSI
+  // bus's DiskInstanceOf gives it; empty when the system cannot tell.
+  virtual std::string DiskInstanceOf(const std::string& /*path*/) { return {}; }
 };
 
 }  // namespace tarnwick

@@ -35,6 +35,9 @@ class DiscoveryDiskService final : public IDiskService {
   SysResult<std::unique_ptr<IDiskWriter>> OpenForWrite(const std::string& path) override {
     return Current().OpenForWrite(path);
   }
+  std::string DiskInstanceOf(const std::string& path) override {
+    return Current().DiskInstanceOf(path);
+  }
 
  private:
   LinuxDiskOptions Options() const {
@@ -67,6 +70,9 @@ class ReadOnlyDiskService final : public IDiskService {
     return SysStatus(std::make_error_code(std::errc::operation_not_permitted),
                      path + " is refused: disks found under --sys-root are never written");
   }
+  std::string DiskInstanceOf(const std::string& path) override {
+    return m_inner.DiskInstanceOf(path);
+  }
 
  private:
   IDiskService& m_inner;
@@ -85,6 +91,7 @@ class LinuxHost final : public IHost {
     if (!m_options.simulateBoardDir.empty() || !m_options.cardImages.empty()) {
       m_bSimulated = true;
       auto images = std::make_unique<ImageDiskService>(m_options.cardImages);
+      if (m_options.protectedPaths) images->SetProtectedPaths(m_options.protectedPaths);
       m_images = images.get();
       m_disks = std::move(images);
       if (!m_options.simulateBoardDir.empty()) UseSimulatedBoard();

@@ -108,6 +108,14 @@ class IScsiBus {
   virtual SysResult<uint32_t> QueryMediaType(ScsiHandle handle) = 0;
   // Sends one command and waits at most its time-out.
   virtual ScsiResult PassThrough(ScsiHandle handle, const ScsiRequest& request) = 0;
+  // The identity of this appearance of the device's own disk, as the disk
+  // service's DiskInstanceOf gives it for the same disk (Linux: the disk's
+  // sequence number; Windows: its device instance). Fails when the system
+  // cannot tell.
+  virtual SysResult<std::string> DiskInstanceOf(ScsiHandle /*handle*/) {
+    return SysStatus(std::make_error_code(std::errc::not_supported),
+                     "the disk instance cannot be told");
+  }
 };
 
 }  // namespace tarnwick

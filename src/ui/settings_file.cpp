@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "common/profile.h"
+#include "platform/fs/file_access.h"
 
 namespace tarnwick {
 namespace {
@@ -29,6 +30,21 @@ std::string SettingsPath(const std::string& directory) {
 CSettingsFile::CSettingsFile() : CSettingsFile(WorkingDirectory()) {}
 
 CSettingsFile::CSettingsFile(const std::string& directory) : m_strPath(SettingsPath(directory)) {}
+
+std::string CSettingsFile::ReadProblem() const {
+  const SysResult<std::string> file = ReadWholeFile(m_strPath);
+  if (file || IsMissingFile(file.Status())) return {};
+  return "The settings file " + m_strPath + " exists but cannot be read (" + file.Status().Text() +
+         "): every setting has its default value (\"WarningBeforeBurn\" 0, every image "
+         "written).";
+}
+
+std::string CSettingsFile::WriteRefusal() const {
+  if (!IsSymbolicLink(m_strPath)) return {};
+  return "The settings file " + m_strPath +
+         " is a symbolic link: it is read but never written, so your choices (mode, "
+         "configuration and pack file) are not remembered.";
+}
 
 int CSettingsFile::ReadInt(const std::string& section, const std::string& key) {
   return static_cast<int>(profile::ReadInt(section, key, 0, m_strPath));

@@ -20,6 +20,14 @@ class CSettingsFile : public ISettingsReader {
 
   const std::string& Path() const { return m_strPath; }
 
+  // Why a settings file that exists cannot be read (every setting then reads
+  // as its default), as a sentence for the operator; empty when it can be
+  // read or does not exist.
+  std::string ReadProblem() const;
+  // Why the operator's choices are not stored: a settings file that is a
+  // symbolic link is read but never written. Empty otherwise.
+  std::string WriteRefusal() const;
+
   // The stored integer (decimal, or 0x hexadecimal); 0 when absent.
   int ReadInt(const std::string& section, const std::string& key) override;
   // Stores the value as decimal text. False when the file could not be written.

@@ -37,6 +37,10 @@ CTarnwickDlg::CTarnwickDlg(IDialogView& view, IJobRunner& jobs, IDiskService& di
 
 bool CTarnwickDlg::OnInitDialog() {
   m_view.AddAboutItem(kAboutMenuText);
+  // Unreadable settings read as defaults, as always; the operator is told.
+  if (const std::string problem = m_settings.ReadProblem(); !problem.empty()) {
+    m_view.ShowMessage(problem, MsgButtons::Ok);
+  }
   LoadSettings();
   Refresh();
   m_engine.SetWaitDevice(false);
@@ -83,13 +87,21 @@ std::optional<std::string> CTarnwickDlg::Browse(const char* title) {
 // A picked file is shown at once and its name kept in the settings file.
 void CTarnwickDlg::Remember(const char* key, const std::string& path) {
   Refresh();
-  (void)m_settings.WriteString("ResName", key, BareName(path));
+  Remembered(m_settings.WriteString("ResName", key, BareName(path)));
+}
+
+void CTarnwickDlg::Remembered(bool written) {
+  if (written || m_bToldNotRemembered) return;
+  if (const std::string refusal = m_settings.WriteRefusal(); !refusal.empty()) {
+    m_bToldNotRemembered = true;
+    m_view.ShowMessage(refusal, MsgButtons::Ok);
+  }
 }
 
 void CTarnwickDlg::OnModeClicked() {
   if (Busy()) return;
   const int mode = m_view.IsChecked(ControlId::ModeBoard) ? kModeBoard : kModeReader;
-  (void)m_settings.WriteInt("Burn", "Mode", mode);
+  Remembered(m_settings.WriteInt("Burn", "Mode", mode));
 }
 
 void CTarnwickDlg::OnBurn() {

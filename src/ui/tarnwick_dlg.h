@@ -83,6 +83,9 @@ class CTarnwickDlg final : public IOperator {
   // The file-open dialog, unless a job runs; nothing when cancelled.
   std::optional<std::string> Browse(const char* title);
   void Remember(const char* key, const std::string& path);
+  // After a choice was stored: says once why it could not be, where that is
+  // a settings file that is never written.
+  void Remembered(bool written);
   void StartJob(DialogState state, std::function<void()> work);
   void OnJobDone();
   void DispatchNotices();
@@ -96,6 +99,7 @@ class CTarnwickDlg final : public IOperator {
   DeviceEventQueue m_notices;
   std::string m_strCurDir;
   bool m_bBoardModePermitted = false;
+  bool m_bToldNotRemembered = false;
   DialogState m_state = DialogState::Idle;
 };
 

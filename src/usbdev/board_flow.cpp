@@ -17,6 +17,8 @@ CBoardFlow::CBoardFlow(CBurnEngine& engine, CDfuDownloader& downloader, IDeviceE
     : m_engine(engine), m_downloader(downloader), m_events(events) {}
 
 void CBoardFlow::OnBurnBoardMode() {
+  // The path boxes show what is sent, as a card-reader burn shows what it burns.
+  m_engine.Operator().Refresh();
   try {
     m_downloader.LoadPackForBoard(m_engine.PackFile(), m_engine.CfgFile(), m_engine.Crc(),
                                   m_engine.HeaderCopy());
@@ -29,6 +31,9 @@ void CBoardFlow::OnBurnBoardMode() {
     m_engine.Operator().EnableControls(true);
     return;
   }
+  // The card the board presents is a disk of its own; the board's disk as
+  // it was during the download is not that card.
+  m_engine.LeaveOutOfNextDiscovery(m_downloader.LastDownload().boardDisks);
   m_engine.SetWaitDevice(true);
 }
 

@@ -5,6 +5,7 @@
 // block. Nothing here waits for the board to come back with its card.
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,16 +28,36 @@ inline constexpr int kSendBlockFailed = 0x7FFFFFFF;
 // length bytes from host to device, 60 s for the first block, else 10 s.
 ScsiRequest MakeVendorRequest(uint8_t* block, uint32_t length, bool first, bool last);
 
+// The sense key, ASC and ASCQ of sense data in fixed (0x70, 0x71) or
+// descriptor (0x72, 0x73) format; nothing when the data is shorter or of
+// another format.
+struct SenseCodes {
+  uint8_t key = 0;
+  uint8_t asc = 0;
+  uint8_t ascq = 0;
+};
+std::optional<SenseCodes> DecodeSense(const uint8_t* sense, size_t length);
+
+inline constexpr uint8_t kScsiStatusGood = 0;
+
 // Sends one block to a board. 1 when the command was carried out; 0 after
-// telling the operator why not. The SCSI status and sense are not examined.
+// telling the operator why not. A command carried out with a status other
+// than GOOD still counts as carried out: the status and its sense are
+// written to the debug log, and *notGood (when given) is set.
 int DownBootloader(IScsiBus& bus, IOperator& op, ScsiHandle handle, uint8_t* block, uint32_t length,
-                   bool first, bool last);
+                   bool first, bool last, bool* notGood = nullptr);
 
 // What the last download achieved; the front ends turn it into an exit status.
 struct DownloadSummary {
   bool packLoaded = false;  // false: the pack was refused and nothing was sent
   int boardsFound = 0;
   int boardsServed = 0;  // boards that received every block
+  // Per board found, in order: the blocks it answered with a SCSI status
+  // other than GOOD.
+  std::vector<int> blocksNotGood;
+  // The boards' own disks as they were when the download started (the bus's
+  // DiskInstanceOf), where the system can tell.
+  std::vector<std::string> boardDisks;
 };
 
 class CDfuDownloader {
@@ -71,6 +92,7 @@ class CDfuDownloader {
   IScsiBus& m_bus;
   IOperator& m_op;
   DownloadSummary m_summary;
+  int m_nBoard = 0;  // the board selected
 };
 
 // The package for a DFU image: BootInfo (mode 0) in the first 512 bytes, the

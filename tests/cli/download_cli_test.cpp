@@ -30,6 +30,8 @@ TEST_F(DownloadCli, WaitReceivesThePackageThenBurnsThePresentedCard) {
       Cli("download --config board.ini --pack board.pack --wait --timeout 5 --simulate-board sim "
           "--size 16M");
   ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("1 of 1 board(s) received the download program"), std::string::npos)
+      << run.err;
   EXPECT_NE(run.err.find("1 of 1 card(s) written completely"), std::string::npos) << run.err;
 
   Bytes received = ReadFileBytes(dir.File("sim/received.bin"));
@@ -69,7 +71,8 @@ TEST_F(DownloadCli, RefusalsBeforeAnythingIsSent) {
       {"--pack truncated.pack --wait", "ends past the end of the file"},
       {"--pack missing.pack", "pack file not found"},
       {"--pack board.pack --timeout 5", "--timeout only applies with --wait"},
-      {"--pack board.pack --wait --timeout 0", "bad --timeout"},
+      {"--pack board.pack --wait --timeout 0", "bad --timeout '0': whole seconds"},
+      {"--pack board.pack --wait --timeout 9999999999", "from 1 to 999999999"},
       {"--pack board.pack --size 1G", "--size only applies with --simulate-board"},
   };
   for (const Case& c : cases) {

@@ -97,6 +97,33 @@ TEST_F(InspectCli, RejectsEveryChangeOfTheMbrTail) {
   EXPECT_EQ(Cli("inspect card.img --config board.ini").status, 0);
 }
 
+// Bytes of a crafted card never reach the terminal raw, and a chain of EBRs
+// that leads back to itself is named as a loop.
+TEST_F(InspectCli, CraftedLabelIsEscapedAndALoopingChainIsNamed) {
+  const uint64_t dirSector = 97 + 2 * Fat32FatSectors(plan.total[0]);
+  const std::string label = "\x1b[31mEVIL\x07\\";  // 11 bytes
+  {
+    std::fstream f(dir.File("card.img"), std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(static_cast<std::streamoff>(dirSector * 512));
+    f.write(label.data(), 11);
+    // The System EBR's link (entry 1, first sector) made 0: back to itself.
+    const char zero[4] = {};
+    f.seekp(static_cast<std::streamoff>(plan.X() * 512 + 446 + 16 + 8));
+    f.write(zero, 4);
+    ASSERT_TRUE(f.good());
+  }
+  CliRun run = Cli("inspect card.img --config board.ini");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out.find('\x1b'), std::string::npos);
+  EXPECT_EQ(run.out.find('\x07'), std::string::npos);
+  EXPECT_NE(run.out.find("volume label \"\\x1b[31mEVIL\\x07\\\\\""), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("EBR chain loops: the link of the System EBR leads back to the EBR at "
+                         "sector " +
+                         std::to_string(plan.X())),
+            std::string::npos)
+      << run.out;
+}
+
 TEST_F(InspectCli, BootCodeIsFreeAndAnUnburnedCardIsRejected) {
   Flip(0, 17, 0xFF);
   EXPECT_EQ(Cli("inspect card.img").status, 0);

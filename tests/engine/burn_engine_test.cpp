@@ -4,6 +4,7 @@
 #include "bootcfg/boot_info.h"
 #include "burn_fixture.h"
 #include "common/le.h"
+#include "engine/burn_stages.h"
 #include "engine/errors.h"
 
 namespace tarnwick::testing {
@@ -211,7 +212,9 @@ TEST_F(BurnFixture, RefusedCardIsLeftUntouchedAndTheRunGoesOn) {
   disks.AddCard("small", 10);  // 160,650 sectors: less than the configured partitions
   FakeCard& good = disks.AddCard("good", kExampleCylinders);
   Run();
-  const std::string reason = "card of 160650 sectors is too small for the configured partitions";
+  const std::string reason =
+      "card of 160650 sectors is too small for the configured partitions (section "
+      "\"PARTITION_SECTORS\")";
   EXPECT_EQ(Count("BurnToOneSD: " + reason + "\n"), 1u);
   EXPECT_TRUE(disks.Card(0).sectors.empty());
   EXPECT_EQ(IndexOf(disks.events, "open small"), disks.events.size());
@@ -224,7 +227,7 @@ TEST_F(BurnFixture, RefusedCardIsLeftUntouchedAndTheRunGoesOn) {
   ASSERT_EQ(op.failedReports[0].size(), 1u);
   EXPECT_EQ(op.failedReports[0][0].slot, 0);
   EXPECT_EQ(op.failedReports[0][0].device, "small");
-  EXPECT_EQ(op.failedReports[0][0].reason, reason);
+  EXPECT_EQ(op.failedReports[0][0].reason, reason + "; configuration file " + cfgFile);
   EXPECT_EQ(op.events, (std::vector<std::string>{"enable 1", "report 1", "box " + kDone}));
 }
 
@@ -324,6 +327,59 @@ TEST_P(WriteFailure, EndsTheCardAndTheRunGoesOn) {
 
 INSTANTIATE_TEST_SUITE_P(Burn, WriteFailure, ::testing::ValuesIn(kFailures));
 
+// The board's own disk, recorded when the download started, is left out of
+// the next discovery only, and only that appearance of it: the same name
+// with another instance is a card like any other.
+TEST_F(BurnFixture, BoardsOwnDiskIsLeftOutOfTheNextDiscoveryOnly) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> leaveOut;
+    std::string boardInstance;  // the instance the "board" slot shows now
+    bool burned;
+  };
+  const Case cases[] = {
+      {"still the board's disk", {"diskseq 5"}, "diskseq 5", false},
+      {"a new appearance", {"diskseq 5"}, "diskseq 9", true},
+      {"nothing recorded", {}, "diskseq 5", true},
+      {"the system cannot tell", {"diskseq 5"}, "", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeDiskService fresh;
+    FakeOperator freshOp;
+    CBurnEngine burn(fresh, freshOp, settings);
+    WriteInputs();
+    burn.SetCfgFile(cfgFile);
+    burn.SetPackFile(packFile);
+    fresh.AddCard("board", kExampleCylinders).instance = c.boardInstance;
+    fresh.AddCard("card", kExampleCylinders).instance = "diskseq 6";
+    burn.LeaveOutOfNextDiscovery(c.leaveOut);
+    LogCapture capture;
+    burn.RunBurn();
+    EXPECT_EQ(fresh.Card(0).Written(0), c.burned);
+    EXPECT_TRUE(fresh.Card(1).Written(0));
+    EXPECT_EQ(capture.Text().find("DetectCards: board is the board's own disk (diskseq 5), left "
+                                  "out\n") != std::string::npos,
+              !c.burned);
+    // The next run sees every disk again.
+    burn.RunBurn();
+    EXPECT_EQ(burn.LastRun().cardsWritten, 2);
+  }
+}
+
+// A card image deleted while it was burned: the card fails, never "Write ok".
+TEST_F(BurnFixture, CardImageGoneWhileBurnedFailsTheCard) {
+  disks.AddCard("gone", kExampleCylinders).deletedWhileWritten = true;
+  disks.AddCard("next", kExampleCylinders);
+  Run();
+  EXPECT_EQ(Count("BurnToOneSD: the card image was deleted while it was written\n"), 1u);
+  EXPECT_EQ(Count("BurnToOneSD: Write ok\n"), 1u);  // the next card only
+  ASSERT_EQ(op.failedReports.size(), 1u);
+  EXPECT_EQ(op.failedReports[0][0].device, "gone");
+  EXPECT_EQ(op.failedReports[0][0].reason, "the card image was deleted while it was written");
+  EXPECT_EQ(engine->LastRun().cardsWritten, 1);
+}
+
 // A pack read the system refuses or a lack of memory ends the run at once;
 // the card in hand is closed, the controls come back and the error is shown.
 struct AbortCase {
@@ -338,13 +394,19 @@ void PrintTo(const AbortCase& c, std::ostream* os) {
 class RunAbort : public BurnFixture, public ::testing::WithParamInterface<AbortCase> {};
 
 TEST_P(RunAbort, ReEnablesTheControlsAndShowsTheError) {
-  settings.throwAt = "BurnSystem";
-  settings.throwError = GetParam().raise;
+  // Raised once the System stage is done: the card in hand is half written.
+  op.onProgress = [&](int position) {
+    if (position == StageInfo(BurnStage::System).progress) GetParam().raise();
+  };
   disks.AddCard("first", kExampleCylinders);
   disks.AddCard("second", kExampleCylinders);
   Run();
-  EXPECT_EQ(op.events,
-            (std::vector<std::string>{"enable 1", "box " + std::string(GetParam().text)}));
+  EXPECT_EQ(op.events, (std::vector<std::string>{"enable 1", "report 1",
+                                                 "box " + std::string(GetParam().text)}));
+  ASSERT_EQ(op.failedReports.size(), 1u);
+  EXPECT_EQ(op.failedReports[0][0].device, "first");
+  EXPECT_EQ(op.failedReports[0][0].reason, GetParam().text);
+  EXPECT_EQ(engine->LastRun().cardsRefused, 0);
   EXPECT_EQ(disks.events.back(), "close first");
   EXPECT_EQ(IndexOf(disks.events, "open second"), disks.events.size());
   EXPECT_TRUE(engine->LastRun().aborted);
@@ -358,6 +420,62 @@ INSTANTIATE_TEST_SUITE_P(
                       AbortCase{[] { throw MemoryError("out of memory"); }, "out of memory"},
                       AbortCase{[] { throw std::bad_alloc(); },
                                 "not enough memory to burn the card"}));
+
+// A stage switched off writes nothing, so its image is checked neither
+// against its room nor against the pack's end; switched on, the same image
+// refuses the card untouched.
+struct StageOffCase {
+  const char* name;
+  const char* key;
+  int value;
+  bool pastPackEnd;     // the image's length in the header reaches past the file
+  const char* refusal;  // empty: the card is written
+};
+
+void PrintTo(const StageOffCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class StageOff : public BurnFixture, public ::testing::WithParamInterface<StageOffCase> {};
+
+TEST_P(StageOff, OnlyImagesThatAreWrittenAreChecked) {
+  const StageOffCase& c = GetParam();
+  settings.values[c.key] = c.value;
+  // A System room of 200 - 63 sectors, too small for 100,000 bytes.
+  config["PARTITION_SECTORS"]["Partition_System"] = "200";
+  images[PackSlot::System] = PatternBytes(c.pastPackEnd ? 5000 : 100'000, 4);
+  FakeCard& card = disks.AddCard("card", kExampleCylinders);
+  WriteInputs();
+  if (c.pastPackEnd) {
+    // The Data image's length says 64 MiB, far past the end of the file.
+    std::vector<uint8_t> pack = ReadFileBytes(packFile);
+    PutU32(pack.data(), PackSlotOffset(PackSlot::Data) + 4, 64u << 20);
+    WriteFile(packFile, pack);
+  }
+  MakeEngine();
+  LogCapture capture;
+  engine->RunBurn();
+  if (*c.refusal == '\0') {
+    EXPECT_EQ(engine->LastRun().cardsWritten, 1);
+    EXPECT_TRUE(card.Written(0));
+    EXPECT_TRUE(op.failedReports.empty());
+  } else {
+    EXPECT_EQ(engine->LastRun().cardsRefused, 1);
+    EXPECT_TRUE(card.sectors.empty());
+    ASSERT_EQ(op.failedReports.size(), 1u);
+    EXPECT_NE(op.failedReports[0][0].reason.find(c.refusal), std::string::npos)
+        << op.failedReports[0][0].reason;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Burn, StageOff,
+    ::testing::Values(StageOffCase{"SystemOffTooLarge", "BurnSystem", 2, false, ""},
+                      StageOffCase{"SystemOnTooLarge", "BurnSystem", 1, false,
+                                   "System of 100000 bytes"},
+                      StageOffCase{"DataOffPastPackEnd", "BurnData", 2, true, ""},
+                      StageOffCase{"DataOnPastPackEnd", "BurnData", 0, true, "Data image (offset"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace tarnwick::testing

@@ -109,7 +109,8 @@ INSTANTIATE_TEST_SUITE_P(
                    "FAT32 partition of 10 sectors is too small for its file system"},
         RegionCase{"System slot inside its EBR track",
                    With([](Card& c) { c.partitions.system = 56; }),
-                   "System slot of 56 sectors leaves no room after its 63-sector EBR track"},
+                   "System slot of 56 sectors leaves no room after its 63-sector EBR track "
+                   "(\"Partition_System\" of section \"PARTITION_SECTORS\")"},
         RegionCase{"slots wrapping 32 bits",
                    With([](Card& c) { c.partitions.system = 0xFFFFFF00; }),
                    "partition plan does not fit a card of 7743330 sectors"},

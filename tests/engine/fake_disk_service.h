@@ -43,7 +43,9 @@ struct FakeCard {
   std::optional<uint64_t> failAtSector;  // a write covering it fails with failError
   int failError = EIO;
   bool failFlush = false;
-  bool keepSectors = true;  // false: writes are only recorded in calls
+  bool deletedWhileWritten = false;  // the image file is gone once written
+  std::string instance;              // what DiskInstanceOf answers
+  bool keepSectors = true;           // false: writes are only recorded in calls
   std::map<uint64_t, Sector> sectors;
   std::vector<WriteCall> calls;
   int queries = 0;
@@ -115,6 +117,11 @@ class FakeDiskService : public IDiskService {
     return std::unique_ptr<IDiskWriter>(std::make_unique<Writer>(*this, *card));
   }
 
+  std::string DiskInstanceOf(const std::string& path) override {
+    FakeCard* card = Find(path);
+    return card ? card->instance : std::string();
+  }
+
   std::vector<std::unique_ptr<FakeCard>> cards;
   std::vector<std::string> events;
 
@@ -174,6 +181,9 @@ class FakeDiskService : public IDiskService {
     SysStatus Flush() override {
       m_service.events.push_back("flush " + m_card.path);
       return m_card.failFlush ? Failure(EIO) : SysStatus::Ok();
+    }
+    SysStatus CheckStillTarget() override {
+      return m_card.deletedWhileWritten ? CardImageStillWhole(0, 0, 0) : SysStatus::Ok();
     }
     void Close() override { m_service.events.push_back("close " + m_card.path); }
 

@@ -181,7 +181,10 @@ TEST_F(PackFileTest, PackThatCannotBeOpenedShowsOpenFileFail) {
   HandPack(kPackHeaderSize).Write(lockedPack);
   testing::ExclusiveFileHold holder(lockedPack);
 
-  for (const std::string& path : {m_dir.File("missing.pack"), m_dir.path().string(), lockedPack}) {
+  // The box is the system's; the refusal names the file and what is wrong.
+  for (const auto& [path, why] : {std::pair{m_dir.File("missing.pack"), "No such file"},
+                                  std::pair{m_dir.path().string(), "Is a directory"},
+                                  std::pair{lockedPack, "locked by another program"}}) {
     m_op.messages.clear();
     SysStatus loaded = LoadCardImages(path, m_op, m_header, m_images);
     const std::string refusal = loaded.Text();
@@ -189,7 +192,8 @@ TEST_F(PackFileTest, PackThatCannotBeOpenedShowsOpenFileFail) {
     ASSERT_EQ(m_op.messages.size(), 1u) << path;
     EXPECT_EQ(m_op.messages[0].text, "open file fail!");
     EXPECT_EQ(m_op.messages[0].buttons, MsgButtons::Ok);
-    EXPECT_EQ(refusal, "open file fail!");
+    EXPECT_EQ(refusal.rfind("cannot open the pack file " + path + ": ", 0), 0u) << refusal;
+    EXPECT_NE(refusal.find(why), std::string::npos) << refusal;
   }
   holder.Release();
   m_op.messages.clear();

@@ -21,6 +21,7 @@
 #include "gui/dialog_template.h"
 #include "gui/main_window.h"
 #include "gui/name_filters.h"
+#include "gui/screenshot_mode.h"
 #include "platform/linux/disk_rights.h"
 #include "test_support.h"
 
@@ -48,6 +49,8 @@ class GuiTest : public QObject {
   void options_data();
   void options();
   void diskRights();
+  void screenshotOnlyOnSimulatedDisks_data();
+  void screenshotOnlyOnSimulatedDisks();
 };
 
 namespace {
@@ -418,6 +421,28 @@ void GuiTest::diskRights() {
   QVERIFY(JudgeDiskRights(1000, {1000, 6}, 6u));
   QVERIFY(!JudgeDiskRights(1000, {1000, 27}, 6u));
   QVERIFY(!JudgeDiskRights(1000, {6}, std::nullopt));
+}
+
+void GuiTest::screenshotOnlyOnSimulatedDisks_data() {
+  QTest::addColumn<QString>("variable");
+  QTest::addColumn<bool>("simulated");
+  QTest::addColumn<QString>("folder");
+  QTest::addColumn<bool>("noted");
+  QTest::newRow("unset, real disks") << "" << false << "" << false;
+  QTest::newRow("unset, simulated") << "" << true << "" << false;
+  QTest::newRow("set, simulated") << "/tmp/shots" << true << "/tmp/shots" << false;
+  QTest::newRow("set, real disks") << "/tmp/shots" << false << "" << true;
+}
+
+void GuiTest::screenshotOnlyOnSimulatedDisks() {
+  QFETCH(QString, variable);
+  QFETCH(bool, simulated);
+  QFETCH(QString, folder);
+  QFETCH(bool, noted);
+  std::string ignored;
+  QCOMPARE(ScreenshotFolder(variable, simulated, &ignored), folder);
+  QCOMPARE(!ignored.empty(), noted);
+  if (noted) QVERIFY(ignored.find(kScreenshotVariable) != std::string::npos);
 }
 
 }  // namespace tarnwick::gui

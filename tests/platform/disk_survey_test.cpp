@@ -200,6 +200,24 @@ TEST_P(SurveyTest, ListsEveryWholeDiskWithItsVerdict) {
 INSTANTIATE_TEST_SUITE_P(Hosts, SurveyTest, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// The instance of a disk at a slot's path is its sequence number; a disk the
+// kernel gives none (or nonsense) has none, and so has a path that is no disk.
+TEST(DiskInstance, IsTheSequenceNumberOfTheDiskAtThePath) {
+  FakeDiskTree tree;
+  NvmeSystem(tree);
+  tree.Disk("sdb", "8:16", 7744512, true);
+  WriteFile(tree.Root() + "/sys/block/sdb/diskseq", "17\n");
+  tree.Disk("sdc", "8:32", 7744512, true);
+  tree.Disk("sdd", "8:48", 7744512, true);
+  WriteFile(tree.Root() + "/sys/block/sdd/diskseq", "x1\n");
+  FakeDiskSysCalls sys;
+  LinuxDiskService service({tree.Root(), {}, &sys});
+  EXPECT_EQ(service.DiskInstanceOf("/dev/sdb"), "diskseq 17");
+  EXPECT_EQ(service.DiskInstanceOf("/dev/sdc"), "");
+  EXPECT_EQ(service.DiskInstanceOf("/dev/sdd"), "");
+  EXPECT_EQ(service.DiskInstanceOf("/dev/sdz"), "");
+}
+
 TEST(SurveyOrder, KernelNameOrderAndThirteenSlots) {
   FakeDiskTree tree;
   NvmeSystem(tree);

@@ -124,7 +124,7 @@ TEST(CardReader, ReadsACardImageAndSaysWhyItCannot) {
   EXPECT_EQ(notThere.Code(), std::errc::no_such_file_or_directory);
   EXPECT_EQ(notThere.Text(), "cannot open " + missing + ": No such file or directory");
   EXPECT_EQ(OpenCardReader(dir.path().string()).Status().Text(),
-            dir.path().string() + " is neither a card image file nor a block device");
+            dir.path().string() + " is a folder: neither a card image file nor a block device");
 }
 
 }  // namespace

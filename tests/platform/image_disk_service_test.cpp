@@ -4,6 +4,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
+#include <functional>
+
+#include "platform/linux/target_disk_service.h"
 #include "test_support.h"
 
 namespace tarnwick::testing {
@@ -98,6 +102,35 @@ TEST(ImageDiskService, WritesOnlyExistingImagesOfItsSlots) {
   EXPECT_TRUE(std::equal(data.begin(), data.end(), image.begin() + 4096));
 }
 
+// A card image that is the pack or the configuration, under its own name or
+// another, is never opened for writing: the dialog's card images too.
+TEST(ImageDiskService, NeverWritesAProtectedFile) {
+  TempDir dir;
+  const std::string pack = dir.File("board.pack"), config = dir.File("board.ini");
+  for (const std::string& p : {pack, config}) ASSERT_TRUE(CreateCardImage(p, 16450560));
+  std::filesystem::create_hard_link(config, dir.File("second-name.img"));
+  std::filesystem::create_symlink("board.pack", dir.path() / "link.img");
+  ASSERT_TRUE(CreateCardImage(dir.File("card.img"), 16450560));
+  const std::vector<std::string> images = {pack, dir.File("second-name.img"), dir.File("link.img"),
+                                           dir.File("card.img")};
+  ImageDiskService disks(images);
+  disks.SetProtectedPaths([&] {
+    return std::vector<ProtectedPath>{{"pack file", pack}, {"configuration file", config}};
+  });
+  const char* refusals[] = {"is the pack file", "is the configuration file", "is the pack file",
+                            nullptr};
+  for (size_t i = 0; i < images.size(); ++i) {
+    SysResult<std::unique_ptr<IDiskWriter>> writer = disks.OpenForWrite(images[i]);
+    if (!refusals[i]) {
+      EXPECT_TRUE(writer.IsOk()) << writer.Status().Text();
+      continue;
+    }
+    ASSERT_FALSE(writer.IsOk()) << images[i];
+    EXPECT_NE(writer.Status().Text().find(refusals[i]), std::string::npos)
+        << writer.Status().Text();
+  }
+}
+
 TEST(CreateCardImage, NeverReplacesAnExistingFile) {
   TempDir dir;
   const std::string path = dir.File("card.img");
@@ -108,6 +141,55 @@ TEST(CreateCardImage, NeverReplacesAnExistingFile) {
   EXPECT_EQ(ReadFileText(path), "precious");
   EXPECT_EQ(CreateCardImage(dir.File("no/such/folder.img"), 1 << 20).Code(),
             std::errc::no_such_file_or_directory);
+}
+
+// A card image file that is deleted, cut or grown while it is written is no
+// longer the card: both writers of image files say so before "Write ok".
+TEST(CardImageWriter, MustStillBeTheFileOpenedWithItsSize) {
+  struct Case {
+    const char* name;
+    std::function<void(const std::string& path)> meanwhile;
+    const char* says;  // empty: still the card
+  };
+  const Case cases[] = {
+      {"unchanged", [](const std::string&) {}, ""},
+      {"deleted", [](const std::string& p) { std::filesystem::remove(p); }, "deleted"},
+      {"truncated", [](const std::string& p) { std::filesystem::resize_file(p, 8225280); },
+       "changed size while it was written (16450560 bytes when opened, 8225280 now)"},
+      {"grown", [](const std::string& p) { std::filesystem::resize_file(p, 16450560 + 512); },
+       "changed size"},
+  };
+  using MakeService = std::function<std::unique_ptr<IDiskService>(const std::string& path)>;
+  const std::pair<const char*, MakeService> services[] = {
+      {"image files",
+       [](const std::string& p) {
+         return std::make_unique<ImageDiskService>(std::vector<std::string>{p});
+       }},
+      {"named targets",
+       [](const std::string& p) {
+         return std::make_unique<TargetDiskService>(std::vector<std::string>{p}, false,
+                                                    LinuxDiskOptions{});
+       }},
+  };
+  for (const auto& [kind, make] : services) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(kind) + ", " + c.name);
+      TempDir dir;
+      const std::string path = dir.File("card.img");
+      ASSERT_TRUE(CreateCardImage(path, 16450560));
+      std::unique_ptr<IDiskService> disks = make(path);
+      SysResult<std::unique_ptr<IDiskWriter>> writer = disks->OpenForWrite(path);
+      ASSERT_TRUE(writer.IsOk()) << writer.Status().Text();
+      const std::vector<uint8_t> sector(512, 0x5A);
+      ASSERT_TRUE(writer.Value()->WriteAt(0, sector.data(), sector.size()).IsOk());
+      c.meanwhile(path);
+      ASSERT_TRUE(writer.Value()->Flush().IsOk());
+      const SysStatus still = writer.Value()->CheckStillTarget();
+      EXPECT_EQ(still.IsOk(), *c.says == '\0') << still.Text();
+      EXPECT_NE(still.Text().find(c.says), std::string::npos) << still.Text();
+      writer.Value()->Close();
+    }
+  }
 }
 
 }  // namespace

@@ -145,6 +145,20 @@ TEST_F(LinuxScsiBusTest, InterfacesAreTheGenericNodesOfScsiDisksInKernelOrder) {
   EXPECT_EQ(missing.GetInterfaceSet().Status().Code(), SystemCode(ENOENT));
 }
 
+// The board's disk is told by the same number the disk service gives it.
+TEST_F(LinuxScsiBusTest, DiskInstanceIsTheSequenceNumberOfTheNodesDisk) {
+  Write(root / "sys/block/sda/diskseq", "42\n");
+  LinuxScsiBus bus(root.string(), "/dev", calls);
+  ASSERT_TRUE(bus.GetInterfaceSet().IsOk());
+  ScsiHandle board = OpenPath(bus, "/dev/sg0");
+  ScsiHandle other = OpenPath(bus, "/dev/sg1");
+  SysResult<std::string> instance = bus.DiskInstanceOf(board);
+  ASSERT_TRUE(instance.IsOk()) << instance.Status().Text();
+  EXPECT_EQ(instance.Value(), "diskseq 42");
+  EXPECT_FALSE(bus.DiskInstanceOf(other).IsOk());  // no sequence number
+  EXPECT_EQ(bus.DiskInstanceOf(999).Status().Code(), SystemCode(EBADF));
+}
+
 TEST_F(LinuxScsiBusTest, OpenAndCloseGoThroughTheCalls) {
   // The failure carries the system's own code.
   for (const int err : {EACCES, EPERM, ENOENT, ENXIO, EBUSY}) {

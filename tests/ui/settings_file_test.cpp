@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -133,6 +134,54 @@ TEST(SettingsFile, ReadStringKeepsAtMost49Characters) {
   EXPECT_EQ(settings.ReadString("ResName", "PackFile"), "");
   ASSERT_TRUE(settings.WriteString("ResName", "PackFile", "board.pack"));
   EXPECT_EQ(settings.ReadString("ResName", "PackFile"), "board.pack");
+}
+
+// A settings file that exists but cannot be read is named with what it is;
+// a missing or readable one has nothing to say. A link is read, never written.
+TEST(SettingsFile, ReadProblemAndWriteRefusal) {
+  struct Case {
+    const char* name;
+    std::function<void(const std::string& path)> make;
+    const char* problem;  // empty: none
+    const char* refusal;  // empty: none
+  };
+  const Case cases[] = {
+      {"missing", [](const std::string&) {}, "", ""},
+      {"readable", [](const std::string& p) { WriteFile(p, "[Burn]\nMode=1\n"); }, "", ""},
+      {"folder", [](const std::string& p) { fs::create_directory(p); }, "it is a folder", ""},
+      {"fifo",
+       [](const std::string& p) { ASSERT_EQ(RunCommand("mkfifo '" + p + "'", nullptr), 0); },
+       "it is a FIFO", ""},
+      {"link",
+       [](const std::string& p) {
+         WriteFile(p + ".real", "[Burn]\nMode=1\n");
+         fs::create_symlink(fs::path(p).filename().string() + ".real", p);
+       },
+       "", "is a symbolic link"},
+      {"dangling link", [](const std::string& p) { fs::create_symlink("nowhere.ini", p); }, "",
+       "is a symbolic link"},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    CSettingsFile settings(dir.path().string());
+    c.make(settings.Path());
+    const std::string problem = settings.ReadProblem();
+    const std::string refusal = settings.WriteRefusal();
+    EXPECT_EQ(problem.empty(), *c.problem == '\0') << c.name << ": " << problem;
+    EXPECT_NE(problem.find(c.problem), std::string::npos) << c.name;
+    if (!problem.empty()) {
+      EXPECT_NE(problem.find(settings.Path()), std::string::npos) << c.name;
+    }
+    EXPECT_EQ(refusal.empty(), *c.refusal == '\0') << c.name << ": " << refusal;
+    EXPECT_NE(refusal.find(c.refusal), std::string::npos) << c.name;
+    // Reads give the defaults, or the linked file's values.
+    const bool values = std::string(c.name) == "link" || std::string(c.name) == "readable";
+    EXPECT_EQ(settings.ReadInt("Burn", "Mode"), values ? 1 : 0) << c.name;
+    if (!refusal.empty()) {
+      EXPECT_FALSE(settings.WriteInt("Burn", "Mode", 2)) << c.name;
+      EXPECT_TRUE(fs::is_symlink(settings.Path())) << c.name;
+    }
+  }
 }
 
 }  // namespace

@@ -168,6 +168,38 @@ TEST_F(DialogTest, PickSetsPathAndBareNameCancelChangesNothing) {
   EXPECT_EQ(dlg->Settings().ReadString("ResName", "PackFile"), "old.pack");
 }
 
+// A settings file that cannot be read: defaults, and a box at start.
+TEST_F(DialogTest, UnreadableSettingsAreNamedAtStart) {
+  fs::create_directory(dir.File("Tarnwick.ini"));
+  Open();
+  ASSERT_FALSE(view.boxes.empty());
+  EXPECT_NE(
+      view.boxes[0].text.find(cwd + "/Tarnwick.ini exists but cannot be read (it is a folder"),
+      std::string::npos)
+      << view.boxes[0].text;
+  EXPECT_EQ(view.boxes.size(), 1u);
+  EXPECT_TRUE(view.checkedState[ControlId::ModeReader]);
+}
+
+// A linked settings file is read but never written: the first choice that
+// is not stored says why, once; the linked file stays as it was.
+TEST_F(DialogTest, LinkedSettingsAreReadButNeverWritten) {
+  WriteFile(dir.File("shared.ini"), "[Burn]\nCanUseBoardMode=1\nMode=1\n");
+  fs::create_symlink("shared.ini", dir.path() / "Tarnwick.ini");
+  Open();
+  EXPECT_TRUE(view.checkedState[ControlId::ModeBoard]);
+  EXPECT_TRUE(view.boxes.empty());
+  view.checkedState[ControlId::ModeBoard] = false;
+  view.checkedState[ControlId::ModeReader] = true;
+  dlg->OnModeClicked();
+  view.pickAnswer = cwd + "/other.ini";
+  dlg->OnBrowseCfg();
+  ASSERT_EQ(view.boxes.size(), 1u);
+  EXPECT_NE(view.boxes[0].text.find("is a symbolic link"), std::string::npos);
+  EXPECT_EQ(ReadFileText(dir.File("shared.ini")), "[Burn]\nCanUseBoardMode=1\nMode=1\n");
+  EXPECT_TRUE(fs::is_symlink(dir.path() / "Tarnwick.ini"));
+}
+
 TEST_F(DialogTest, ModeClickStoresTheCheckedButton) {
   Settings("[Burn]\nCanUseBoardMode=1\nMode=2\n");
   Open();
@@ -289,13 +321,21 @@ TEST_F(DialogTest, ArrivalDuringDownloadStartsRunOnceWaiting) {
   EXPECT_EQ(dlg->State(), DialogState::Idle);
 }
 
+// In either mode the boxes show the remembered paths once Burn is pressed; in
+// board mode already while the board's card is awaited.
 TEST_F(DialogTest, HandTypedPathIsIgnoredAndReplacedAtNextRefresh) {
-  Settings("[Burn]\nCanUseBoardMode=1\nMode=2\n[ResName]\nPackFile=example.pack\n");
-  Open();
-  view.texts[ControlId::PackPath] = "/typed/by/hand.pack";
-  dlg->OnBurn();
-  EXPECT_EQ(dlg->Engine().PackFile(), cwd + "/example.pack");
-  EXPECT_EQ(view.texts[ControlId::PackPath], cwd + "/example.pack");
+  for (const char* mode : {"1", "2"}) {
+    Settings(std::string("[Burn]\nCanUseBoardMode=1\nMode=") + mode +
+             "\n[ResName]\nPackFile=example.pack\nCfgFile=board.ini\n");
+    Open();
+    view.texts[ControlId::PackPath] = "/typed/by/hand.pack";
+    view.texts[ControlId::CfgPath] = "/typed/by/hand.ini";
+    dlg->OnBurn();
+    EXPECT_EQ(dlg->Engine().PackFile(), cwd + "/example.pack") << mode;
+    EXPECT_EQ(view.texts[ControlId::PackPath], cwd + "/example.pack") << mode;
+    EXPECT_EQ(view.texts[ControlId::CfgPath], cwd + "/board.ini") << mode;
+    relay.Attach(nullptr);
+  }
 }
 
 TEST_F(DialogTest, FailedCardIsNamedBeforeFinalMessage) {

@@ -110,6 +110,27 @@ TEST_F(BoardFlowTest, ArrivalDuringTheDownloadIsHandledAfterIt) {
   EXPECT_EQ(GetU16(mbr.data(), 510), 0xAA55);
 }
 
+// The boards' own disks are recorded as the download starts, where the bus
+// can tell, and handed to the burn's next discovery to leave out.
+TEST_F(BoardFlowTest, BoardDisksAreLeftOutOfTheDiscoveryAfterTheDownload) {
+  SimDeviceConfig first = Board();
+  first.diskInstance = "diskseq 3";
+  SimDeviceConfig second = Board();
+  second.presentsCard = false;
+  SimDeviceConfig third = Board();
+  third.presentsCard = false;
+  third.diskInstance = "diskseq 8";
+  bus.AddDevice(first);
+  bus.AddDevice(second);  // its disk cannot be told
+  bus.AddDevice(third);
+  flow.OnBurnBoardMode();
+  EXPECT_EQ(downloader.LastDownload().boardDisks, (Texts{"diskseq 3", "diskseq 8"}));
+  EXPECT_EQ(engine.LeftOutOfNextDiscovery(), (Texts{"diskseq 3", "diskseq 8"}));
+  flow.DispatchPending();
+  EXPECT_EQ(engine.LastRun().cardsWritten, 1);
+  EXPECT_TRUE(engine.LeftOutOfNextDiscovery().empty());
+}
+
 TEST_F(BoardFlowTest, OnlyTheFirstArrivalWhileWaitingStartsARun) {
   struct Case {
     const char* name;

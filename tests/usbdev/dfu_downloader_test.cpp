@@ -107,6 +107,51 @@ TEST_F(DownloaderTest, EmptyPayloadStillSearches) {
   EXPECT_TRUE(bus.VendorCommands().empty());
 }
 
+TEST(DecodeSense, FixedAndDescriptorFormats) {
+  struct Case {
+    std::vector<uint8_t> sense;
+    std::optional<std::array<uint8_t, 3>> codes;  // key, ASC, ASCQ
+  };
+  const Case cases[] = {
+      {{0x70, 0, 0x05, 0, 0, 0, 0, 0x0A, 0, 0, 0, 0, 0x20, 0x01}, {{0x05, 0x20, 0x01}}},
+      {{0xF1, 0, 0xE3, 0, 0, 0, 0, 0x0A, 0, 0, 0, 0, 0x3A, 0x00}, {{0x03, 0x3A, 0x00}}},
+      {{0x72, 0x06, 0x29, 0x00}, {{0x06, 0x29, 0x00}}},
+      {{0x73, 0x0B, 0x47, 0x03, 0, 0, 0, 0}, {{0x0B, 0x47, 0x03}}},
+      {{0x70, 0, 0x05, 0, 0, 0, 0, 0x0A, 0, 0, 0, 0, 0x20}, std::nullopt},  // cut short
+      {{0x72, 0x06, 0x29}, std::nullopt},
+      {{0x7F, 0, 0x05, 0, 0, 0, 0, 0x0A, 0, 0, 0, 0, 0x20, 0x01}, std::nullopt},  // vendor
+      {{}, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    std::optional<SenseCodes> codes = DecodeSense(c.sense.data(), c.sense.size());
+    ASSERT_EQ(codes.has_value(), c.codes.has_value()) << c.sense.size();
+    if (!codes) continue;
+    EXPECT_EQ((std::array<uint8_t, 3>{codes->key, codes->asc, codes->ascq}), *c.codes);
+  }
+}
+
+// A board that answers CHECK CONDITION is still sent every block, as the
+// system does; each such answer is logged and counted for that board.
+TEST_F(DownloaderTest, StatusOtherThanGoodIsLoggedAndCountedPerBoard) {
+  SimDeviceConfig refusing;
+  refusing.acceptsDownload = false;
+  bus.AddDevice({});
+  bus.AddDevice(refusing);
+  std::vector<uint8_t> payload = Pattern(1536);
+  LogCapture log;
+  downloader.DownloadDfu(payload.data(), 1536);
+  const std::string line = "DownBootloader: SCSI status 0x02, sense key 0x5, ASC 0x20, ASCQ 0x00\n";
+  size_t lines = 0;
+  for (size_t at = log.Text().find(line); at != std::string::npos;
+       at = log.Text().find(line, at + 1)) {
+    ++lines;
+  }
+  EXPECT_EQ(lines, 3u) << log.Text();
+  EXPECT_TRUE(op.messages.empty());
+  EXPECT_EQ(downloader.LastDownload().boardsServed, 2);
+  EXPECT_EQ(downloader.LastDownload().blocksNotGood, (std::vector<int>{0, 3}));
+}
+
 TEST_F(DownloaderTest, TwoBoardsAreServedOneAfterTheOther) {
   bus.AddDevice({});
   bus.AddDevice(SimInternalDisk());

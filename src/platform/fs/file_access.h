@@ -2,6 +2,8 @@
 // Whole-file access for small text files (the INI files): read a file in one
 // go, and replace a file's contents so that a crash or a full disk never
 // leaves it half written.
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "common/sys_status.h"
@@ -17,9 +19,39 @@ namespace tarnwick {
 // True when status says that there is no file of that name.
 [[nodiscard]] bool IsMissingFile(const SysStatus& status);
 
+// What a path leads to (symbolic links followed), for inputs that must be
+// regular files: a refusal can then say what the path is instead.
+enum class PathKind {
+  kRegularFile,
+  kMissing,
+  kFolder,
+  kFifo,
+  kCharDevice,
+  kBlockDevice,
+  kSocket,
+  kUnreadable,  // the system cannot tell (a folder on the way that may not be searched, ...)
+};
+[[nodiscard]] PathKind KindOfPath(const std::string& path);
+// "a regular file", "a folder", "a FIFO", ... ("missing", "unreachable" for the others).
+const char* PathKindName(PathKind kind);
+
+// The identity of the file a path leads to (symbolic links followed): a
+// second name of a file, a link to it or a hard link, has the same identity.
+struct FileIdentity {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+// Nothing when the path leads to no file.
+[[nodiscard]] std::optional<FileIdentity> IdentityOf(const std::string& path);
+
+// True when path itself is a symbolic link (dangling or not).
+[[nodiscard]] bool IsSymbolicLink(const std::string& path);
+
 // Makes the file at path hold exactly bytes; a file the caller may not write
-// is left alone (an error). A symbolic link is followed to
-// its final target, which is the file replaced (the link stays a link). The
+// is left alone (an error). A path that is a symbolic link is never written
+// through (an error): the program may run as root in a folder others can
+// write, where a link could point it at any file. The
 // new contents go to a temporary file in the target's folder, are flushed to
 // the disk and renamed over the target; an existing target's owner, group and
 // mode carry over; a new file gets the mode 0666 less the umask and, when the

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -13,9 +14,6 @@
 
 namespace tarnwick {
 namespace {
-
-// Symbolic links followed before giving up (the system's own limit).
-constexpr int kMaxLinkDepth = 40;
 
 class Fd {
  public:
@@ -39,6 +37,15 @@ class Fd {
   int m_fd;
 };
 
+const char* FileKindName(mode_t mode) {
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISBLK(mode)) return "a block device";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "a special file";
+}
+
 std::string DirName(const std::string& path) {
   size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
@@ -49,25 +56,6 @@ std::string DirName(const std::string& path) {
 std::string BaseName(const std::string& path) {
   size_t slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// The path of the file a write to path lands in: symbolic links followed to
-// their final target, which need not exist yet. False for a link loop.
-bool ResolveTarget(const std::string& path, std::string* target) {
-  std::string current = path;
-  for (int depth = 0; depth < kMaxLinkDepth; ++depth) {
-    struct stat st {};
-    if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
-      *target = current;
-      return true;
-    }
-    std::string link(static_cast<size_t>(st.st_size > 0 ? st.st_size : 256) + 1, '\0');
-    ssize_t n = ::readlink(current.c_str(), link.data(), link.size());
-    if (n < 0 || static_cast<size_t>(n) >= link.size()) return false;
-    link.resize(static_cast<size_t>(n));
-    current = (link.front() == '/') ? link : DirName(current) + "/" + link;
-  }
-  return false;
 }
 
 bool WriteAll(int fd, const std::string& bytes) {
@@ -106,7 +94,7 @@ SysStatus Errno(int err) {
 
 // Overwrites the existing file at target with bytes, keeping its inode.
 SysStatus RewriteInPlace(const std::string& target, const std::string& bytes) {
-  Fd fd(::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK));
+  Fd fd(::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
   if (!fd.valid()) return Errno(errno);
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) return Errno(errno);
@@ -169,7 +157,10 @@ SysResult<std::string> ReadWholeFile(const std::string& path) {
   if (!fd.valid()) return Errno(errno);
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) return Errno(errno);
-  if (!S_ISREG(st.st_mode)) return Errno(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+  if (!S_ISREG(st.st_mode)) {
+    return SysStatus(std::error_code(S_ISDIR(st.st_mode) ? EISDIR : EINVAL, std::system_category()),
+                     std::string("it is ") + FileKindName(st.st_mode) + ", not a regular file");
+  }
   std::string bytes;
   char chunk[65536];
   for (;;) {
@@ -182,15 +173,66 @@ SysResult<std::string> ReadWholeFile(const std::string& path) {
   return bytes;
 }
 
+PathKind KindOfPath(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    return errno == ENOENT || errno == ENOTDIR ? PathKind::kMissing : PathKind::kUnreadable;
+  }
+  if (S_ISREG(st.st_mode)) return PathKind::kRegularFile;
+  if (S_ISDIR(st.st_mode)) return PathKind::kFolder;
+  if (S_ISFIFO(st.st_mode)) return PathKind::kFifo;
+  if (S_ISCHR(st.st_mode)) return PathKind::kCharDevice;
+  if (S_ISBLK(st.st_mode)) return PathKind::kBlockDevice;
+  return PathKind::kSocket;
+}
+
+const char* PathKindName(PathKind kind) {
+  switch (kind) {
+    case PathKind::kRegularFile:
+      return "a regular file";
+    case PathKind::kMissing:
+      return "missing";
+    case PathKind::kFolder:
+      return "a folder";
+    case PathKind::kFifo:
+      return "a FIFO";
+    case PathKind::kCharDevice:
+      return "a character device";
+    case PathKind::kBlockDevice:
+      return "a block device";
+    case PathKind::kSocket:
+      return "a socket";
+    case PathKind::kUnreadable:
+      break;
+  }
+  return "unreachable";
+}
+
+std::optional<FileIdentity> IdentityOf(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
+
+bool IsSymbolicLink(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
 bool IsMissingFile(const SysStatus& status) {
   return status.Code() == std::error_code(ENOENT, std::system_category());
 }
 
 SysStatus ReplaceFileContents(const std::string& path, const std::string& bytes) {
-  std::string target;
-  if (!ResolveTarget(path, &target)) return Errno(ELOOP);
+  // The rename below replaces a link that appears meanwhile rather than its
+  // target, and the in-place rewrite opens with O_NOFOLLOW.
+  if (IsSymbolicLink(path)) {
+    return {std::error_code(ELOOP, std::system_category()),
+            "it is a symbolic link, which is never written through"};
+  }
+  const std::string& target = path;
   struct stat old {};
-  bool exists = ::stat(target.c_str(), &old) == 0;
+  bool exists = ::lstat(target.c_str(), &old) == 0;
   if (!exists && errno != ENOENT) return Errno(errno);
   if (exists && !S_ISREG(old.st_mode)) return Errno(S_ISDIR(old.st_mode) ? EISDIR : EINVAL);
   // A read-only file stays as it is, although its folder would take a new one.

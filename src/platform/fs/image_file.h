@@ -27,6 +27,12 @@ class ImageFile {
   [[nodiscard]] SysStatus WriteAt(uint64_t offset, const void* data, size_t length);
   // Makes everything written so far durable.
   [[nodiscard]] SysStatus Flush();
+  // The open file's size now and how many names it has (0 once deleted).
+  struct State {
+    uint64_t size = 0;
+    uint64_t links = 0;
+  };
+  [[nodiscard]] SysResult<State> CurrentState() const;
   void Close();
 
  private:

@@ -69,6 +69,13 @@ SysStatus ImageFile::Flush() {
   return ::fsync(m_handle->fd) == 0 ? SysStatus() : Errno(errno);
 }
 
+SysResult<ImageFile::State> ImageFile::CurrentState() const {
+  if (!m_handle) return Errno(EBADF);
+  struct stat st {};
+  if (::fstat(m_handle->fd, &st) != 0) return Errno(errno);
+  return State{static_cast<uint64_t>(st.st_size), static_cast<uint64_t>(st.st_nlink)};
+}
+
 void ImageFile::Close() {
   if (!m_handle) return;
   ::close(m_handle->fd);

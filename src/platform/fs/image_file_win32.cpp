@@ -65,6 +65,21 @@ SysStatus ImageFile::Flush() {
   return FlushFileBuffers(m_handle->file) ? SysStatus() : win32::LastErrorStatus();
 }
 
+SysResult<ImageFile::State> ImageFile::CurrentState() const {
+  if (!m_handle) return win32::ErrorStatus(ERROR_INVALID_HANDLE);
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(m_handle->file, &info)) return win32::LastErrorStatus();
+  // A file deleted while open still answers, with its delete pending: its
+  // link count then no longer counts the name it had.
+  FILE_STANDARD_INFO standard{};
+  uint64_t links = info.nNumberOfLinks;
+  if (GetFileInformationByHandleEx(m_handle->file, FileStandardInfo, &standard, sizeof standard) &&
+      standard.DeletePending) {
+    links = 0;
+  }
+  return State{(uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow, links};
+}
+
 void ImageFile::Close() {
   if (!m_handle) return;
   CloseHandle(m_handle->file);

@@ -18,10 +18,19 @@ SysStatus ErrnoFailure(const std::string& what, int err) {
   return ErrnoStatus(err, what + ": " + std::strerror(err));
 }
 
+const char* KindOf(mode_t mode) {
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "a special file";
+}
+
 }  // namespace
 
 SysResult<std::unique_ptr<CCardReader>> CCardReader::Open(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return ErrnoFailure("cannot open " + path, errno);
   struct stat st {};
   if (::fstat(fd, &st) != 0) {
@@ -40,8 +49,16 @@ SysResult<std::unique_ptr<CCardReader>> CCardReader::Open(const std::string& pat
     }
   } else {
     ::close(fd);
-    return Refusal(std::errc::invalid_argument,
-                   path + " is neither a card image file nor a block device");
+    return Refusal(
+        std::errc::invalid_argument,
+        path + " is " + KindOf(st.st_mode) + ": neither a card image file nor a block device");
+  }
+  // Reads wait for the card as usual.
+  if (const int flags = ::fcntl(fd, F_GETFL);
+      flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    int err = errno;
+    ::close(fd);
+    return ErrnoFailure("cannot open " + path, err);
   }
   return std::unique_ptr<CCardReader>(new CCardReader(fd, size));
 }

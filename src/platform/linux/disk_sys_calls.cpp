@@ -78,6 +78,14 @@ class RealCalls final : public DiskSysCalls {
     return static_cast<int64_t>(bytes);
   }
 
+  int FileState(int fd, uint64_t& size, uint64_t& links) override {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return errno;
+    size = static_cast<uint64_t>(st.st_size);
+    links = static_cast<uint64_t>(st.st_nlink);
+    return 0;
+  }
+
   int Stat(const std::string& path, DiskFileInfo& info) override {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return errno;

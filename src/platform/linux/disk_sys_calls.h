@@ -2,6 +2,7 @@
 // The operating-system calls that the Linux disk service makes, behind one
 // small interface so that the safety rules (exclusive opens, locks, unmounts,
 // partition re-reads) can be tested with fake calls.
+#include <cerrno>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -44,6 +45,10 @@ class DiskSysCalls {
   // Capacity in bytes of an open block device, or -errno.
   [[nodiscard]] virtual int64_t DeviceBytes(int fd) = 0;
   [[nodiscard]] virtual int Stat(const std::string& path, DiskFileInfo& info) = 0;
+  // The size and the number of names of an open file (0 names: deleted).
+  [[nodiscard]] virtual int FileState(int /*fd*/, uint64_t& /*size*/, uint64_t& /*links*/) {
+    return ENOSYS;
+  }
   [[nodiscard]] virtual int Unmount(const std::string& mountPoint) = 0;
   // Runs a program (no shell) and returns its exit status, -1 when it could
   // not be run; *output gets what it printed.

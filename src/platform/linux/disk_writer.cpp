@@ -9,7 +9,10 @@
 namespace tarnwick {
 
 LinuxDiskWriter::LinuxDiskWriter(DiskSysCalls& sys, int fd, bool blockDevice)
-    : m_sys(sys), m_fd(fd), m_bBlockDevice(blockDevice) {}
+    : m_sys(sys), m_fd(fd), m_bBlockDevice(blockDevice) {
+  uint64_t size = 0, links = 0;
+  if (!m_bBlockDevice && m_sys.FileState(m_fd, size, links) == 0) m_openedSize = size;
+}
 
 LinuxDiskWriter::~LinuxDiskWriter() {
   if (m_fd >= 0) m_sys.Close(m_fd);
@@ -53,6 +56,14 @@ SysStatus LinuxDiskWriter::Flush() {
   if (m_fd < 0) return WriteFailure(EBADF);
   if (const int err = m_sys.Sync(m_fd); err != 0) return WriteFailure(err);
   return SysStatus::Ok();
+}
+
+SysStatus LinuxDiskWriter::CheckStillTarget() {
+  if (m_fd < 0) return WriteFailure(EBADF);
+  if (!m_openedSize) return SysStatus::Ok();
+  uint64_t size = 0, links = 0;
+  if (const int err = m_sys.FileState(m_fd, size, links); err != 0) return WriteFailure(err);
+  return CardImageStillWhole(*m_openedSize, size, links);
 }
 
 void LinuxDiskWriter::Close() {

@@ -5,6 +5,7 @@
 // block device is closed.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "platform/disk_service.h"
@@ -26,12 +27,14 @@ class LinuxDiskWriter final : public IDiskWriter {
 
   SysStatus WriteAt(uint64_t byteOffset, const void* data, size_t len) override;
   SysStatus Flush() override;
+  SysStatus CheckStillTarget() override;
   void Close() override;
 
  private:
   DiskSysCalls& m_sys;
   int m_fd;
   bool m_bBlockDevice;
+  std::optional<uint64_t> m_openedSize;  // a card image file: its size when opened
 };
 
 }  // namespace tarnwick

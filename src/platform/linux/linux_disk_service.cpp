@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "platform/linux/disk_instance.h"
 #include "platform/linux/disk_open.h"
 #include "platform/linux/errno_status.h"
 
@@ -61,6 +62,14 @@ SysResult<std::unique_ptr<IDiskWriter>> LinuxDiskService::OpenForWrite(const std
     return Refusal(std::errc::operation_not_permitted, path + " is refused: " + disk->reason);
   }
   return OpenCardForWrite(m_sys, path, disk->mounts);
+}
+
+std::string LinuxDiskService::DiskInstanceOf(const std::string& path) {
+  const DiskSurvey survey = Survey();
+  const DiskReport* disk = survey.Find(path);
+  if (!disk) return {};
+  return ReadDiskInstance(
+      (std::filesystem::path(m_options.root) / "sys/block" / disk->name).string());
 }
 
 std::vector<DiskReport> LinuxDiskService::ListDisks() {

@@ -39,6 +39,7 @@ class LinuxDiskService final : public IDiskService {
   std::unique_ptr<IDiskQuery> OpenForQuery(const std::string& path) override;
   // Only a disk that the discovery rule accepts right now is opened.
   SysResult<std::unique_ptr<IDiskWriter>> OpenForWrite(const std::string& path) override;
+  std::string DiskInstanceOf(const std::string& path) override;
 
   // Every whole disk with its verdict, for the disks report.
   std::vector<DiskReport> ListDisks();

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "common/debug_log.h"
+#include "platform/linux/disk_instance.h"
 #include "platform/linux/errno_status.h"
 
 namespace tarnwick {
@@ -278,6 +279,15 @@ ScsiResult LinuxScsiBus::PassThrough(ScsiHandle handle, const ScsiRequest& reque
       request.timeoutSeconds > UINT32_MAX / 1000 ? UINT32_MAX : request.timeoutSeconds * 1000;
   int rc = m_calls.SgIo(device->fd, header);
   return ClassifySgIo(rc, header);
+}
+
+SysResult<std::string> LinuxScsiBus::DiskInstanceOf(ScsiHandle handle) {
+  const OpenDevice* device = Find(handle);
+  if (!device) return Errno(EBADF);
+  if (device->blockDir.empty()) return Errno(ENODEV);
+  std::string instance = ReadDiskInstance(device->blockDir);
+  if (instance.empty()) return Errno(ENOTSUP);
+  return instance;
 }
 
 }  // namespace tarnwick

@@ -46,6 +46,7 @@ class LinuxScsiBus final : public IScsiBus {
   SysResult<ScsiDeviceProperties> QueryDevice(ScsiHandle handle) override;
   SysResult<uint32_t> QueryMediaType(ScsiHandle handle) override;
   ScsiResult PassThrough(ScsiHandle handle, const ScsiRequest& request) override;
+  SysResult<std::string> DiskInstanceOf(ScsiHandle handle) override;
 
  private:
   struct OpenDevice {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/fs/file_access.h"
 #include "platform/linux/disk_open.h"
 #include "platform/linux/errno_status.h"
 
@@ -21,7 +22,10 @@ std::string TargetDiskService::Check(const std::string& path, DiskFileInfo& info
                                      DiskReport* disk) {
   if (const int err = m_sys.Stat(path, info); err != 0) return path + ": " + std::strerror(err);
   if (info.isRegularFile) return {};
-  if (!info.isBlockDevice) return path + " is neither a block device nor a card image file";
+  if (!info.isBlockDevice) {
+    return path + " is " + PathKindName(KindOfPath(path)) +
+           ": neither a block device nor a card image file";
+  }
   if (std::string refusal = TestTreeRefusal(m_options, path); !refusal.empty()) return refusal;
 
   const DiskSurvey survey(MakeSurveyOptions(m_options), m_sys);

@@ -1,8 +1,10 @@
 #include "platform/sim/image_disk_service.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "platform/disk_geometry.h"
+#include "platform/fs/file_access.h"
 #include "platform/fs/image_file.h"
 
 namespace tarnwick {
@@ -30,16 +32,24 @@ class ImageQuery final : public IDiskQuery {
 
 class ImageWriter final : public IDiskWriter {
  public:
-  explicit ImageWriter(std::unique_ptr<ImageFile> file) : m_file(std::move(file)) {}
+  ImageWriter(std::unique_ptr<ImageFile> file, uint64_t openedSize)
+      : m_file(std::move(file)), m_openedSize(openedSize) {}
 
   SysStatus WriteAt(uint64_t byteOffset, const void* data, size_t len) override {
     return m_file->WriteAt(byteOffset, data, len);
+  }
+
+  SysStatus CheckStillTarget() override {
+    SysResult<ImageFile::State> state = m_file->CurrentState();
+    if (!state) return state.Status();
+    return CardImageStillWhole(m_openedSize, state.Value().size, state.Value().links);
   }
   SysStatus Flush() override { return m_file->Flush(); }
   void Close() override { m_file->Close(); }
 
  private:
   std::unique_ptr<ImageFile> m_file;
+  uint64_t m_openedSize;
 };
 
 }  // namespace
@@ -80,11 +90,22 @@ SysResult<std::unique_ptr<IDiskWriter>> ImageDiskService::OpenForWrite(const std
   const SysResult<FileInfo> info = StatFile(path);
   if (!info) return SysStatus(info.Status().Code(), path + ": " + info.Status().Text());
   if (!info.Value().regular) return fail(EINVAL, "not a card image file");
+  if (m_protectedPaths) {
+    const std::optional<FileIdentity> mine = IdentityOf(path);
+    for (const ProtectedPath& p : m_protectedPaths()) {
+      if (mine && IdentityOf(p.path) == mine) {
+        return fail(EPERM, "is the " + p.label + " " + p.path + "; it is never written");
+      }
+    }
+  }
   auto file = std::make_unique<ImageFile>();
   if (const SysStatus opened = file->Open(path); !opened) {
     return SysStatus(opened.Code(), path + ": " + opened.Text());
   }
-  return std::unique_ptr<IDiskWriter>(std::make_unique<ImageWriter>(std::move(file)));
+  SysResult<ImageFile::State> state = file->CurrentState();
+  if (!state) return SysStatus(state.Status().Code(), path + ": " + state.Status().Text());
+  const uint64_t openedSize = state.Value().size;
+  return std::unique_ptr<IDiskWriter>(std::make_unique<ImageWriter>(std::move(file), openedSize));
 }
 
 SysStatus CreateCardImage(const std::string& path, uint64_t bytes) {

@@ -197,6 +197,13 @@ SysResult<ScsiDeviceProperties> SimBoardBus::QueryDevice(ScsiHandle handle) {
   return properties;
 }
 
+SysResult<std::string> SimBoardBus::DiskInstanceOf(ScsiHandle handle) {
+  SysResult<SimDevice*> found = QueryableDevice(handle);
+  if (!found) return found.Status();
+  if (found.Value()->config.diskInstance.empty()) return Error(std::errc::not_supported);
+  return found.Value()->config.diskInstance;
+}
+
 SysResult<uint32_t> SimBoardBus::QueryMediaType(ScsiHandle handle) {
   SysResult<SimDevice*> found = QueryableDevice(handle);
   if (!found) return found.Status();

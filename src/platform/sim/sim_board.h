@@ -45,6 +45,7 @@ struct SimDeviceConfig {
   SimFault inquiryFault = SimFault::None;
   bool propertiesFail = false;  // the report's property queries fail
   bool presentsCard = true;
+  std::string diskInstance;  // what DiskInstanceOf answers (empty: cannot tell)
 
   // Where the received package and the presented card go (empty: nowhere).
   std::string receivedPath;
@@ -105,6 +106,7 @@ class SimBoardBus final : public IScsiBus, public IDeviceEventSource {
   SysResult<ScsiDeviceProperties> QueryDevice(ScsiHandle handle) override;
   SysResult<uint32_t> QueryMediaType(ScsiHandle handle) override;
   ScsiResult PassThrough(ScsiHandle handle, const ScsiRequest& request) override;
+  SysResult<std::string> DiskInstanceOf(ScsiHandle handle) override;
 
   // IDeviceEventSource
   void Collect(DeviceEventQueue& queue) override;

@@ -2,7 +2,6 @@
 
 #include <filesystem>
 
-#include "platform/linux/disk_open.h"
 #include "platform/linux/errno_status.h"
 
 namespace tarnwick {
@@ -15,6 +14,17 @@ SurveyOptions MakeSurveyOptions(const LinuxDiskOptions& options) {
   const std::filesystem::path cwd = std::filesystem::current_path(ec);
   if (!ec) survey.protectedPaths.push_back({"working directory", cwd.string()});
   return survey;
+}
+
+CardOpenHost MakeCardOpenHost(const LinuxDiskOptions& options, DiskSysCalls& sys,
+                              const std::string& path) {
+  CardOpenHost host{options.clock ? *options.clock : SystemClock(), options.root, {}};
+  host.mountsNow = [options, &sys, path] {
+    const DiskSurvey survey(MakeSurveyOptions(options), sys);
+    const std::string name = survey.NodeName(path);
+    return name.empty() ? std::vector<DiskMount>{} : survey.Describe(name).mounts;
+  };
+  return host;
 }
 
 std::string TestTreeRefusal(const LinuxDiskOptions& options, const std::string& path) {
@@ -60,7 +70,7 @@ SysResult<std::unique_ptr<IDiskWriter>> LinuxDiskService::OpenForWrite(const std
   if (disk->verdict != DiskVerdict::kAccepted) {
     return Refusal(std::errc::operation_not_permitted, path + " is refused: " + disk->reason);
   }
-  return OpenCardForWrite(m_sys, path, disk->mounts);
+  return OpenCardForWrite(m_sys, path, disk->mounts, MakeCardOpenHost(m_options, m_sys, path));
 }
 
 std::vector<DiskReport> LinuxDiskService::ListDisks() {

@@ -71,7 +71,7 @@ const auto kAsIs = [](CardHost&) {};
 const auto kBootMounted = [](CardHost& h) {
   h.tree.Mount("8:17", "/media/user/BOOT", "/dev/sdb1");
 };
-constexpr const char* kOpened = "open /dev/sdb excl; lock /dev/sdb";
+constexpr const char* kOpened = "lock /dev/sdb; open /dev/sdb excl";
 
 const OpenCase kOpenCases[] = {
     {"UnmountedCard", kAsIs, "/dev/sdb", true, kOpened, ""},
@@ -81,7 +81,7 @@ const OpenCase kOpenCases[] = {
        h.tree.Mount("8:18", "/media/user/BOOT/data", "/dev/sdb2");
      },
      "/dev/sdb", true,
-     "umount /media/user/BOOT/data; umount /media/user/BOOT; open /dev/sdb excl; lock /dev/sdb",
+     "umount /media/user/BOOT/data; umount /media/user/BOOT; lock /dev/sdb; open /dev/sdb excl",
      ""},
     {"AutomountUnmountedThroughUdisksWithoutRoot",
      [](CardHost& h) {
@@ -89,7 +89,7 @@ const OpenCase kOpenCases[] = {
        h.tree.Mount("8:17", "/run/media/user/BOOT", "/dev/sdb1");
      },
      "/dev/sdb", true,
-     "run udisksctl unmount --block-device /dev/sdb1; open /dev/sdb excl; lock /dev/sdb", ""},
+     "run udisksctl unmount --block-device /dev/sdb1; lock /dev/sdb; open /dev/sdb excl", ""},
     {"MountedElsewhereRefusedBeforeAnyUnmount",
      [](CardHost& h) {
        kBootMounted(h);
@@ -114,8 +114,11 @@ const OpenCase kOpenCases[] = {
     {"SystemDiskNeverOpened", kAsIs, "/dev/sda", false, "", "system disk: holds /"},
     {"FixedDiskRefused", kAsIs, "/dev/sdc", false, "", "fixed disk"},
     {"LoopDeviceIsNoDiscoveredCard", kAsIs, "/dev/loop3", false, "", "not a card reader"},
-    {"NoRights", [](CardHost& h) { h.sys.openErrors["/dev/sdb"] = EACCES; }, "/dev/sdb", false,
-     "open /dev/sdb excl", "membership of the disk group"},
+    {"NoRights", [](CardHost& h) { h.sys.openErrors["/dev/sdb"] = EACCES; }, "/dev/sdb", false, "",
+     "membership of the disk group"},
+    {"ReadableButNotWritable", [](CardHost& h) { h.sys.openAnswer = [] { return EACCES; }; },
+     "/dev/sdb", false, "lock /dev/sdb; open /dev/sdb excl; close /dev/sdb",
+     "membership of the disk group"},
 };
 
 class DiscoveryOpenTest : public ::testing::TestWithParam<OpenCase> {};
@@ -250,6 +253,18 @@ TEST_P(BusyCardTest, WaitsWithinBounds) {
     return std::count(host.sys.calls.begin(), host.sys.calls.end(), call);
   };
   EXPECT_EQ(count("lock /dev/sdb") - count("close /dev/sdb"), c.opened ? 1 : 0);
+  // While the lock is taken, no descriptor for writing is opened (closing one
+  // makes udev probe the card again).
+  if (host.sys.lockAnswer || host.sys.lockError) {
+    EXPECT_EQ(count("open /dev/sdb excl"), c.opened ? 1 : 0);
+  }
+  if (c.opened) {
+    // The writing descriptor is closed first, then the one holding the lock.
+    opened.Value()->Close();
+    const std::vector<std::string> tail(host.sys.calls.end() - 4, host.sys.calls.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{"fsync /dev/sdb", "reread /dev/sdb", "close /dev/sdb",
+                                              "close /dev/sdb"}));
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cards, BusyCardTest, ::testing::ValuesIn(kBusyCases),
@@ -267,9 +282,9 @@ const TargetCase kTargetCases[] = {
     {"ImageFile", "/tmp/card.img", false, "", "open /tmp/card.img rw; lock /tmp/card.img"},
     {"RemovableCard", "/dev/sdb", false, "", kOpened},
     {"FixedDiskRefused", "/dev/sdc", false, "fixed disk", ""},
-    {"FixedDiskAllowed", "/dev/sdc", true, "", "open /dev/sdc excl; lock /dev/sdc"},
+    {"FixedDiskAllowed", "/dev/sdc", true, "", "lock /dev/sdc; open /dev/sdc excl"},
     {"LoopDeviceRefused", "/dev/loop3", false, "a loop device", ""},
-    {"LoopDeviceAllowed", "/dev/loop3", true, "", "open /dev/loop3 excl; lock /dev/loop3"},
+    {"LoopDeviceAllowed", "/dev/loop3", true, "", "lock /dev/loop3; open /dev/loop3 excl"},
     {"SystemDiskRefusedEvenWhenFixedAllowed", "/dev/sda", true, "system disk: holds /", ""},
     {"PartitionRefused", "/dev/sdb1", true, "a partition", ""},
     {"DeviceMapperRefused", "/dev/dm-1", true, "not a disk that holds a card", ""},

@@ -17,13 +17,15 @@ namespace tarnwick::testing {
 
 class FakeDiskSysCalls : public DiskSysCalls {
  public:
-  std::map<std::string, DiskFileInfo> files;   // what Stat answers; others are ENOENT
-  std::map<std::string, int> openErrors;       // errno for an open of that path
+  std::map<std::string, DiskFileInfo> files;  // what Stat answers; others are ENOENT
+  // errno for an open of that path; EBUSY only for an exclusive open, as on
+  // Linux
+  std::map<std::string, int> openErrors;
   std::map<std::string, int64_t> deviceBytes;  // capacity of a device path
   std::map<std::string, int> unmountErrors;    // errno for a mount point
   int lockError = 0;
-  // When set, they answer instead of openErrors and lockError (a holder that
-  // lets go after a while): an errno, 0 for success.
+  // When set, they answer instead of openErrors (for exclusive opens) and
+  // lockError (a holder that lets go after a while): an errno, 0 for success.
   std::function<int()> openAnswer;
   std::function<int()> lockAnswer;
   int rereadError = 0;
@@ -37,9 +39,11 @@ class FakeDiskSysCalls : public DiskSysCalls {
   int Open(const std::string& path, DiskOpenMode mode) override {
     static const char* const kModes[] = {"ro", "rw", "excl"};
     calls.push_back("open " + path + " " + kModes[static_cast<int>(mode)]);
-    if (openAnswer) {
+    const bool exclusive = mode == DiskOpenMode::kReadWriteExclusive;
+    if (openAnswer && exclusive) {
       if (const int err = openAnswer(); err != 0) return -err;
-    } else if (auto e = openErrors.find(path); e != openErrors.end()) {
+    } else if (auto e = openErrors.find(path);
+               e != openErrors.end() && (e->second != EBUSY || exclusive)) {
       return -e->second;
     }
     const int fd = m_nextFd++;

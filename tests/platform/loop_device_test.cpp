@@ -66,8 +66,8 @@ TEST_F(LoopDeviceTest, WritesExclusivelyAndOnlyLogsTheRefusedReread) {
   // process, as the real /proc shows it.
   SysResult<std::unique_ptr<IDiskWriter>> second = disks.OpenForWrite(m_loop->Path());
   const std::string& text = second.Status().Text();
-  EXPECT_EQ(second.Status().Code(), std::errc::device_or_resource_busy);
-  EXPECT_NE(text.find("in use"), std::string::npos) << text;
+  EXPECT_EQ(second.Status().Code(), std::errc::resource_unavailable_try_again);
+  EXPECT_NE(text.find("locked by another program"), std::string::npos) << text;
   EXPECT_NE(text.find("still after 10 s"), std::string::npos) << text;
   EXPECT_NE(text.find("(pid " + std::to_string(getpid()) + ") has " + m_loop->Path() + " open"),
             std::string::npos)

@@ -93,41 +93,55 @@ void WaitForUdev(DiskSysCalls& sys, const std::string& path, const CardOpenHost&
            Seconds(host.clock.Now() - start));
 }
 
-// One attempt at the exclusive open and lock. busy is set when the failure is
-// another program holding the card for now: the lock taken (EWOULDBLOCK), or
-// an exclusive open refused (EBUSY) while nothing of the card is mounted.
-SysResult<int> TryOpenCard(DiskSysCalls& sys, const std::string& path, const CardOpenHost& host,
-                           bool& busy) {
+// A card opened for writing: the writing descriptor, and the read-only one
+// that holds the card's lock.
+struct OpenedCard {
+  int fd = -1;
+  int lockFd = -1;
+};
+
+// One attempt at the lock and the exclusive open. busy is set when the
+// failure is another program holding the card for now: the lock taken
+// (EWOULDBLOCK), or the exclusive open refused (EBUSY) while nothing of the
+// card is mounted. The lock is taken first, on a read-only descriptor:
+// udev watches disks for descriptors opened for writing being closed and
+// probes the disk again each time, so a failed attempt with a writable
+// descriptor would itself keep the card busy.
+SysResult<OpenedCard> TryOpenCard(DiskSysCalls& sys, const std::string& path,
+                                  const CardOpenHost& host, bool& busy) {
   busy = false;
-  const int fd = sys.Open(path, DiskOpenMode::kReadWriteExclusive);
-  if (fd < 0) {
-    if (-fd == EBUSY) {
-      const std::vector<DiskMount> mounts =
-          host.mountsNow ? host.mountsNow() : std::vector<DiskMount>{};
-      if (!mounts.empty()) {
-        return ErrnoStatus(EBUSY, path + " is in use: " + mounts.front().device +
-                                      " is mounted at " + mounts.front().mountPoint);
-      }
-      busy = true;
-    }
-    return ErrnoStatus(-fd, OpenErrorText(path, -fd));
-  }
-  if (const int err = sys.LockExclusive(fd); err != 0) {
-    sys.Close(fd);
+  OpenedCard card;
+  card.lockFd = sys.Open(path, DiskOpenMode::kReadOnly);
+  if (card.lockFd < 0) return ErrnoStatus(-card.lockFd, OpenErrorText(path, -card.lockFd));
+  if (const int err = sys.LockExclusive(card.lockFd); err != 0) {
+    sys.Close(card.lockFd);
     busy = err == EWOULDBLOCK;
     return ErrnoStatus(err, busy ? path + " is locked by another program"
                                  : path + ": cannot be locked: " + std::strerror(err));
   }
-  return fd;
+  card.fd = sys.Open(path, DiskOpenMode::kReadWriteExclusive);
+  if (card.fd >= 0) return card;
+  sys.Close(card.lockFd);
+  const int err = -card.fd;
+  if (err == EBUSY) {
+    const std::vector<DiskMount> mounts =
+        host.mountsNow ? host.mountsNow() : std::vector<DiskMount>{};
+    if (!mounts.empty()) {
+      return ErrnoStatus(EBUSY, path + " is in use: " + mounts.front().device + " is mounted at " +
+                                    mounts.front().mountPoint);
+    }
+    busy = true;
+  }
+  return ErrnoStatus(err, OpenErrorText(path, err));
 }
 
 // Retries a card held by another program with a growing pause, up to
 // kBusyCardWait; logs once when the wait starts and once when it ends.
-SysResult<int> OpenCardWaiting(DiskSysCalls& sys, const std::string& path,
-                               const CardOpenHost& host) {
+SysResult<OpenedCard> OpenCardWaiting(DiskSysCalls& sys, const std::string& path,
+                                      const CardOpenHost& host) {
   WaitForUdev(sys, path, host);
   bool busy = false;
-  SysResult<int> fd = TryOpenCard(sys, path, host, busy);
+  SysResult<OpenedCard> fd = TryOpenCard(sys, path, host, busy);
   if (!busy) return fd;
   DebugLog(1, "OpenDisk: %s busy, waiting\n", path.c_str());
   const auto start = host.clock.Now();
@@ -243,9 +257,10 @@ SysResult<std::unique_ptr<IDiskWriter>> OpenCardForWrite(DiskSysCalls& sys, cons
     done.push_back(m.device);
     DebugLog(1, "OpenForWrite: unmounted %s from %s\n", m.device.c_str(), m.mountPoint.c_str());
   }
-  SysResult<int> fd = OpenCardWaiting(sys, path, host);
-  if (!fd) return fd.Status();
-  return std::unique_ptr<IDiskWriter>(std::make_unique<LinuxDiskWriter>(sys, fd.Value(), true));
+  SysResult<OpenedCard> card = OpenCardWaiting(sys, path, host);
+  if (!card) return card.Status();
+  return std::unique_ptr<IDiskWriter>(
+      std::make_unique<LinuxDiskWriter>(sys, card.Value().fd, true, card.Value().lockFd));
 }
 
 }  // namespace tarnwick

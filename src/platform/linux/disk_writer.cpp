@@ -8,11 +8,12 @@
 
 namespace tarnwick {
 
-LinuxDiskWriter::LinuxDiskWriter(DiskSysCalls& sys, int fd, bool blockDevice)
-    : m_sys(sys), m_fd(fd), m_bBlockDevice(blockDevice) {}
+LinuxDiskWriter::LinuxDiskWriter(DiskSysCalls& sys, int fd, bool blockDevice, int lockFd)
+    : m_sys(sys), m_fd(fd), m_bBlockDevice(blockDevice), m_lockFd(lockFd) {}
 
 LinuxDiskWriter::~LinuxDiskWriter() {
   if (m_fd >= 0) m_sys.Close(m_fd);
+  if (m_lockFd >= 0) m_sys.Close(m_lockFd);
 }
 
 namespace {
@@ -69,6 +70,8 @@ void LinuxDiskWriter::Close() {
   }
   m_sys.Close(m_fd);
   m_fd = -1;
+  if (m_lockFd >= 0) m_sys.Close(m_lockFd);
+  m_lockFd = -1;
 }
 
 }  // namespace tarnwick

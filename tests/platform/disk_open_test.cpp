@@ -183,8 +183,15 @@ const BusyCase kBusyCases[] = {
      false, 10000,
      "OpenDisk: /dev/sdb busy, waiting\nOpenDisk: /dev/sdb given up after 10.0 s, still busy\n",
      "/dev/sdb is locked by another program, still after 10 s: systemd-udevd (pid 212) holds a "
-     "lock on /dev/sdb; systemd-udevd (pid 212) has /dev/sdb open; blkid (pid 300) has /dev/sdb1 "
-     "open"},
+     "lock on /dev/sdb and has /dev/sdb open; blkid (pid 300) has /dev/sdb1 open"},
+    {"ManyHoldersAreCounted",
+     [](CardHost& h) {
+       h.sys.lockError = EWOULDBLOCK;
+       for (int pid = 401; pid <= 408; ++pid) h.tree.Process(pid, "probe", {"/dev/sdb2"});
+     },
+     false, 10000,
+     "OpenDisk: /dev/sdb busy, waiting\nOpenDisk: /dev/sdb given up after 10.0 s, still busy\n",
+     "probe (pid 405) has /dev/sdb2 open; probe (pid 406) has /dev/sdb2 open; and 2 more"},
     {"ExclusiveOpenRefusedLongerThanTheBoundNamesKernelHolders",
      [](CardHost& h) {
        h.sys.openErrors["/dev/sdb"] = EBUSY;

@@ -69,7 +69,8 @@ TEST_F(LoopDeviceTest, WritesExclusivelyAndOnlyLogsTheRefusedReread) {
   EXPECT_EQ(second.Status().Code(), std::errc::resource_unavailable_try_again);
   EXPECT_NE(text.find("locked by another program"), std::string::npos) << text;
   EXPECT_NE(text.find("still after 10 s"), std::string::npos) << text;
-  EXPECT_NE(text.find("(pid " + std::to_string(getpid()) + ") has " + m_loop->Path() + " open"),
+  EXPECT_NE(text.find("(pid " + std::to_string(getpid()) + ") holds a lock on " + m_loop->Path() +
+                      " and has " + m_loop->Path() + " open"),
             std::string::npos)
       << text;
   EXPECT_EQ(clock.slept, kBusyCardWait);

@@ -1,8 +1,10 @@
 #include "platform/linux/disk_holders.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 
@@ -40,28 +42,68 @@ std::vector<std::string> DiskAndPartitions(const fs::path& diskDir, const std::s
   return names;
 }
 
+// What one process holds of the disk.
+struct ProcessHold {
+  bool lock = false;
+  std::set<std::string> open;  // device paths
+};
+
+bool PidOrder(const std::string& a, const std::string& b) {
+  return a.size() != b.size() ? a.size() < b.size() : a < b;
+}
+
 // proc/locks: "1: FLOCK  ADVISORY  WRITE 212 00:05:341 0 EOF"; the device of
 // the node's file system is in hexadecimal. Waiting requests ("1: -> FLOCK")
 // hold nothing.
-void LockHolders(const fs::path& proc, const DiskFileInfo& node, const std::string& diskName,
-                 std::vector<std::string>& out) {
+void ReadLockHolders(const fs::path& proc, const DiskFileInfo& node,
+                     std::map<std::string, ProcessHold, decltype(&PidOrder)>& holds) {
   if (node.inode == 0) return;
-  std::ostringstream key;
-  key << std::hex;
-  key.width(2);
-  key.fill('0');
-  key << node.devMajor << ':';
-  key.width(2);
-  key << node.devMinor << ':' << std::dec << node.inode;
+  char key[64];
+  std::snprintf(key, sizeof key, "%02x:%02x:%llu", node.devMajor, node.devMinor,
+                static_cast<unsigned long long>(node.inode));
   std::ifstream in(proc / "locks");
-  std::set<std::string> seen;
   for (std::string line; std::getline(in, line);) {
     std::istringstream fields(line);
     std::vector<std::string> f;
     for (std::string field; fields >> field;) f.push_back(field);
-    if (f.size() < 6 || f[1] == "->" || f[5] != key.str() || !seen.insert(f[4]).second) continue;
-    out.push_back(Process(proc, f[4]) + " holds a lock on /dev/" + diskName);
+    if (f.size() < 6 || f[1] == "->" || f[5] != key) continue;
+    holds[f[4]].lock = true;
   }
+}
+
+// Descriptors open on the disk or one of its partitions.
+void ReadOpenHolders(const fs::path& proc, const std::vector<std::string>& names,
+                     std::map<std::string, ProcessHold, decltype(&PidOrder)>& holds) {
+  std::error_code ec;
+  for (const fs::directory_entry& entry : fs::directory_iterator(proc, ec)) {
+    const std::string pid = entry.path().filename().string();
+    if (!AllDigits(pid)) continue;
+    std::error_code ec2;
+    for (const fs::directory_entry& fd : fs::directory_iterator(entry.path() / "fd", ec2)) {
+      std::error_code ec3;
+      const std::string target = fs::read_symlink(fd.path(), ec3).string();
+      if (ec3 || target.rfind("/dev/", 0) != 0) continue;
+      if (std::find(names.begin(), names.end(), target.substr(5)) != names.end()) {
+        holds[pid].open.insert(target);
+      }
+    }
+  }
+}
+
+std::string Describe(const fs::path& proc, const std::string& pid, const ProcessHold& hold,
+                     const std::string& diskName) {
+  std::string text = Process(proc, pid);
+  if (hold.lock) text += " holds a lock on /dev/" + diskName;
+  if (!hold.open.empty()) {
+    text += hold.lock ? " and has " : " has ";
+    bool first = true;
+    for (const std::string& path : hold.open) {
+      text += (first ? "" : ", ") + path;
+      first = false;
+    }
+    text += " open";
+  }
+  return text;
 }
 
 }  // namespace
@@ -71,39 +113,25 @@ std::vector<std::string> DiskHolders(const std::string& root, const std::string&
   const fs::path proc = fs::path(root) / "proc";
   const fs::path diskDir = fs::path(root) / "sys/block" / diskName;
   const std::vector<std::string> names = DiskAndPartitions(diskDir, diskName);
+  std::map<std::string, ProcessHold, decltype(&PidOrder)> holds(&PidOrder);
+  ReadLockHolders(proc, node, holds);
+  ReadOpenHolders(proc, names, holds);
+
   std::vector<std::string> out;
-  LockHolders(proc, node, diskName, out);
-
-  std::error_code ec;
-  std::vector<std::string> pids;
-  for (const fs::directory_entry& entry : fs::directory_iterator(proc, ec)) {
-    if (AllDigits(entry.path().filename().string())) pids.push_back(entry.path().filename());
-  }
-  std::sort(pids.begin(), pids.end(), [](const std::string& a, const std::string& b) {
-    return a.size() != b.size() ? a.size() < b.size() : a < b;
-  });
-  for (const std::string& pid : pids) {
-    std::set<std::string> open;
-    std::error_code ec2;
-    for (const fs::directory_entry& fd : fs::directory_iterator(proc / pid / "fd", ec2)) {
-      std::error_code ec3;
-      const std::string target = fs::read_symlink(fd.path(), ec3).string();
-      if (ec3 || target.rfind("/dev/", 0) != 0) continue;
-      const std::string name = target.substr(5);
-      if (std::find(names.begin(), names.end(), name) != names.end()) open.insert(target);
-    }
-    for (const std::string& target : open) {
-      out.push_back(Process(proc, pid) + " has " + target + " open");
-    }
-  }
-
+  for (const auto& [pid, hold] : holds) out.push_back(Describe(proc, pid, hold, diskName));
   // Device-mapper and md devices built on the disk or a partition.
   for (const std::string& name : names) {
     const fs::path holders = name == diskName ? diskDir / "holders" : diskDir / name / "holders";
-    std::error_code ec2;
-    for (const fs::directory_entry& h : fs::directory_iterator(holders, ec2)) {
+    std::error_code ec;
+    for (const fs::directory_entry& h : fs::directory_iterator(holders, ec)) {
       out.push_back(h.path().filename().string() + " is built on /dev/" + name);
     }
+  }
+  // A message box has room for a few; the rest are counted.
+  if (out.size() > kMaxHoldersNamed) {
+    const size_t more = out.size() - kMaxHoldersNamed;
+    out.resize(kMaxHoldersNamed);
+    out.push_back("and " + std::to_string(more) + " more");
   }
   return out;
 }

@@ -2,6 +2,7 @@
 // Who holds a block device, for the message when a card stays busy: the
 // processes that have the disk or one of its partitions open, the process
 // that holds a whole-file lock on its node, and kernel devices built on it.
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -9,10 +10,14 @@
 
 namespace tarnwick {
 
+// At most this many holders are named; the rest are counted.
+inline constexpr size_t kMaxHoldersNamed = 6;
+
 // Read under root ("/" on a host): proc/PID/fd and proc/PID/comm, proc/locks,
 // sys/block/NAME (partitions and holders). node is the Stat of the disk's
 // device node (its file system and inode identify it in proc/locks). Each
-// entry reads like "systemd-udevd (pid 212) holds a lock on /dev/sdb"; empty
+// entry reads like "systemd-udevd (pid 212) holds a lock on /dev/sdb and has
+// /dev/sdb, /dev/sdb1 open", one per process, in pid order; empty
 // when the system cannot tell (an ordinary user cannot see other users'
 // descriptors).
 std::vector<std::string> DiskHolders(const std::string& root, const std::string& diskName,

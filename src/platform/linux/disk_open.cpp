@@ -141,8 +141,8 @@ SysResult<OpenedCard> OpenCardWaiting(DiskSysCalls& sys, const std::string& path
                                       const CardOpenHost& host) {
   WaitForUdev(sys, path, host);
   bool busy = false;
-  SysResult<OpenedCard> fd = TryOpenCard(sys, path, host, busy);
-  if (!busy) return fd;
+  SysResult<OpenedCard> card = TryOpenCard(sys, path, host, busy);
+  if (!busy) return card;
   DebugLog(1, "OpenDisk: %s busy, waiting\n", path.c_str());
   const auto start = host.clock.Now();
   std::chrono::milliseconds pause{50};
@@ -152,21 +152,21 @@ SysResult<OpenedCard> OpenCardWaiting(DiskSysCalls& sys, const std::string& path
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(kBusyCardWait - waited);
     host.clock.SleepFor(std::min(pause, left));
     pause = std::min(pause * 2, std::chrono::milliseconds(500));
-    fd = TryOpenCard(sys, path, host, busy);
-    if (fd) {
+    card = TryOpenCard(sys, path, host, busy);
+    if (card) {
       DebugLog(1, "OpenDisk: %s obtained after %.1f s\n", path.c_str(),
                Seconds(host.clock.Now() - start));
-      return fd;
+      return card;
     }
     if (!busy) {
       DebugLog(1, "OpenDisk: %s given up after %.1f s, err = %d\n", path.c_str(),
-               Seconds(host.clock.Now() - start), fd.Status().Code().value());
-      return fd;
+               Seconds(host.clock.Now() - start), card.Status().Code().value());
+      return card;
     }
   }
   const double waited = Seconds(host.clock.Now() - start);
   DebugLog(1, "OpenDisk: %s given up after %.1f s, still busy\n", path.c_str(), waited);
-  std::string text = fd.Status().Text();
+  std::string text = card.Status().Text();
   char after[48];
   std::snprintf(after, sizeof after, ", still after %.0f s", waited);
   text += after;
@@ -178,7 +178,7 @@ SysResult<OpenedCard> OpenCardWaiting(DiskSysCalls& sys, const std::string& path
       text += ": " + Join(holders);
     }
   }
-  return ErrnoStatus(fd.Status().Code().value(), text);
+  return ErrnoStatus(card.Status().Code().value(), text);
 }
 
 // The failure's text is prefixed with the disk's path.

@@ -45,6 +45,9 @@ copy_with_libs() {
 }
 copy_with_libs "$cli"
 copy_with_libs /bin/udevadm
+# The busy guest's prober: blkid -p under flock, as udev's probe reads a disk.
+copy_with_libs "$(command -v blkid)"
+copy_with_libs "$(command -v flock)"
 ln -sf /bin/udevadm "$root/lib/systemd/systemd-udevd"
 mkdir -p "$root/lib/udev"
 cp -a /lib/udev/rules.d /lib/udev/scsi_id /lib/udev/ata_id "$root/lib/udev/"

@@ -1,6 +1,6 @@
 #!/bin/sh
 # /init of the system test's guest. The scenario comes from the kernel command
-# line (systest=cards|board|boardmedia|udevrule). Results are printed as "SYSTEST key=value" lines on
+# line (systest=cards|board|boardmedia|udevrule|faults|pulled|again|busyboard). Results are printed as "SYSTEST key=value" lines on
 # the serial console; the host reads them from its log and checks the disk images.
 export PATH=/bin:/sbin:/usr/bin
 mount -t proc proc /proc
@@ -61,12 +61,58 @@ show_disks() {
 
 # Runs the tool with its standard output and error on the console (through a
 # pipe, so it sees no terminal) and records the exit status as "SYSTEST NAME=rc".
+# A run that hangs is ended after 10 minutes (status 124 or above).
 run_tool() {
   name=$1
   shift
   step "tarnwick-cli $*"
-  { tarnwick-cli "$@"; echo $? >/tmp/rc; } 2>&1 | tee "/tmp/$name.out"
+  { timeout 600 tarnwick-cli "$@"; echo $? >/tmp/rc; } 2>&1 | tee "/tmp/$name.out"
   result "$name" "$(cat /tmp/rc)"
+}
+
+# For each card of a burn's output (a card's block starts with its partition
+# plan), whether it ends in "Write ok": "SYSTEST NAME-ok=1 0 1".
+write_ok_by_card() {
+  result "$1-ok" "$(awk '/^m_arrStartSector:/ { n++; ok[n] = 0 }
+    /^BurnToOneSD: Write ok/ { ok[n] = 1 }
+    END { for (i = 1; i <= n; i++) printf "%s%d", (i > 1 ? "," : ""), ok[i] }' "/tmp/$1.out")"
+}
+
+# Every USB disk present but the board's.
+card_disks() {
+  for d in /sys/block/sd*; do
+    [ -e "$d" ] && ! grep -q HALDREN "$d/device/vendor" 2>/dev/null && echo "/dev/${d##*/}"
+  done
+}
+
+# Keeps the guest busy: one CPU spinning, and a prober that opens the given
+# disk the way udev's probe does (a shared lock on the whole disk while blkid
+# reads it), over and over. "cards" probes every USB disk present at the time
+# but the board's (udev probes that once on its arrival; reading it again and
+# again while the board leaves the bus stalls the guest's USB hot-plug for
+# minutes, which is no test of ours).
+busy_start() {
+  (while :; do :; done) &
+  BUSY_PIDS=$!
+  (while :; do
+    if [ "$1" = cards ]; then disks=$(card_disks); else disks=$1; fi
+    [ -n "$disks" ] || sleep 0.2
+    for d in $disks; do
+      [ -b "$d" ] && flock -s "$d" blkid -p "$d" >/dev/null 2>&1
+    done
+  done) &
+  BUSY_PIDS="$BUSY_PIDS $!"
+  step "busy: pids $BUSY_PIDS (CPU load, blkid -p under a shared lock on $1)"
+}
+busy_stop() { kill $BUSY_PIDS 2>/dev/null; wait $BUSY_PIDS 2>/dev/null; }
+
+# How often the tool found a card busy and got it, over the given outputs.
+report_waits() { # NAME OUTPUT...
+  name=$1
+  shift
+  result "$name-busy" "$(cat "$@" | grep -c 'OpenDisk: .* busy, waiting')"
+  result "$name-obtained" "$(cat "$@" | grep -c 'OpenDisk: .* obtained after')"
+  cat "$@" | grep -a '^OpenDisk: '
 }
 
 cards() {
@@ -160,8 +206,77 @@ udev_rule() {
   done
 }
 
+# Three cards (by size: A, B, C) burned as named targets in that order; the
+# host makes writes into B's System region fail.
+faults() {
+  A=$(disk_of_size "$(arg sectorsa)")
+  B=$(disk_of_size "$(arg sectorsb)")
+  C=$(disk_of_size "$(arg sectorsc)")
+  result card-a "$A"
+  result card-b "$B"
+  result card-c "$C"
+  show_disks
+  cd /work || exit 1
+  run_tool burn burn --config lab.ini --pack lab.pack --target "/dev/$A" --target "/dev/$B" \
+    --target "/dev/$C" --yes
+  write_ok_by_card burn
+}
+
+# The same with card A first, unplugged by the host while its System image is
+# written (its writes are throttled so that the System image takes a while).
+pulled() {
+  faults
+  result a-gone "$([ -e "/sys/block/$A" ] && echo 0 || echo 1)"
+}
+
+# A second burn right after the first, starting with the card the first one
+# wrote last, while the guest is busy and that card is probed again and again.
+again() {
+  A=$(disk_of_size "$(arg sectorsa)")
+  B=$(disk_of_size "$(arg sectorsb)")
+  result card-a "$A"
+  result card-b "$B"
+  show_disks
+  cd /work || exit 1
+  busy_start "/dev/$B"
+  run_tool burn1 burn --config lab.ini --pack lab.pack --target "/dev/$A" --target "/dev/$B" --yes
+  run_tool burn2 burn --config lab.ini --pack lab.pack --target "/dev/$B" --target "/dev/$A" --yes
+  busy_stop
+  write_ok_by_card burn1
+  write_ok_by_card burn2
+  report_waits again /tmp/burn1.out /tmp/burn2.out
+}
+
+board_present() { grep -ql HALDREN /sys/block/sd*/device/vendor 2>/dev/null; }
+
+# Board mode three times on a busy guest: after each burn the host takes the
+# card's reader away and plugs the board in again.
+busy_board() {
+  show_disks
+  cd /work || exit 1
+  busy_start cards
+  for round in 1 2 3; do
+    i=0
+    while ! board_present && [ $i -lt 240 ]; do
+      sleep 0.5
+      i=$((i + 1))
+    done
+    udevadm settle --timeout=30
+    step "round $round"
+    run_tool "download$round" download --config lab.ini --pack lab.pack --wait --timeout 240 --yes
+  done
+  busy_stop
+  report_waits busyboard /tmp/download1.out /tmp/download2.out /tmp/download3.out
+  step "kernel messages about USB and SCSI disks (the last 40)"
+  dmesg | grep -E 'usb|scsi|sd[a-z]' | tail -40
+}
+
 case "$SCENARIO" in
   cards) cards ;;
+  faults) faults ;;
+  pulled) pulled ;;
+  again) again ;;
+  busyboard) busy_board ;;
   board) board ;;
   boardmedia) board_media ;;
   udevrule) udev_rule ;;

@@ -3,7 +3,9 @@
 
 Script lines ($NAME is taken from the environment):
   sleep SECONDS
-  wait REGEX LOGFILE SECONDS   waits until REGEX appears in LOGFILE; exits 1 after SECONDS
+  wait REGEX LOGFILE SECONDS [COUNT]
+                               waits until REGEX appears in LOGFILE (COUNT times,
+                               default once); exits 1 after SECONDS
   {"execute": ...}             a QMP command; an error answer exits 1
 Exits 0 when every line was carried out."""
 import json
@@ -53,14 +55,16 @@ def main():
             time.sleep(float(line[6:]))
             continue
         if line.startswith("wait "):
-            _, rx, log, seconds = line.split(" ", 3)
+            _, rx, log, seconds, *count = line.split()
+            times = int(count[0]) if count else 1
             end = time.time() + float(seconds)
-            while not re.search(rx, open(log, errors="replace").read()):
+            while len(re.findall(rx, open(log, errors="replace").read())) < times:
                 if time.time() > end:
                     print(f"QMP t={time.time()-t0:.1f} gave up waiting for {rx}", flush=True)
                     sys.exit(1)
                 time.sleep(0.2)
-            print(f"QMP t={time.time()-t0:.1f} saw {rx}", flush=True)
+            print(f"QMP t={time.time()-t0:.1f} saw {rx}" + (f" ({times} times)" if count else ""),
+                  flush=True)
             continue
         cmd = json.loads(line)
         answer = send(cmd)

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "common/debug_log.h"
+#include "fake_clock.h"
 #include "fake_disk_host.h"
 #include "platform/linux/disk_writer.h"
 #include "platform/linux/linux_disk_service.h"
@@ -10,6 +11,17 @@
 
 namespace tarnwick::testing {
 namespace {
+
+// A fake clock that lets a test change the host while the code under test
+// sleeps.
+class HookedClock : public FakeClock {
+ public:
+  void SleepFor(std::chrono::milliseconds duration) override {
+    FakeClock::SleepFor(duration);
+    if (onSleep) onSleep();
+  }
+  std::function<void()> onSleep;
+};
 
 // sda holds the system; sdb is a card with two partitions; sdc is fixed.
 class CardHost {
@@ -32,10 +44,11 @@ class CardHost {
     sys.BlockNode("/dev/dm-1", 253, 1);
     sys.RegularFile("/tmp/card.img", 3965190144);
   }
-  LinuxDiskOptions Options() { return {tree.Root(), {}, &sys}; }
+  LinuxDiskOptions Options() { return {tree.Root(), {}, &sys, &clock}; }
 
   FakeDiskTree tree;
   FakeDiskSysCalls sys;
+  HookedClock clock;
 };
 
 // The calls that changed something, joined by "; ".
@@ -58,7 +71,7 @@ const auto kAsIs = [](CardHost&) {};
 const auto kBootMounted = [](CardHost& h) {
   h.tree.Mount("8:17", "/media/user/BOOT", "/dev/sdb1");
 };
-constexpr const char* kOpened = "open /dev/sdb excl; lock /dev/sdb";
+constexpr const char* kOpened = "lock /dev/sdb; open /dev/sdb excl";
 
 const OpenCase kOpenCases[] = {
     {"UnmountedCard", kAsIs, "/dev/sdb", true, kOpened, ""},
@@ -68,7 +81,7 @@ const OpenCase kOpenCases[] = {
        h.tree.Mount("8:18", "/media/user/BOOT/data", "/dev/sdb2");
      },
      "/dev/sdb", true,
-     "umount /media/user/BOOT/data; umount /media/user/BOOT; open /dev/sdb excl; lock /dev/sdb",
+     "umount /media/user/BOOT/data; umount /media/user/BOOT; lock /dev/sdb; open /dev/sdb excl",
      ""},
     {"AutomountUnmountedThroughUdisksWithoutRoot",
      [](CardHost& h) {
@@ -76,7 +89,7 @@ const OpenCase kOpenCases[] = {
        h.tree.Mount("8:17", "/run/media/user/BOOT", "/dev/sdb1");
      },
      "/dev/sdb", true,
-     "run udisksctl unmount --block-device /dev/sdb1; open /dev/sdb excl; lock /dev/sdb", ""},
+     "run udisksctl unmount --block-device /dev/sdb1; lock /dev/sdb; open /dev/sdb excl", ""},
     {"MountedElsewhereRefusedBeforeAnyUnmount",
      [](CardHost& h) {
        kBootMounted(h);
@@ -101,12 +114,11 @@ const OpenCase kOpenCases[] = {
     {"SystemDiskNeverOpened", kAsIs, "/dev/sda", false, "", "system disk: holds /"},
     {"FixedDiskRefused", kAsIs, "/dev/sdc", false, "", "fixed disk"},
     {"LoopDeviceIsNoDiscoveredCard", kAsIs, "/dev/loop3", false, "", "not a card reader"},
-    {"BusyDevice", [](CardHost& h) { h.sys.openErrors["/dev/sdb"] = EBUSY; }, "/dev/sdb", false,
-     "open /dev/sdb excl", "is in use"},
-    {"NoRights", [](CardHost& h) { h.sys.openErrors["/dev/sdb"] = EACCES; }, "/dev/sdb", false,
-     "open /dev/sdb excl", "membership of the disk group"},
-    {"LockedByAnotherProgram", [](CardHost& h) { h.sys.lockError = EWOULDBLOCK; }, "/dev/sdb",
-     false, "open /dev/sdb excl; lock /dev/sdb; close /dev/sdb", "locked by another program"},
+    {"NoRights", [](CardHost& h) { h.sys.openErrors["/dev/sdb"] = EACCES; }, "/dev/sdb", false, "",
+     "membership of the disk group"},
+    {"ReadableButNotWritable", [](CardHost& h) { h.sys.openAnswer = [] { return EACCES; }; },
+     "/dev/sdb", false, "lock /dev/sdb; open /dev/sdb excl; close /dev/sdb",
+     "membership of the disk group"},
 };
 
 class DiscoveryOpenTest : public ::testing::TestWithParam<OpenCase> {};
@@ -125,9 +137,144 @@ TEST_P(DiscoveryOpenTest, OpensOnlySafeCards) {
   if (!c.opened) {
     EXPECT_NE(error.find(c.path), std::string::npos) << "names the disk: " << error;
   }
+  EXPECT_EQ(host.clock.slept.count(), 0) << "nothing here is worth waiting for";
 }
 
 INSTANTIATE_TEST_SUITE_P(Cards, DiscoveryOpenTest, ::testing::ValuesIn(kOpenCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A card that another program holds for the moment is waited for, within
+// bounds; the fake clock moves only when the open sleeps on it.
+struct BusyCase {
+  const char* name;
+  std::function<void(CardHost&)> setup;
+  bool opened;
+  int64_t sleptMs;
+  const char* log;
+  const char* errorPart;
+};
+
+// Answers busy until the fake clock reaches the given time.
+std::function<int()> BusyUntil(CardHost& h, int64_t ms, int err) {
+  const auto start = h.clock.Now();
+  return [&h, start, ms, err] {
+    return h.clock.Now() - start < std::chrono::milliseconds(ms) ? err : 0;
+  };
+}
+
+const BusyCase kBusyCases[] = {
+    // Pauses of 50, 100, 200 and 400 ms: the lock is free at the fourth retry.
+    {"LockHeldForAWhile", [](CardHost& h) { h.sys.lockAnswer = BusyUntil(h, 700, EWOULDBLOCK); },
+     true, 750, "OpenDisk: /dev/sdb busy, waiting\nOpenDisk: /dev/sdb obtained after 0.8 s\n", ""},
+    {"ExclusiveOpenRefusedForAWhile",
+     [](CardHost& h) { h.sys.openAnswer = BusyUntil(h, 100, EBUSY); }, true, 150,
+     "OpenDisk: /dev/sdb busy, waiting\nOpenDisk: /dev/sdb obtained after 0.1 s\n", ""},
+    {"HeldLongerThanTheBoundNamesTheHolders",
+     [](CardHost& h) {
+       h.sys.lockError = EWOULDBLOCK;
+       h.tree.Put("proc/locks",
+                  "1: FLOCK  ADVISORY  WRITE 212 00:05:1016 0 EOF\n"
+                  "1: -> FLOCK  ADVISORY  WRITE 300 00:05:1016 0 EOF\n"
+                  "2: POSIX  ADVISORY  WRITE 77 00:05:1032 0 EOF");
+       h.tree.Process(212, "systemd-udevd", {"/dev/null", "/dev/sdb"});
+       h.tree.Process(300, "blkid", {"/dev/sdb1", "/dev/sdb1"});
+       h.tree.Process(77, "cat", {"/dev/sdc", "/dev/sdb10"});
+     },
+     false, 10000,
+     "OpenDisk: /dev/sdb busy, waiting\nOpenDisk: /dev/sdb given up after 10.0 s, still busy\n",
+     "/dev/sdb is locked by another program, still after 10 s: systemd-udevd (pid 212) holds a "
+     "lock on /dev/sdb and has /dev/sdb open; blkid (pid 300) has /dev/sdb1 open"},
+    {"ManyHoldersAreCounted",
+     [](CardHost& h) {
+       h.sys.lockError = EWOULDBLOCK;
+       for (int pid = 401; pid <= 408; ++pid) h.tree.Process(pid, "probe", {"/dev/sdb2"});
+     },
+     false, 10000,
+     "OpenDisk: /dev/sdb busy, waiting\nOpenDisk: /dev/sdb given up after 10.0 s, still busy\n",
+     "probe (pid 405) has /dev/sdb2 open; probe (pid 406) has /dev/sdb2 open; and 2 more"},
+    {"ExclusiveOpenRefusedLongerThanTheBoundNamesKernelHolders",
+     [](CardHost& h) {
+       h.sys.openErrors["/dev/sdb"] = EBUSY;
+       h.tree.Put("sys/block/sdb/sdb2/holders/dm-3", "");
+     },
+     false, 10000,
+     "OpenDisk: /dev/sdb busy, waiting\nOpenDisk: /dev/sdb given up after 10.0 s, still busy\n",
+     "is in use: a partition is mounted or another program holds it, still after 10 s: dm-3 is "
+     "built on /dev/sdb2"},
+    {"BusyThenAnotherFailureEndsTheWait",
+     [](CardHost& h) {
+       h.sys.openAnswer = [&h] { return h.clock.slept.count() == 0 ? EBUSY : ENOMEDIUM; };
+     },
+     false, 50,
+     "OpenDisk: /dev/sdb busy, waiting\nOpenDisk: /dev/sdb given up after 0.1 s, err = 123\n",
+     "no card in the reader"},
+    {"MountedCardRefusedAtOnce",
+     [](CardHost& h) {
+       // Mounted again under /media after the unmount (a desktop's automounter).
+       h.tree.Mount("8:17", "/media/user/BOOT", "/dev/sdb1");
+       h.sys.openErrors["/dev/sdb"] = EBUSY;
+     },
+     false, 0, "OpenForWrite: unmounted /dev/sdb1 from /media/user/BOOT\n",
+     "/dev/sdb is in use: /dev/sdb1 is mounted at /media/user/BOOT"},
+    {"MountedElsewhereRefusedBeforeAnyOpen",
+     [](CardHost& h) { h.tree.Mount("8:18", "/mnt/data", "/dev/sdb2"); }, false, 0, "",
+     "/dev/sdb2 is mounted at /mnt/data"},
+    {"UdevStillProcessingTheNewCard",
+     [](CardHost& h) {
+       h.tree.Put("run/udev/control", "");
+       h.tree.Put("run/udev/data/b8:17", "");  // another device's entry
+       h.clock.onSleep = [&h] {
+         if (h.clock.slept == std::chrono::milliseconds(300)) h.tree.Put("run/udev/data/b8:16", "");
+       };
+     },
+     true, 300,
+     "OpenDisk: /dev/sdb not yet initialized by udev, waiting\n"
+     "OpenDisk: /dev/sdb initialized by udev after 0.3 s\n",
+     ""},
+    {"UdevNeverDoneGoesOnAfterTheBound", [](CardHost& h) { h.tree.Put("run/udev/control", ""); },
+     true, 10000,
+     "OpenDisk: /dev/sdb not yet initialized by udev, waiting\n"
+     "OpenDisk: /dev/sdb still not initialized by udev after 10.0 s, going on\n",
+     ""},
+    {"NoUdevOnTheHostNoWait", [](CardHost&) {}, true, 0, "", ""},
+};
+
+class BusyCardTest : public ::testing::TestWithParam<BusyCase> {};
+
+TEST_P(BusyCardTest, WaitsWithinBounds) {
+  const BusyCase& c = GetParam();
+  CardHost host;
+  c.setup(host);
+  LinuxDiskService service(host.Options());
+  LogCapture log;
+  SysResult<std::unique_ptr<IDiskWriter>> opened = service.OpenForWrite("/dev/sdb");
+  const std::string error = opened.Status().Text();
+  EXPECT_EQ(opened.IsOk(), c.opened) << error;
+  EXPECT_EQ(host.clock.slept.count(), c.sleptMs);
+  EXPECT_EQ(log.Text(), c.log);
+  if (!c.opened) {
+    EXPECT_NE(error.find(c.errorPart), std::string::npos) << error;
+  }
+  // Every attempt that took the device but not its lock let it go again.
+  const auto count = [&](const std::string& call) {
+    return std::count(host.sys.calls.begin(), host.sys.calls.end(), call);
+  };
+  EXPECT_EQ(count("lock /dev/sdb") - count("close /dev/sdb"), c.opened ? 1 : 0);
+  // While the lock is taken, no descriptor for writing is opened (closing one
+  // makes udev probe the card again).
+  if (host.sys.lockAnswer || host.sys.lockError) {
+    EXPECT_EQ(count("open /dev/sdb excl"), c.opened ? 1 : 0);
+  }
+  if (c.opened) {
+    // The writing descriptor is closed first, then the one holding the lock.
+    opened.Value()->Close();
+    const std::vector<std::string> tail(host.sys.calls.end() - 4, host.sys.calls.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{"fsync /dev/sdb", "reread /dev/sdb", "close /dev/sdb",
+                                              "close /dev/sdb"}));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cards, BusyCardTest, ::testing::ValuesIn(kBusyCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 struct TargetCase {
@@ -142,9 +289,9 @@ const TargetCase kTargetCases[] = {
     {"ImageFile", "/tmp/card.img", false, "", "open /tmp/card.img rw; lock /tmp/card.img"},
     {"RemovableCard", "/dev/sdb", false, "", kOpened},
     {"FixedDiskRefused", "/dev/sdc", false, "fixed disk", ""},
-    {"FixedDiskAllowed", "/dev/sdc", true, "", "open /dev/sdc excl; lock /dev/sdc"},
+    {"FixedDiskAllowed", "/dev/sdc", true, "", "lock /dev/sdc; open /dev/sdc excl"},
     {"LoopDeviceRefused", "/dev/loop3", false, "a loop device", ""},
-    {"LoopDeviceAllowed", "/dev/loop3", true, "", "open /dev/loop3 excl; lock /dev/loop3"},
+    {"LoopDeviceAllowed", "/dev/loop3", true, "", "lock /dev/loop3; open /dev/loop3 excl"},
     {"SystemDiskRefusedEvenWhenFixedAllowed", "/dev/sda", true, "system disk: holds /", ""},
     {"PartitionRefused", "/dev/sdb1", true, "a partition", ""},
     {"DeviceMapperRefused", "/dev/dm-1", true, "not a disk that holds a card", ""},

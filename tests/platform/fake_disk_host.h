@@ -17,11 +17,17 @@ namespace tarnwick::testing {
 
 class FakeDiskSysCalls : public DiskSysCalls {
  public:
-  std::map<std::string, DiskFileInfo> files;   // what Stat answers; others are ENOENT
-  std::map<std::string, int> openErrors;       // errno for an open of that path
+  std::map<std::string, DiskFileInfo> files;  // what Stat answers; others are ENOENT
+  // errno for an open of that path; EBUSY only for an exclusive open, as on
+  // Linux
+  std::map<std::string, int> openErrors;
   std::map<std::string, int64_t> deviceBytes;  // capacity of a device path
   std::map<std::string, int> unmountErrors;    // errno for a mount point
   int lockError = 0;
+  // When set, they answer instead of openErrors (for exclusive opens) and
+  // lockError (a holder that lets go after a while): an errno, 0 for success.
+  std::function<int()> openAnswer;
+  std::function<int()> lockAnswer;
   int rereadError = 0;
   int syncError = 0;
   int runStatus = 0;
@@ -33,14 +39,20 @@ class FakeDiskSysCalls : public DiskSysCalls {
   int Open(const std::string& path, DiskOpenMode mode) override {
     static const char* const kModes[] = {"ro", "rw", "excl"};
     calls.push_back("open " + path + " " + kModes[static_cast<int>(mode)]);
-    if (auto e = openErrors.find(path); e != openErrors.end()) return -e->second;
+    const bool exclusive = mode == DiskOpenMode::kReadWriteExclusive;
+    if (openAnswer && exclusive) {
+      if (const int err = openAnswer(); err != 0) return -err;
+    } else if (auto e = openErrors.find(path);
+               e != openErrors.end() && (e->second != EBUSY || exclusive)) {
+      return -e->second;
+    }
     const int fd = m_nextFd++;
     m_fdPath[fd] = path;
     return fd;
   }
   int LockExclusive(int fd) override {
     calls.push_back("lock " + m_fdPath[fd]);
-    return lockError;
+    return lockAnswer ? lockAnswer() : lockError;
   }
   int64_t WriteAt(int, const void*, size_t len, uint64_t offset) override {
     calls.push_back("write " + std::to_string(offset) + " " + std::to_string(len));
@@ -82,10 +94,13 @@ class FakeDiskSysCalls : public DiskSysCalls {
   }
   bool IsRoot() override { return root; }
 
-  // Declares a block device node at a path with its device number.
+  // Declares a block device node at a path with its device number; the node
+  // lives on the device file system 0:5 as inode 1000 + minor.
   void BlockNode(const std::string& path, uint32_t major, uint32_t minor) {
     DiskFileInfo info;
     info.isBlockDevice = true;
+    info.devMinor = 5;
+    info.inode = 1000 + minor;
     info.rdevMajor = major;
     info.rdevMinor = minor;
     files[path] = info;

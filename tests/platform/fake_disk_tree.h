@@ -46,14 +46,24 @@ class FakeDiskTree {
     m_swaps += file + "\t" + type + "\t1048572\t0\t-2\n";
     Put("proc/swaps", m_swaps);
   }
-
- private:
+  // A process with a name and descriptors open on device paths.
+  void Process(int pid, const std::string& comm, const std::vector<std::string>& openPaths) {
+    const std::string dir = "proc/" + std::to_string(pid);
+    Put(dir + "/comm", comm);
+    std::filesystem::create_directories(m_dir.path() / dir / "fd");
+    int fd = 3;
+    for (const std::string& target : openPaths) {
+      std::filesystem::create_symlink(target, m_dir.path() / dir / "fd" / std::to_string(fd++));
+    }
+  }
+  // Any file of the tree, e.g. "proc/locks" or "run/udev/control".
   void Put(const std::string& rel, const std::string& text) {
     const std::filesystem::path p = m_dir.path() / rel;
     std::filesystem::create_directories(p.parent_path());
     WriteFile(p.string(), text + "\n");
   }
 
+ private:
   TempDir m_dir;
   std::string m_mountinfo;
   std::string m_swaps = "Filename\t\t\t\tType\t\tSize\t\tUsed\t\tPriority\n";

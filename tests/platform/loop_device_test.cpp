@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "common/debug_log.h"
+#include "fake_clock.h"
 #include "platform/linux/target_disk_service.h"
 #include "platform/sim/image_disk_service.h"
 #include "test_support.h"
@@ -51,16 +52,28 @@ TEST_F(LoopDeviceTest, RefusedAsFixedDiskUnlessFixedDisksAreAllowed) {
 }
 
 TEST_F(LoopDeviceTest, WritesExclusivelyAndOnlyLogsTheRefusedReread) {
-  TargetDiskService disks({m_loop->Path()}, true);
+  FakeClock clock;
+  LinuxDiskOptions options;
+  options.clock = &clock;
+  TargetDiskService disks({m_loop->Path()}, true, options);
   LogCapture log;
   SysResult<std::unique_ptr<IDiskWriter>> opened = disks.OpenForWrite(m_loop->Path());
   ASSERT_TRUE(opened.IsOk()) << opened.Status().Text();
   std::unique_ptr<IDiskWriter> writer = opened.Take();
 
-  // While the card is held, nobody else gets it exclusively.
+  // While the card is held, nobody else gets it exclusively: the second
+  // writer waits its time out (on the fake clock) and names the holder, this
+  // process, as the real /proc shows it.
   SysResult<std::unique_ptr<IDiskWriter>> second = disks.OpenForWrite(m_loop->Path());
-  EXPECT_EQ(second.Status().Code(), std::errc::device_or_resource_busy);
-  EXPECT_NE(second.Status().Text().find("in use"), std::string::npos) << second.Status().Text();
+  const std::string& text = second.Status().Text();
+  EXPECT_EQ(second.Status().Code(), std::errc::resource_unavailable_try_again);
+  EXPECT_NE(text.find("locked by another program"), std::string::npos) << text;
+  EXPECT_NE(text.find("still after 10 s"), std::string::npos) << text;
+  EXPECT_NE(text.find("(pid " + std::to_string(getpid()) + ") holds a lock on " + m_loop->Path() +
+                      " and has " + m_loop->Path() + " open"),
+            std::string::npos)
+      << text;
+  EXPECT_EQ(clock.slept, kBusyCardWait);
 
   std::vector<uint8_t> data(3 * 512);
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i % 255 + 1);
@@ -68,7 +81,12 @@ TEST_F(LoopDeviceTest, WritesExclusivelyAndOnlyLogsTheRefusedReread) {
   ASSERT_TRUE(writer->Flush().IsOk());
   writer->Close();
   // A loop device without partition scanning refuses the re-read (EINVAL).
-  EXPECT_EQ(log.Text(), "CloseDisk: re-read of the partition table refused, err = 22\n");
+  const std::string busy = "OpenDisk: " + m_loop->Path() +
+                           " busy, waiting\nOpenDisk: " + m_loop->Path() +
+                           " given up after 10.0 s, still busy\n";
+  EXPECT_NE(log.Text().find(busy + "CloseDisk: re-read of the partition table refused, err = 22\n"),
+            std::string::npos)
+      << log.Text();
 
   const std::vector<uint8_t> image = ReadFileBytes(m_backing);
   ASSERT_EQ(image.size(), kBytes);

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "common/debug_log.h"
 #include "platform/disk_geometry.h"
+#include "platform/linux/disk_holders.h"
 #include "platform/linux/disk_writer.h"
 #include "platform/linux/errno_status.h"
 
@@ -56,6 +58,130 @@ SysResult<int> OpenLocked(DiskSysCalls& sys, const std::string& path, DiskOpenMo
                                 : path + ": cannot be locked: " + std::strerror(err));
   }
   return fd;
+}
+
+double Seconds(std::chrono::steady_clock::duration d) {
+  return std::chrono::duration<double>(d).count();
+}
+
+std::string Join(const std::vector<std::string>& items) {
+  std::string out;
+  for (const std::string& item : items) out += (out.empty() ? "" : "; ") + item;
+  return out;
+}
+
+// Gives udev the time to finish its first processing of a card that has just
+// arrived: its rules and probe run then, and a writer that came first would
+// make udev's later probe see a half-written card.
+void WaitForUdev(DiskSysCalls& sys, const std::string& path, const CardOpenHost& host) {
+  DiskFileInfo node;
+  if (sys.Stat(path, node) != 0 || !node.isBlockDevice) return;
+  const auto awaiting = [&] { return AwaitingUdev(host.root, node.rdevMajor, node.rdevMinor); };
+  if (!awaiting()) return;
+  DebugLog(1, "OpenDisk: %s not yet initialized by udev, waiting\n", path.c_str());
+  const auto start = host.clock.Now();
+  while (awaiting()) {
+    const auto waited = host.clock.Now() - start;
+    if (waited >= kUdevInitWait) {
+      DebugLog(1, "OpenDisk: %s still not initialized by udev after %.1f s, going on\n",
+               path.c_str(), Seconds(waited));
+      return;
+    }
+    host.clock.SleepFor(std::chrono::milliseconds(100));
+  }
+  DebugLog(1, "OpenDisk: %s initialized by udev after %.1f s\n", path.c_str(),
+           Seconds(host.clock.Now() - start));
+}
+
+// A card opened for writing: the writing descriptor, and the read-only one
+// that holds the card's lock.
+struct OpenedCard {
+  int fd = -1;
+  int lockFd = -1;
+};
+
+// One attempt at the lock and the exclusive open. busy is set when the
+// failure is another program holding the card for now: the lock taken
+// (EWOULDBLOCK), or the exclusive open refused (EBUSY) while nothing of the
+// card is mounted. The lock is taken first, on a read-only descriptor:
+// udev watches disks for descriptors opened for writing being closed and
+// probes the disk again each time, so a failed attempt with a writable
+// descriptor would itself keep the card busy.
+SysResult<OpenedCard> TryOpenCard(DiskSysCalls& sys, const std::string& path,
+                                  const CardOpenHost& host, bool& busy) {
+  busy = false;
+  OpenedCard card;
+  card.lockFd = sys.Open(path, DiskOpenMode::kReadOnly);
+  if (card.lockFd < 0) return ErrnoStatus(-card.lockFd, OpenErrorText(path, -card.lockFd));
+  if (const int err = sys.LockExclusive(card.lockFd); err != 0) {
+    sys.Close(card.lockFd);
+    busy = err == EWOULDBLOCK;
+    return ErrnoStatus(err, busy ? path + " is locked by another program"
+                                 : path + ": cannot be locked: " + std::strerror(err));
+  }
+  card.fd = sys.Open(path, DiskOpenMode::kReadWriteExclusive);
+  if (card.fd >= 0) return card;
+  sys.Close(card.lockFd);
+  const int err = -card.fd;
+  if (err == EBUSY) {
+    const std::vector<DiskMount> mounts =
+        host.mountsNow ? host.mountsNow() : std::vector<DiskMount>{};
+    if (!mounts.empty()) {
+      return ErrnoStatus(EBUSY, path + " is in use: " + mounts.front().device + " is mounted at " +
+                                    mounts.front().mountPoint);
+    }
+    busy = true;
+  }
+  return ErrnoStatus(err, OpenErrorText(path, err));
+}
+
+// Retries a card held by another program every 100 ms (50 ms the first
+// time), up to kBusyCardWait; logs once when the wait starts and once when it
+// ends. An attempt costs a read-only open and a lock, so it is tried often:
+// udev's workers and probes hold shared locks that overlap, and only a moment
+// with none of them lets the card be taken.
+SysResult<OpenedCard> OpenCardWaiting(DiskSysCalls& sys, const std::string& path,
+                                      const CardOpenHost& host) {
+  WaitForUdev(sys, path, host);
+  bool busy = false;
+  SysResult<OpenedCard> card = TryOpenCard(sys, path, host, busy);
+  if (!busy) return card;
+  DebugLog(1, "OpenDisk: %s busy, waiting\n", path.c_str());
+  const auto start = host.clock.Now();
+  std::chrono::milliseconds pause{50};
+  for (;;) {
+    const auto waited = host.clock.Now() - start;
+    if (waited >= kBusyCardWait) break;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(kBusyCardWait - waited);
+    host.clock.SleepFor(std::min(pause, left));
+    pause = std::chrono::milliseconds(100);
+    card = TryOpenCard(sys, path, host, busy);
+    if (card) {
+      DebugLog(1, "OpenDisk: %s obtained after %.1f s\n", path.c_str(),
+               Seconds(host.clock.Now() - start));
+      return card;
+    }
+    if (!busy) {
+      DebugLog(1, "OpenDisk: %s given up after %.1f s, err = %d\n", path.c_str(),
+               Seconds(host.clock.Now() - start), card.Status().Code().value());
+      return card;
+    }
+  }
+  const double waited = Seconds(host.clock.Now() - start);
+  DebugLog(1, "OpenDisk: %s given up after %.1f s, still busy\n", path.c_str(), waited);
+  std::string text = card.Status().Text();
+  char after[48];
+  std::snprintf(after, sizeof after, ", still after %.0f s", waited);
+  text += after;
+  DiskFileInfo node;
+  const std::string name = path.substr(path.rfind('/') + 1);
+  if (sys.Stat(path, node) == 0) {
+    if (const std::vector<std::string> holders = DiskHolders(host.root, name, node);
+        !holders.empty()) {
+      text += ": " + Join(holders);
+    }
+  }
+  return ErrnoStatus(card.Status().Code().value(), text);
 }
 
 // The failure's text is prefixed with the disk's path.
@@ -113,7 +239,8 @@ SysResult<std::unique_ptr<IDiskWriter>> OpenImageForWrite(DiskSysCalls& sys,
 }
 
 SysResult<std::unique_ptr<IDiskWriter>> OpenCardForWrite(DiskSysCalls& sys, const std::string& path,
-                                                         const std::vector<DiskMount>& mounts) {
+                                                         const std::vector<DiskMount>& mounts,
+                                                         const CardOpenHost& host) {
   for (const DiskMount& m : mounts) {
     if (!IsAutomountPoint(m.mountPoint)) {
       return Refusal(std::errc::device_or_resource_busy, path + " is refused: " + m.device +
@@ -133,9 +260,10 @@ SysResult<std::unique_ptr<IDiskWriter>> OpenCardForWrite(DiskSysCalls& sys, cons
     done.push_back(m.device);
     DebugLog(1, "OpenForWrite: unmounted %s from %s\n", m.device.c_str(), m.mountPoint.c_str());
   }
-  SysResult<int> fd = OpenLocked(sys, path, DiskOpenMode::ReadWriteExclusive);
-  if (!fd) return fd.Status();
-  return std::unique_ptr<IDiskWriter>(std::make_unique<LinuxDiskWriter>(sys, fd.Value(), true));
+  SysResult<OpenedCard> card = OpenCardWaiting(sys, path, host);
+  if (!card) return card.Status();
+  return std::unique_ptr<IDiskWriter>(
+      std::make_unique<LinuxDiskWriter>(sys, card.Value().fd, true, card.Value().lockFd));
 }
 
 }  // namespace tarnwick

@@ -93,6 +93,7 @@ class RealCalls final : public DiskSysCalls {
     info.isRegularFile = S_ISREG(st.st_mode);
     info.devMajor = major(st.st_dev);
     info.devMinor = minor(st.st_dev);
+    info.inode = static_cast<uint64_t>(st.st_ino);
     info.rdevMajor = major(st.st_rdev);
     info.rdevMinor = minor(st.st_rdev);
     info.size = static_cast<uint64_t>(st.st_size);

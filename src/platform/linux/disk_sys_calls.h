@@ -14,6 +14,7 @@ struct DiskFileInfo {
   bool isRegularFile = false;
   uint32_t devMajor = 0;  // the file system holding the file
   uint32_t devMinor = 0;
+  uint64_t inode = 0;
   uint32_t rdevMajor = 0;  // the device itself, for a device node
   uint32_t rdevMinor = 0;
   uint64_t size = 0;

@@ -8,14 +8,15 @@
 
 namespace tarnwick {
 
-LinuxDiskWriter::LinuxDiskWriter(DiskSysCalls& sys, int fd, bool blockDevice)
-    : m_sys(sys), m_fd(fd), m_bBlockDevice(blockDevice) {
+LinuxDiskWriter::LinuxDiskWriter(DiskSysCalls& sys, int fd, bool blockDevice, int lockFd)
+    : m_sys(sys), m_fd(fd), m_bBlockDevice(blockDevice), m_lockFd(lockFd) {
   uint64_t size = 0, links = 0;
   if (!m_bBlockDevice && m_sys.FileState(m_fd, size, links) == 0) m_openedSize = size;
 }
 
 LinuxDiskWriter::~LinuxDiskWriter() {
   if (m_fd >= 0) m_sys.Close(m_fd);
+  if (m_lockFd >= 0) m_sys.Close(m_lockFd);
 }
 
 namespace {
@@ -80,6 +81,8 @@ void LinuxDiskWriter::Close() {
   }
   m_sys.Close(m_fd);
   m_fd = -1;
+  if (m_lockFd >= 0) m_sys.Close(m_lockFd);
+  m_lockFd = -1;
 }
 
 }  // namespace tarnwick

@@ -18,9 +18,10 @@ inline constexpr size_t kMaxWriteCallBytes = 32u << 20;
 
 class LinuxDiskWriter final : public IDiskWriter {
  public:
-  // Takes ownership of fd. A block device has its partition table re-read
-  // when it is closed.
-  LinuxDiskWriter(DiskSysCalls& sys, int fd, bool blockDevice);
+  // Takes ownership of fd and of lockFd (a second descriptor of the same disk
+  // that holds its lock, or -1), which is closed after fd. A block device
+  // has its partition table re-read when it is closed.
+  LinuxDiskWriter(DiskSysCalls& sys, int fd, bool blockDevice, int lockFd = -1);
   ~LinuxDiskWriter() override;
   LinuxDiskWriter(const LinuxDiskWriter&) = delete;
   LinuxDiskWriter& operator=(const LinuxDiskWriter&) = delete;
@@ -35,6 +36,7 @@ class LinuxDiskWriter final : public IDiskWriter {
   int m_fd;
   bool m_bBlockDevice;
   std::optional<uint64_t> m_openedSize;  // a card image file: its size when opened
+  int m_lockFd;
 };
 
 }  // namespace tarnwick

@@ -18,6 +18,17 @@ SurveyOptions MakeSurveyOptions(const LinuxDiskOptions& options) {
   return survey;
 }
 
+CardOpenHost MakeCardOpenHost(const LinuxDiskOptions& options, DiskSysCalls& sys,
+                              const std::string& path) {
+  CardOpenHost host{options.clock ? *options.clock : SystemClock(), options.root, {}};
+  host.mountsNow = [options, &sys, path] {
+    const DiskSurvey survey(MakeSurveyOptions(options), sys);
+    const std::string name = survey.NodeName(path);
+    return name.empty() ? std::vector<DiskMount>{} : survey.Describe(name).mounts;
+  };
+  return host;
+}
+
 std::string TestTreeRefusal(const LinuxDiskOptions& options, const std::string& path) {
   if (options.sys || options.root.empty() || std::filesystem::path(options.root) == "/") return {};
   return path + " belongs to the host described under " + options.root + " and is never opened";
@@ -61,7 +72,7 @@ SysResult<std::unique_ptr<IDiskWriter>> LinuxDiskService::OpenForWrite(const std
   if (disk->verdict != DiskVerdict::Accepted) {
     return Refusal(std::errc::operation_not_permitted, path + " is refused: " + disk->reason);
   }
-  return OpenCardForWrite(m_sys, path, disk->mounts);
+  return OpenCardForWrite(m_sys, path, disk->mounts, MakeCardOpenHost(m_options, m_sys, path));
 }
 
 std::string LinuxDiskService::DiskInstanceOf(const std::string& path) {

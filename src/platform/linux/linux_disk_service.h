@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/disk_service.h"
+#include "platform/linux/disk_open.h"
 #include "platform/linux/disk_survey.h"
 #include "platform/linux/disk_sys_calls.h"
 
@@ -21,6 +23,8 @@ struct LinuxDiskOptions {
   // calls and a root other than "/", nothing is ever opened: the tree
   // describes another host, and its device names mean nothing here.
   DiskSysCalls* sys = nullptr;
+  // The clock of the waits for a busy card; nullptr means the real one.
+  IClock* clock = nullptr;
 };
 
 // Why the service's disks cannot be opened: empty on a real host, or when the
@@ -29,6 +33,11 @@ std::string TestTreeRefusal(const LinuxDiskOptions& options, const std::string& 
 
 // The survey options with the working directory added to the protected paths.
 SurveyOptions MakeSurveyOptions(const LinuxDiskOptions& options);
+
+// The host that opening a card needs; the mounts of the disk at path are
+// surveyed afresh whenever asked.
+CardOpenHost MakeCardOpenHost(const LinuxDiskOptions& options, DiskSysCalls& sys,
+                              const std::string& path);
 
 class LinuxDiskService final : public IDiskService {
  public:

@@ -82,7 +82,7 @@ SysResult<std::unique_ptr<IDiskWriter>> TargetDiskService::OpenForWrite(const st
     return Refusal(std::errc::operation_not_permitted, std::move(refusal));
   }
   if (info.isRegularFile) return OpenImageForWrite(m_sys, path);
-  return OpenCardForWrite(m_sys, path, disk.mounts);
+  return OpenCardForWrite(m_sys, path, disk.mounts, MakeCardOpenHost(m_options, m_sys, path));
 }
 
 }  // namespace tarnwick

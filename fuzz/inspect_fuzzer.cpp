@@ -167,6 +167,7 @@ void MakeSeed(const std::string& spec) {
 }
 
 void CheckResult(const cli::InspectResult& result) {
+  if (std::getenv("TARNWICK_FUZZ_LOG") != nullptr) std::fputs(result.report.c_str(), stderr);
   const bool consistent = result.report.find("Result: consistent\n") != std::string::npos;
   FUZZ_CHECK(consistent == result.problems.empty());
 }

@@ -172,6 +172,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (uint64_t cardSize : kCardSizes) {
     CheckCard(config, cardSize, lengths, bootInfo, uBootInfo, crc);
   }
+  // Cards just about large enough for the configured rooms: the edges of the
+  // plan's FAT32 length and of the burn's checks.
+  const PartitionConfig& p = config.Partition();
+  auto room = [](uint64_t sectors) { return (sectors + 7) / 8 * 8; };
+  const uint64_t used = room(p.boot) + room(p.recovery) +
+                        room(room(p.system) + room(p.data) + room(p.cache) + 3 * kEbrTrack);
+  for (uint64_t extra : {0, 133, 142, 143, 150, 2200, 20000}) {
+    CheckCard(config, used + extra, lengths, bootInfo, uBootInfo, crc);
+  }
 
   // The download package: BootInfo of section "DfuAddrInfo", then the image.
   for (uint32_t length : {0u, 1000u}) {

@@ -6,6 +6,8 @@
 // partition and clear of every other region, and the records carry the
 // configured values.
 #include <algorithm>
+#include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,7 @@
 #include "bootcfg/boot_info.h"
 #include "bootcfg/config_fields.h"
 #include "bootcfg/crc32.h"
+#include "cli/card_inspector.h"
 #include "common/le.h"
 #include "engine/card_regions.h"
 #include "fuzz_support.h"
@@ -27,7 +30,9 @@ namespace {
 
 // Card sizes in sectors as discovery reports them (whole cylinders of 255 x
 // 63 sectors), from too small for anything to past the 32-bit limit.
-constexpr uint64_t kCardSizes[] = {0, 16065, 8'385'930, 62'332'155, 4'294'961'865, 4'294'980'000};
+constexpr uint64_t kCardSizes[] = {0, 16065, 8'385'930, 62'332'200, 4'294'961'685, 4'294'977'750};
+constexpr uint64_t kSectorsPerCylinder = 255 * 63;
+constexpr uint64_t kRoundTripSectors = uint64_t{1} << 24;
 
 uint32_t GetField(const uint8_t* p, size_t offset, unsigned width) {
   return width == 1 ? GetU8(p, offset) : width == 2 ? GetU16(p, offset) : GetU32(p, offset);
@@ -107,6 +112,47 @@ void CheckRegions(const PartitionPlan& plan, const CardRegions& r) {
   }
 }
 
+// The sectors a burn writes (zero sectors left out), read back as a card.
+class MemoryCard final : public ISectorWriter, public cli::ICardSource {
+ public:
+  explicit MemoryCard(uint64_t sectors) : m_sectors(sectors) {}
+
+  bool WriteSectors(SectorNo first, uint32_t count, const uint8_t* buf) override {
+    FUZZ_CHECK(uint64_t{first} + count <= m_sectors);
+    if (count == 0) return true;
+    const size_t bytes = size_t{count} * kSectorSize;
+    if (buf[0] == 0 && std::memcmp(buf, buf + 1, bytes - 1) == 0) {  // the FATs' zeros
+      m_written.erase(m_written.lower_bound(first), m_written.lower_bound(uint64_t{first} + count));
+      return true;
+    }
+    for (uint32_t i = 0; i < count; ++i) {
+      const uint8_t* sector = buf + size_t{i} * kSectorSize;
+      if (std::all_of(sector, sector + kSectorSize, [](uint8_t b) { return b == 0; })) {
+        m_written.erase(uint64_t{first} + i);
+      } else {
+        m_written[uint64_t{first} + i].assign(sector, sector + kSectorSize);
+      }
+    }
+    return true;
+  }
+  uint64_t SizeBytes() const override { return m_sectors * kSectorSize; }
+  bool ReadSectors(uint64_t first, uint32_t count, std::vector<uint8_t>& out,
+                   std::string*) override {
+    FUZZ_CHECK(first <= m_sectors && count <= m_sectors - first);
+    out.assign(size_t{count} * kSectorSize, 0);
+    for (auto it = m_written.lower_bound(first); it != m_written.end() && it->first < first + count;
+         ++it) {
+      std::copy(it->second.begin(), it->second.end(),
+                out.begin() + (it->first - first) * kSectorSize);
+    }
+    return true;
+  }
+
+ private:
+  uint64_t m_sectors;
+  std::map<uint64_t, std::vector<uint8_t>> m_written;
+};
+
 // The records of a card: BootInfo and the DDR and clock tables of UBootInfo
 // hold the configured values whatever the card's size.
 void BuildRecords(const BoardConfig& config, const CardImageLengths& lengths,
@@ -124,7 +170,8 @@ void BuildRecords(const BoardConfig& config, const CardImageLengths& lengths,
 
 // The burn's preparation of one card.
 void CheckCard(const BoardConfig& config, uint64_t cardSize, const CardImageLengths& lengths,
-               const BootInfo& bootInfo, UBootInfo uBootInfo, const CCrc32& crc) {
+               const std::vector<uint8_t>& uBootBin, const BootInfo& bootInfo, UBootInfo uBootInfo,
+               const CCrc32& crc) {
   PartitionPlan plan;
   plan.Initialise();
   plan.m_nCardSize = cardSize;
@@ -139,11 +186,45 @@ void CheckCard(const BoardConfig& config, uint64_t cardSize, const CardImageLeng
 
   CardRegions regions;
   std::string reason;
-  if (BuildCardRegions(plan, lengths, bootInfo, fat, regions, reason)) {
-    CheckRegions(plan, regions);
-    FUZZ_CHECK(EntryFirstSector(mbr, 3) == regions.P);
-  } else {
+  if (!BuildCardRegions(plan, lengths, bootInfo, fat, regions, reason)) {
     FUZZ_CHECK(!reason.empty());
+    return;
+  }
+  CheckRegions(plan, regions);
+  FUZZ_CHECK(EntryFirstSector(mbr, 3) == regions.P);
+  // (Cards up to 8 GiB: formatting a larger one costs too much time per input.)
+  if (cardSize % kSectorsPerCylinder != 0 || cardSize > kRoundTripSectors) return;
+
+  // The records as the burn writes them must read back as a consistent card
+  // of exactly the configured layout.
+  MemoryCard card(cardSize);
+  std::vector<uint8_t> uBootInfoSectors(kUBootInfoSectorBytes, 0);
+  std::copy(uBootInfo.begin(), uBootInfo.end(), uBootInfoSectors.begin());
+  bool written = card.WriteSectors(0, 1, mbr.data());
+  for (uint64_t j = 0; j < kBootInfoCopies; ++j) {
+    written &= card.WriteSectors(static_cast<SectorNo>(regions.P + j), 1, bootInfo.data());
+  }
+  for (const SectorRun& copy : regions.uBootCopies) {
+    FUZZ_CHECK(copy.count * kSectorSize <= uBootBin.size());
+    written &= card.WriteSectors(static_cast<SectorNo>(copy.first),
+                                 static_cast<uint32_t>(copy.count), uBootBin.data());
+  }
+  written &= card.WriteSectors(static_cast<SectorNo>(regions.P + kUBootInfoOffset),
+                               kUBootInfoSectors, uBootInfoSectors.data());
+  written &= card.WriteSectors(static_cast<SectorNo>(regions.X), 1, ebrs[0].data());
+  written &= card.WriteSectors(static_cast<SectorNo>(regions.X + regions.L1), 1, ebrs[1].data());
+  written &= card.WriteSectors(static_cast<SectorNo>(regions.X + regions.L2), 1, ebrs[2].data());
+  written &= FormatFat32(fat, plan.m_szVolumeLabel, card);
+  FUZZ_CHECK(written);
+
+  const PartitionConfig& p = config.Partition();
+  cli::ExpectedLayout expected{p.boot, p.recovery, p.system, p.data, p.cache, {}};
+  expected.label.fill(' ');
+  std::copy_n(p.label.begin(), std::min<size_t>(p.label.size(), 11), expected.label.begin());
+  const cli::InspectResult result = cli::InspectCard(card, expected);
+  if (!result.problems.empty()) {
+    std::fprintf(stderr, "%s", result.report.c_str());
+    FUZZ_CHECK(result.problems.empty());
   }
 }
 
@@ -170,7 +251,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   UBootInfo uBootInfo{};
   BuildRecords(config, lengths, uBootBin, crc, bootInfo, uBootInfo);
   for (uint64_t cardSize : kCardSizes) {
-    CheckCard(config, cardSize, lengths, bootInfo, uBootInfo, crc);
+    CheckCard(config, cardSize, lengths, uBootBin, bootInfo, uBootInfo, crc);
   }
   // Cards just about large enough for the configured rooms: the edges of the
   // plan's FAT32 length and of the burn's checks.
@@ -179,7 +260,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint64_t used = room(p.boot) + room(p.recovery) +
                         room(room(p.system) + room(p.data) + room(p.cache) + 3 * kEbrTrack);
   for (uint64_t extra : {0, 133, 142, 143, 150, 2200, 20000}) {
-    CheckCard(config, used + extra, lengths, bootInfo, uBootInfo, crc);
+    CheckCard(config, used + extra, lengths, uBootBin, bootInfo, uBootInfo, crc);
   }
 
   // The download package: BootInfo of section "DfuAddrInfo", then the image.

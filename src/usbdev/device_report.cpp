@@ -130,7 +130,9 @@ void CIOCtrlHelper::DumpSense(const InquiryRecord& record) {
   if (record.result.senseLength == 0) return;
   DebugLog(3, "Sense Info -- consult SCSI spec for details\n");
   DebugLog(3, "-------------------------------------------------------------\n");
-  for (size_t i = 0; i < record.result.senseLength; ++i) {
+  // Never more than the sense area holds, whatever count the bus reports.
+  const size_t senseBytes = std::min<size_t>(record.result.senseLength, record.result.sense.size());
+  for (size_t i = 0; i < senseBytes; ++i) {
     DebugLog(3, "%02X ", record.result.sense[i]);
   }
   DebugLog(1, "\n\n");

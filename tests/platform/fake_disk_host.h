@@ -39,7 +39,7 @@ class FakeDiskSysCalls : public DiskSysCalls {
   int Open(const std::string& path, DiskOpenMode mode) override {
     static const char* const kModes[] = {"ro", "rw", "excl"};
     calls.push_back("open " + path + " " + kModes[static_cast<int>(mode)]);
-    const bool exclusive = mode == DiskOpenMode::kReadWriteExclusive;
+    const bool exclusive = mode == DiskOpenMode::ReadWriteExclusive;
     if (openAnswer && exclusive) {
       if (const int err = openAnswer(); err != 0) return -err;
     } else if (auto e = openErrors.find(path);

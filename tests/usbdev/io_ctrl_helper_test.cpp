@@ -320,6 +320,7 @@ TEST(DeviceReport, SenseAndErrorLines) {
   const Case cases[] = {
       {"check condition with sense", true, 0x02, 14, {}, "Scsi status: 02h\n\n\n\n"},
       {"busy without sense", true, 0x08, 0, {}, "Scsi status: 08h\n\n"},
+      {"a sense count past the sense area", true, 0x02, 255, {}, "Scsi status: 02h\n\n\n\n"},
       {"request refused", false, 0, 0, {13, std::system_category()}, refused},
       {"error without a text",
        false,

@@ -111,7 +111,7 @@ SysResult<OpenedCard> TryOpenCard(DiskSysCalls& sys, const std::string& path,
                                   const CardOpenHost& host, bool& busy) {
   busy = false;
   OpenedCard card;
-  card.lockFd = sys.Open(path, DiskOpenMode::kReadOnly);
+  card.lockFd = sys.Open(path, DiskOpenMode::ReadOnly);
   if (card.lockFd < 0) return ErrnoStatus(-card.lockFd, OpenErrorText(path, -card.lockFd));
   if (const int err = sys.LockExclusive(card.lockFd); err != 0) {
     sys.Close(card.lockFd);
@@ -119,7 +119,7 @@ SysResult<OpenedCard> TryOpenCard(DiskSysCalls& sys, const std::string& path,
     return ErrnoStatus(err, busy ? path + " is locked by another program"
                                  : path + ": cannot be locked: " + std::strerror(err));
   }
-  card.fd = sys.Open(path, DiskOpenMode::kReadWriteExclusive);
+  card.fd = sys.Open(path, DiskOpenMode::ReadWriteExclusive);
   if (card.fd >= 0) return card;
   sys.Close(card.lockFd);
   const int err = -card.fd;

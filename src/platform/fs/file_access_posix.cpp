@@ -186,28 +186,6 @@ PathKind KindOfPath(const std::string& path) {
   return PathKind::kSocket;
 }
 
-const char* PathKindName(PathKind kind) {
-  switch (kind) {
-    case PathKind::kRegularFile:
-      return "a regular file";
-    case PathKind::kMissing:
-      return "missing";
-    case PathKind::kFolder:
-      return "a folder";
-    case PathKind::kFifo:
-      return "a FIFO";
-    case PathKind::kCharDevice:
-      return "a character device";
-    case PathKind::kBlockDevice:
-      return "a block device";
-    case PathKind::kSocket:
-      return "a socket";
-    case PathKind::kUnreadable:
-      break;
-  }
-  return "unreachable";
-}
-
 std::optional<FileIdentity> IdentityOf(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return std::nullopt;

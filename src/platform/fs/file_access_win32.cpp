@@ -114,6 +114,42 @@ SysResult<std::string> ReadWholeFile(const std::string& path) {
   return bytes;
 }
 
+PathKind KindOfPath(const std::string& path) {
+  const std::wstring wide = win32::Widen(path);
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? PathKind::kMissing
+                                                                          : PathKind::kUnreadable;
+  }
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return PathKind::kFolder;
+  // Devices and pipes have names of their own ("\\.\..."); a name in a
+  // folder is a file.
+  if (path.rfind("\\\\.\\", 0) == 0) return PathKind::kBlockDevice;
+  return PathKind::kRegularFile;
+}
+
+std::optional<FileIdentity> IdentityOf(const std::string& path) {
+  const std::wstring wide = win32::Widen(path);
+  // Opened for no access at all: the identity of a file that others hold is
+  // still told.
+  HANDLE file = CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+  BY_HANDLE_FILE_INFORMATION info{};
+  const bool ok = GetFileInformationByHandle(file, &info) != 0;
+  CloseHandle(file);
+  if (!ok) return std::nullopt;
+  return FileIdentity{info.dwVolumeSerialNumber,
+                      (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+}
+
+bool IsSymbolicLink(const std::string& path) {
+  const std::wstring wide = win32::Widen(path);
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 bool IsMissingFile(const SysStatus& status) {
   const std::error_code& code = status.Code();
   return code.category() == std::system_category() &&
@@ -127,6 +163,12 @@ SysStatus ReplaceFileContents(const std::string& path, const std::string& bytes)
   if (!exists && GetLastError() != ERROR_FILE_NOT_FOUND) return win32::LastErrorStatus();
   if (exists && (attributes & FILE_ATTRIBUTE_DIRECTORY))
     return win32::ErrorStatus(ERROR_ACCESS_DENIED);
+  // A link is never written through: the program may run elevated in a
+  // folder others can write, where a link could point it at any file.
+  if (exists && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    return {std::error_code(ERROR_CANT_ACCESS_FILE, std::system_category()),
+            "it is a symbolic link, which is never written through"};
+  }
   // A read-only file stays as it is, although its folder would take a new one.
   if (exists && (attributes & FILE_ATTRIBUTE_READONLY))
     return win32::ErrorStatus(ERROR_ACCESS_DENIED);

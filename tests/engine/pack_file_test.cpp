@@ -177,6 +177,9 @@ TEST_F(PackFileTest, ImagePastTheEndIsRefusedNamingIt) {
 }
 
 TEST_F(PackFileTest, PackThatCannotBeOpenedShowsOpenFileFail) {
+#ifdef _WIN32
+  GTEST_SKIP() << "checks the POSIX texts of the refusals";
+#endif
   const std::string lockedPack = m_dir.File("locked.pack");
   HandPack(kPackHeaderSize).Write(lockedPack);
   testing::ExclusiveFileHold holder(lockedPack);

@@ -139,6 +139,9 @@ TEST(SettingsFile, ReadStringKeepsAtMost49Characters) {
 // A settings file that exists but cannot be read is named with what it is;
 // a missing or readable one has nothing to say. A link is read, never written.
 TEST(SettingsFile, ReadProblemAndWriteRefusal) {
+#ifdef _WIN32
+  GTEST_SKIP() << "checks symbolic links and POSIX error texts";
+#endif
   struct Case {
     const char* name;
     std::function<void(const std::string& path)> make;

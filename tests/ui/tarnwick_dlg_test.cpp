@@ -170,6 +170,9 @@ TEST_F(DialogTest, PickSetsPathAndBareNameCancelChangesNothing) {
 
 // A settings file that cannot be read: defaults, and a box at start.
 TEST_F(DialogTest, UnreadableSettingsAreNamedAtStart) {
+#ifdef _WIN32
+  GTEST_SKIP() << "checks the POSIX text of a folder read as a file";
+#endif
   fs::create_directory(dir.File("Tarnwick.ini"));
   Open();
   ASSERT_FALSE(view.boxes.empty());
@@ -184,6 +187,9 @@ TEST_F(DialogTest, UnreadableSettingsAreNamedAtStart) {
 // A linked settings file is read but never written: the first choice that
 // is not stored says why, once; the linked file stays as it was.
 TEST_F(DialogTest, LinkedSettingsAreReadButNeverWritten) {
+#ifdef _WIN32
+  GTEST_SKIP() << "checks symbolic links (Wine has none)";
+#endif
   WriteFile(dir.File("shared.ini"), "[Burn]\nCanUseBoardMode=1\nMode=1\n");
   fs::create_symlink("shared.ini", dir.path() / "Tarnwick.ini");
   Open();

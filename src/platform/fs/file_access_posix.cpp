@@ -138,7 +138,9 @@ TempOutcome ReplaceViaTemp(const std::string& target, const struct stat* old,
     struct stat mine {};
     if (::stat(DirName(target).c_str(), &folder) == 0 && ::fstat(fd.get(), &mine) == 0 &&
         mine.st_uid != folder.st_uid && folder.st_uid != 0) {
-      (void)::fchown(fd.get(), folder.st_uid, folder.st_gid);
+      // Best effort: a file that keeps root's owner is still a good file.
+      if (::fchown(fd.get(), folder.st_uid, folder.st_gid) != 0) {
+      }
     }
   }
   if (!WriteAll(fd.get(), bytes) || ::fsync(fd.get()) != 0 || !fd.Close()) {

@@ -140,8 +140,8 @@ SysStatus CheckInputFile(const std::string& option, const std::string& label,
                          const std::string& path) {
   if (path.empty()) return BadArgument(option + " '' names no file");
   const PathKind kind = KindOfPath(path);
-  if (kind == PathKind::kRegularFile) return SysStatus::Ok();
-  if (kind == PathKind::kMissing) {
+  if (kind == PathKind::RegularFile) return SysStatus::Ok();
+  if (kind == PathKind::Missing) {
     return SysStatus(std::make_error_code(std::errc::no_such_file_or_directory),
                      label + " not found: " + path);
   }
@@ -152,7 +152,7 @@ SysStatus CheckOutputFile(const std::string& option, const std::string& label,
                           const std::string& path) {
   if (path.empty()) return BadArgument(option + " '' names no file");
   const PathKind kind = KindOfPath(path);
-  if (kind == PathKind::kRegularFile || kind == PathKind::kMissing) return SysStatus::Ok();
+  if (kind == PathKind::RegularFile || kind == PathKind::Missing) return SysStatus::Ok();
   return BadArgument("the " + label + " " + path + " is " + PathKindName(kind) + ", not a file");
 }
 

@@ -122,9 +122,9 @@ int CmdDownload(int argc, char** argv) {
     if (simDir->empty()) return Refuse("--simulate-board '' names no folder");
     std::error_code ec;
     fs::create_directories(*simDir, ec);
-    if (const PathKind kind = KindOfPath(*simDir); kind != PathKind::kFolder) {
+    if (const PathKind kind = KindOfPath(*simDir); kind != PathKind::Folder) {
       return Refuse("cannot use " + *simDir + " for the simulated board: " +
-                    (kind == PathKind::kMissing
+                    (kind == PathKind::Missing
                          ? "it cannot be made (" + ec.message() + ")"
                          : std::string("it is ") + PathKindName(kind) + ", not a folder"));
     }

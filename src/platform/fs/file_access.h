@@ -22,14 +22,14 @@ namespace tarnwick {
 // What a path leads to (symbolic links followed), for inputs that must be
 // regular files: a refusal can then say what the path is instead.
 enum class PathKind {
-  kRegularFile,
-  kMissing,
-  kFolder,
-  kFifo,
-  kCharDevice,
-  kBlockDevice,
-  kSocket,
-  kUnreadable,  // the system cannot tell (a folder on the way that may not be searched, ...)
+  RegularFile,
+  Missing,
+  Folder,
+  Fifo,
+  CharDevice,
+  BlockDevice,
+  Socket,
+  Unreadable,  // the system cannot tell (a folder on the way that may not be searched, ...)
 };
 [[nodiscard]] PathKind KindOfPath(const std::string& path);
 // "a regular file", "a folder", "a FIFO", ... ("missing", "unreachable" for the others).

@@ -23,8 +23,8 @@ class Fd {
   }
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
-  int get() const { return m_fd; }
-  bool valid() const { return m_fd >= 0; }
+  int Get() const { return m_fd; }
+  bool Valid() const { return m_fd >= 0; }
   // Closes now and reports whether the close succeeded (a late write error
   // of some file systems shows only here).
   [[nodiscard]] bool Close() {
@@ -85,7 +85,7 @@ int CreateTempFile(const std::string& target, std::string* name) {
 
 void SyncFolder(const std::string& folder) {
   Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.valid()) (void)::fsync(dir.get());
+  if (dir.Valid()) (void)::fsync(dir.Get());
 }
 
 SysStatus Errno(int err) {
@@ -95,18 +95,18 @@ SysStatus Errno(int err) {
 // Overwrites the existing file at target with bytes, keeping its inode.
 SysStatus RewriteInPlace(const std::string& target, const std::string& bytes) {
   Fd fd(::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
-  if (!fd.valid()) return Errno(errno);
+  if (!fd.Valid()) return Errno(errno);
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0) return Errno(errno);
+  if (::fstat(fd.Get(), &st) != 0) return Errno(errno);
   if (!S_ISREG(st.st_mode)) return Errno(EINVAL);
-  if (!WriteAll(fd.get(), bytes)) return Errno(errno);
-  if (::ftruncate(fd.get(), static_cast<off_t>(bytes.size())) != 0) return Errno(errno);
-  if (::fsync(fd.get()) != 0) return Errno(errno);
+  if (!WriteAll(fd.Get(), bytes)) return Errno(errno);
+  if (::ftruncate(fd.Get(), static_cast<off_t>(bytes.size())) != 0) return Errno(errno);
+  if (::fsync(fd.Get()) != 0) return Errno(errno);
   if (!fd.Close()) return Errno(errno);
   return {};
 }
 
-enum class TempOutcome { kDone, kFailed, kUseInPlace };
+enum class TempOutcome { Done, Failed, UseInPlace };
 
 // The temporary-file-and-rename replacement. old is the target's status
 // when it exists, else nullptr.
@@ -114,7 +114,7 @@ TempOutcome ReplaceViaTemp(const std::string& target, const struct stat* old,
                            const std::string& bytes) {
   std::string tempName;
   Fd fd(CreateTempFile(target, &tempName));
-  if (!fd.valid()) return old ? TempOutcome::kUseInPlace : TempOutcome::kFailed;
+  if (!fd.Valid()) return old ? TempOutcome::UseInPlace : TempOutcome::Failed;
   auto discard = [&](TempOutcome outcome) {
     const int err = errno;  // the failure's, for the caller
     ::unlink(tempName.c_str());
@@ -123,32 +123,32 @@ TempOutcome ReplaceViaTemp(const std::string& target, const struct stat* old,
   };
   if (old) {
     struct stat mine {};
-    if (::fstat(fd.get(), &mine) != 0) return discard(TempOutcome::kFailed);
+    if (::fstat(fd.Get(), &mine) != 0) return discard(TempOutcome::Failed);
     if ((mine.st_uid != old->st_uid || mine.st_gid != old->st_gid) &&
-        ::fchown(fd.get(), old->st_uid, old->st_gid) != 0) {
+        ::fchown(fd.Get(), old->st_uid, old->st_gid) != 0) {
       // Renaming our file over it would hand the file to us: keep the inode.
-      return discard(TempOutcome::kUseInPlace);
+      return discard(TempOutcome::UseInPlace);
     }
     // After fchown, which clears set-id bits.
-    if (::fchmod(fd.get(), old->st_mode & 07777) != 0) return discard(TempOutcome::kUseInPlace);
+    if (::fchmod(fd.Get(), old->st_mode & 07777) != 0) return discard(TempOutcome::UseInPlace);
   } else {
     // A new file belongs to the folder's owner where we may say so (running
     // as root in a user's folder), so the user can still change it later.
     struct stat folder {};
     struct stat mine {};
-    if (::stat(DirName(target).c_str(), &folder) == 0 && ::fstat(fd.get(), &mine) == 0 &&
+    if (::stat(DirName(target).c_str(), &folder) == 0 && ::fstat(fd.Get(), &mine) == 0 &&
         mine.st_uid != folder.st_uid && folder.st_uid != 0) {
       // Best effort: a file that keeps root's owner is still a good file.
-      if (::fchown(fd.get(), folder.st_uid, folder.st_gid) != 0) {
+      if (::fchown(fd.Get(), folder.st_uid, folder.st_gid) != 0) {
       }
     }
   }
-  if (!WriteAll(fd.get(), bytes) || ::fsync(fd.get()) != 0 || !fd.Close()) {
-    return discard(TempOutcome::kFailed);
+  if (!WriteAll(fd.Get(), bytes) || ::fsync(fd.Get()) != 0 || !fd.Close()) {
+    return discard(TempOutcome::Failed);
   }
-  if (::rename(tempName.c_str(), target.c_str()) != 0) return discard(TempOutcome::kFailed);
+  if (::rename(tempName.c_str(), target.c_str()) != 0) return discard(TempOutcome::Failed);
   SyncFolder(DirName(target));
-  return TempOutcome::kDone;
+  return TempOutcome::Done;
 }
 
 }  // namespace
@@ -156,9 +156,9 @@ TempOutcome ReplaceViaTemp(const std::string& target, const struct stat* old,
 SysResult<std::string> ReadWholeFile(const std::string& path) {
   // O_NONBLOCK: opening a FIFO must not wait for a writer.
   Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (!fd.valid()) return Errno(errno);
+  if (!fd.Valid()) return Errno(errno);
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0) return Errno(errno);
+  if (::fstat(fd.Get(), &st) != 0) return Errno(errno);
   if (!S_ISREG(st.st_mode)) {
     return SysStatus(std::error_code(S_ISDIR(st.st_mode) ? EISDIR : EINVAL, std::system_category()),
                      std::string("it is ") + FileKindName(st.st_mode) + ", not a regular file");
@@ -166,7 +166,7 @@ SysResult<std::string> ReadWholeFile(const std::string& path) {
   std::string bytes;
   char chunk[65536];
   for (;;) {
-    ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
+    ssize_t n = ::read(fd.Get(), chunk, sizeof chunk);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return Errno(errno);
     if (n == 0) break;
@@ -178,14 +178,14 @@ SysResult<std::string> ReadWholeFile(const std::string& path) {
 PathKind KindOfPath(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
-    return errno == ENOENT || errno == ENOTDIR ? PathKind::kMissing : PathKind::kUnreadable;
+    return errno == ENOENT || errno == ENOTDIR ? PathKind::Missing : PathKind::Unreadable;
   }
-  if (S_ISREG(st.st_mode)) return PathKind::kRegularFile;
-  if (S_ISDIR(st.st_mode)) return PathKind::kFolder;
-  if (S_ISFIFO(st.st_mode)) return PathKind::kFifo;
-  if (S_ISCHR(st.st_mode)) return PathKind::kCharDevice;
-  if (S_ISBLK(st.st_mode)) return PathKind::kBlockDevice;
-  return PathKind::kSocket;
+  if (S_ISREG(st.st_mode)) return PathKind::RegularFile;
+  if (S_ISDIR(st.st_mode)) return PathKind::Folder;
+  if (S_ISFIFO(st.st_mode)) return PathKind::Fifo;
+  if (S_ISCHR(st.st_mode)) return PathKind::CharDevice;
+  if (S_ISBLK(st.st_mode)) return PathKind::BlockDevice;
+  return PathKind::Socket;
 }
 
 std::optional<FileIdentity> IdentityOf(const std::string& path) {
@@ -220,11 +220,11 @@ SysStatus ReplaceFileContents(const std::string& path, const std::string& bytes)
   // A file with several names would lose the others on rename.
   if (exists && old.st_nlink > 1) return RewriteInPlace(target, bytes);
   switch (ReplaceViaTemp(target, exists ? &old : nullptr, bytes)) {
-    case TempOutcome::kDone:
+    case TempOutcome::Done:
       return {};
-    case TempOutcome::kUseInPlace:
+    case TempOutcome::UseInPlace:
       return RewriteInPlace(target, bytes);
-    case TempOutcome::kFailed:
+    case TempOutcome::Failed:
       break;
   }
   return Errno(errno ? errno : EIO);

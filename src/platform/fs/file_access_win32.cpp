@@ -119,14 +119,14 @@ PathKind KindOfPath(const std::string& path) {
   const DWORD attributes = GetFileAttributesW(wide.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? PathKind::kMissing
-                                                                          : PathKind::kUnreadable;
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? PathKind::Missing
+                                                                          : PathKind::Unreadable;
   }
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return PathKind::kFolder;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return PathKind::Folder;
   // Devices and pipes have names of their own ("\\.\..."); a name in a
   // folder is a file.
-  if (path.rfind("\\\\.\\", 0) == 0) return PathKind::kBlockDevice;
-  return PathKind::kRegularFile;
+  if (path.rfind("\\\\.\\", 0) == 0) return PathKind::BlockDevice;
+  return PathKind::RegularFile;
 }
 
 std::optional<FileIdentity> IdentityOf(const std::string& path) {

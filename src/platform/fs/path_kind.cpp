@@ -5,21 +5,21 @@ namespace tarnwick {
 
 const char* PathKindName(PathKind kind) {
   switch (kind) {
-    case PathKind::kRegularFile:
+    case PathKind::RegularFile:
       return "a regular file";
-    case PathKind::kMissing:
+    case PathKind::Missing:
       return "missing";
-    case PathKind::kFolder:
+    case PathKind::Folder:
       return "a folder";
-    case PathKind::kFifo:
+    case PathKind::Fifo:
       return "a FIFO";
-    case PathKind::kCharDevice:
+    case PathKind::CharDevice:
       return "a character device";
-    case PathKind::kBlockDevice:
+    case PathKind::BlockDevice:
       return "a block device";
-    case PathKind::kSocket:
+    case PathKind::Socket:
       return "a socket";
-    case PathKind::kUnreadable:
+    case PathKind::Unreadable:
       break;
   }
   return "unreachable";

@@ -10,6 +10,7 @@
 #include "cli/args.h"
 #include "cli/cli_operator.h"
 #include "cli/commands.h"
+#include "cli/console.h"
 #include "cli/run_report.h"
 #include "engine/burn_engine.h"
 #include "platform/clock.h"
@@ -45,7 +46,6 @@ constexpr const char* kUsage =
     "1 a board or a card failed, 2 bad arguments or a pack refused before sending,\n"
     "3 no board found (without --wait) or no card found.\n";
 
-
 int Refuse(const std::string& text) {
   PrintError(text);
   return 2;
@@ -60,8 +60,8 @@ bool ParseSeconds(const std::string& text, std::chrono::seconds& seconds) {
 
 int DownloadExitStatus(const DownloadSummary& summary) {
   if (summary.boardsFound == 0) return 3;
-  std::fprintf(stderr, "tarnwick-cli: %d of %d board(s) received the download program\n",
-               summary.boardsServed, summary.boardsFound);
+  Err(Format("tarnwick-cli: %d of %d board(s) received the download program\n",
+             summary.boardsServed, summary.boardsFound));
   return summary.boardsServed == summary.boardsFound ? 0 : 1;
 }
 
@@ -146,10 +146,10 @@ int CmdDownload(int argc, char** argv) {
   if (!args.Has("--wait")) return DownloadExitStatus(summary);
 
   if (timeout) {
-    std::fprintf(stderr, "tarnwick-cli: waiting up to %lld s for the board's card\n",
-                 static_cast<long long>(timeout->count()));
+    Err(Format("tarnwick-cli: waiting up to %lld s for the board's card\n",
+               static_cast<long long>(timeout->count())));
   } else {
-    std::fputs("tarnwick-cli: waiting for the board's card (Ctrl-C stops)\n", stderr);
+    Err("tarnwick-cli: waiting for the board's card (Ctrl-C stops)\n");
   }
   if (!flow.WaitForArrival(SystemClock(), timeout)) {
     PrintError("no device arrived within the time-out; nothing was burned");

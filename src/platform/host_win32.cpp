@@ -132,6 +132,10 @@ bool IsTerminal(StdStream stream) {
   return _isatty(_fileno(f)) != 0;
 }
 
+void WriteText(StdStream stream, std::string_view text) {
+  Win32WriteText(stream == StdStream::Error, text);
+}
+
 int TerminalColumns() {
   return Win32ConsoleColumns();
 }

@@ -4,6 +4,7 @@
 #include <exception>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "cli/args.h"
 #include "cli/commands.h"
@@ -52,7 +53,13 @@ constexpr Command kCommands[] = {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** rawArgv) {
+  // Arguments as UTF-8 on every system; the commands take them as argv.
+  std::vector<std::string> arguments = tarnwick::CommandLineArguments(argc, rawArgv);
+  std::vector<char*> argvUtf8;
+  for (std::string& a : arguments) argvUtf8.push_back(a.data());
+  argvUtf8.push_back(nullptr);
+  char** argv = argvUtf8.data();
   using tarnwick::cli::Err;
   using tarnwick::cli::Format;
   using tarnwick::cli::Out;

@@ -45,6 +45,10 @@ int TerminalColumns();
 // a file or pipe gets the bytes unchanged, line ends included.
 void WriteText(StdStream stream, std::string_view text);
 
+// The program's arguments as UTF-8 (on Windows taken from the wide command
+// line, so that paths outside the ANSI code page arrive intact).
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
+
 // Whether this process may write whole disks and talk to boards.
 bool HasRawDiskRights();
 

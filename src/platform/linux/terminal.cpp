@@ -2,6 +2,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "platform/host.h"
 
@@ -23,6 +25,10 @@ int TerminalColumns() {
   struct winsize ws {};
   if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
   return 80;
+}
+
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
 }
 
 void WriteText(StdStream stream, std::string_view text) {

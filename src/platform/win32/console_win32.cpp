@@ -5,9 +5,13 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+// After <windows.h>, which it needs.
+#include <shellapi.h>
 
 #include <cstdio>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "platform/fs/win32_text.h"
 #include "platform/win32/win32_services.h"
@@ -39,6 +43,16 @@ void Win32WriteText(bool error, std::string_view text) {
   }
   std::fwrite(text.data(), 1, text.size(), f);
   std::fflush(f);
+}
+
+std::vector<std::string> Win32CommandLine() {
+  std::vector<std::string> args;
+  int count = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (!wide) return args;
+  for (int i = 0; i < count; ++i) args.push_back(win32::Narrow(wide[i]));
+  LocalFree(wide);
+  return args;
 }
 
 }  // namespace tarnwick

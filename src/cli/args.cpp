@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <limits>
 
+#include "cli/console.h"
 #include "platform/fs/file_access.h"
 
 namespace tarnwick::cli {
@@ -115,18 +116,18 @@ bool ParseSize(const std::string& text, uint64_t& bytes) {
 }
 
 void PrintError(const std::string& text) {
-  std::fprintf(stderr, "tarnwick-cli: %s\n", text.c_str());
+  Err(Format("tarnwick-cli: %s\n", text.c_str()));
 }
 
 int StartCommand(int argc, char** argv, const ArgSpec& options, const char* usage,
                  ParsedArgs& args) {
   if (const SysStatus parsed = ParseArgs(argc, argv, options, args); !parsed) {
     PrintError(parsed.Text());
-    std::fputs(usage, stderr);
+    Err(usage);
     return 2;
   }
   if (args.Has("--help")) {
-    std::fputs(usage, stdout);
+    Out(usage);
     return 0;
   }
   if (!args.positional.empty()) {

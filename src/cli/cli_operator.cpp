@@ -4,25 +4,20 @@
 #include <cstdio>
 #include <iostream>
 
+#include "cli/console.h"
+
 namespace tarnwick::cli {
 
 CCliOperator::CCliOperator(IClock& clock, const CliOperatorOptions& options) : m_options(options) {
   if (options.showProgress) {
     m_bar = std::make_unique<CProgressBar>(
-        clock,
-        [](const std::string& text) {
-          std::fputs(text.c_str(), stderr);
-          std::fflush(stderr);
-        },
-        options.columns);
+        clock, [](const std::string& text) { Err(text); }, options.columns);
   }
 }
 
 void CCliOperator::PrintMessage(const std::string& text) {
   if (m_bar) m_bar->Clear();
-  std::fflush(stdout);
-  std::fprintf(stderr, "%s\n", text.c_str());
-  std::fflush(stderr);
+  Err(text + "\n");
   if (m_bar) m_bar->Redraw();
 }
 
@@ -40,8 +35,7 @@ MsgAnswer CCliOperator::ShowMessage(const std::string& text, MsgButtons buttons)
     return MsgAnswer::Cancel;
   }
   if (m_bar) m_bar->Clear();
-  std::fprintf(stderr, "%s\nOK or Cancel? [o/C] ", text.c_str());
-  std::fflush(stderr);
+  Err(Format("%s\nOK or Cancel? [o/C] ", text.c_str()));
   std::string answer;
   if (!std::getline(std::cin, answer)) answer.clear();
   for (auto& c : answer) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -70,8 +64,7 @@ void CCliOperator::ReportFailedCards(const std::vector<FailedCard>& cards) {
 
 void CCliOperator::PrintLogLine(std::string_view line) {
   if (m_bar) m_bar->Clear();
-  std::fwrite(line.data(), 1, line.size(), stdout);
-  std::fflush(stdout);
+  Out(line);
   if (m_bar) m_bar->Redraw();
 }
 

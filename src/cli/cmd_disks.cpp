@@ -5,6 +5,7 @@
 
 #include "cli/args.h"
 #include "cli/commands.h"
+#include "cli/console.h"
 #include "platform/host.h"
 #include "ui/settings_file.h"
 
@@ -41,11 +42,11 @@ int CmdDisks(int argc, char** argv) {
           ParseArgs(argc, argv, ArgSpec{{"--config", "--pack", "--sys-root"}, {}}, args);
       !parsed) {
     PrintError(parsed.Text());
-    std::fputs(kUsage, stderr);
+    Err(kUsage);
     return 2;
   }
   if (args.Has("--help")) {
-    std::fputs(kUsage, stdout);
+    Out(kUsage);
     return 0;
   }
   if (!args.positional.empty()) {
@@ -64,23 +65,23 @@ int CmdDisks(int argc, char** argv) {
   options.protectedPaths = [protectedPaths] { return protectedPaths; };
   std::vector<HostDisk> disks = MakeHost(std::move(options))->ListDisks();
 
-  std::printf("Cards a burn without --target writes, in slot order:\n");
+  Out(Format("Cards a burn without --target writes, in slot order:\n"));
   int slot = 0;
   for (const HostDisk& d : disks) {
     if (!d.accepted) continue;
-    std::printf("  slot %-2d %-16s %10s  %s\n", slot++, d.devicePath.c_str(),
-                HumanSize(d.bytes).c_str(), d.reason.c_str());
+    Out(Format("  slot %-2d %-16s %10s  %s\n", slot++, d.devicePath.c_str(),
+               HumanSize(d.bytes).c_str(), d.reason.c_str()));
   }
-  if (slot == 0) std::printf("  (none)\n");
-  std::printf("Left out:\n");
+  if (slot == 0) Out(Format("  (none)\n"));
+  Out(Format("Left out:\n"));
   bool any = false;
   for (const HostDisk& d : disks) {
     if (d.accepted) continue;
     any = true;
-    std::printf("  %-16s %10s  %s\n", d.devicePath.c_str(), HumanSize(d.bytes).c_str(),
-                d.reason.c_str());
+    Out(Format("  %-16s %10s  %s\n", d.devicePath.c_str(), HumanSize(d.bytes).c_str(),
+               d.reason.c_str()));
   }
-  if (!any) std::printf("  (none)\n");
+  if (!any) Out(Format("  (none)\n"));
   return 0;
 }
 

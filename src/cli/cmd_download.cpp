@@ -10,6 +10,7 @@
 #include "cli/args.h"
 #include "cli/cli_operator.h"
 #include "cli/commands.h"
+#include "cli/console.h"
 #include "cli/run_report.h"
 #include "engine/burn_engine.h"
 #include "platform/clock.h"
@@ -62,14 +63,13 @@ bool ParseSeconds(const std::string& text, std::chrono::seconds& seconds) {
 // answered blocks with a SCSI status other than GOOD.
 void PrintBoardsServed(const DownloadSummary& summary) {
   if (summary.boardsFound == 0) return;
-  std::fprintf(stderr, "tarnwick-cli: %d of %d board(s) received the download program\n",
-               summary.boardsServed, summary.boardsFound);
+  Err(Format("tarnwick-cli: %d of %d board(s) received the download program\n",
+             summary.boardsServed, summary.boardsFound));
   for (size_t i = 0; i < summary.blocksNotGood.size(); ++i) {
     if (summary.blocksNotGood[i] == 0) continue;
-    std::fprintf(stderr,
-                 "tarnwick-cli: warning: board %zu answered %d block(s) with a SCSI status other "
-                 "than GOOD (see the debug log)\n",
-                 i + 1, summary.blocksNotGood[i]);
+    Err(Format("tarnwick-cli: warning: board %zu answered %d block(s) with a SCSI status other "
+               "than GOOD (see the debug log)\n",
+               i + 1, summary.blocksNotGood[i]));
   }
 }
 
@@ -182,10 +182,10 @@ int CmdDownload(int argc, char** argv) {
   PrintBoardsServed(summary);
 
   if (timeout) {
-    std::fprintf(stderr, "tarnwick-cli: waiting up to %lld s for the board's card\n",
-                 static_cast<long long>(timeout->count()));
+    Err(Format("tarnwick-cli: waiting up to %lld s for the board's card\n",
+               static_cast<long long>(timeout->count())));
   } else {
-    std::fputs("tarnwick-cli: waiting for the board's card (Ctrl-C stops)\n", stderr);
+    Err("tarnwick-cli: waiting for the board's card (Ctrl-C stops)\n");
   }
   if (!flow.WaitForArrival(SystemClock(), timeout)) {
     PrintError("no device arrived within the time-out; nothing was burned");

@@ -4,6 +4,7 @@
 #include "cli/args.h"
 #include "cli/card_inspector.h"
 #include "cli/commands.h"
+#include "cli/console.h"
 #include "common/sector.h"
 #include "platform/host.h"
 
@@ -39,16 +40,16 @@ int CmdInspect(int argc, char** argv) {
   ParsedArgs args;
   if (const SysStatus parsed = ParseArgs(argc, argv, ArgSpec{{"--config"}, {}}, args); !parsed) {
     PrintError(parsed.Text());
-    std::fputs(kUsage, stderr);
+    Err(kUsage);
     return 2;
   }
   if (args.Has("--help")) {
-    std::fputs(kUsage, stdout);
+    Out(kUsage);
     return 0;
   }
   if (args.positional.size() != 1) {
     PrintError("inspect needs exactly one PATH");
-    std::fputs(kUsage, stderr);
+    Err(kUsage);
     return 2;
   }
   const std::string& path = args.positional[0];
@@ -70,10 +71,9 @@ int CmdInspect(int argc, char** argv) {
     return 2;
   }
   ReaderSource source(*reader.Value());
-  std::printf("Inspecting %s\n", path.c_str());
+  Out(Format("Inspecting %s\n", path.c_str()));
   InspectResult result = InspectCard(source, expected);
-  std::fputs(result.report.c_str(), stdout);
-  std::fflush(stdout);
+  Out(result.report.c_str());
   if (!result.problems.empty()) {
     PrintError(path + ": " + std::to_string(result.problems.size()) +
                " problem(s) found; the first: " + result.problems.front());

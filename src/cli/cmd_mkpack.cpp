@@ -4,6 +4,7 @@
 
 #include "cli/args.h"
 #include "cli/commands.h"
+#include "cli/console.h"
 #include "engine/pack_file.h"
 
 namespace tarnwick::cli {
@@ -37,17 +38,17 @@ int CmdMkpack(int argc, char** argv) {
   ParsedArgs args;
   if (const SysStatus parsed = ParseArgs(argc, argv, options, args); !parsed) {
     PrintError(parsed.Text());
-    std::fputs(kUsage, stderr);
+    Err(kUsage);
     return 2;
   }
   if (args.Has("--help")) {
-    std::fputs(kUsage, stdout);
+    Out(kUsage);
     return 0;
   }
   auto out = args.Value("--out");
   if (!out || !args.positional.empty()) {
     PrintError(out ? "unexpected argument " + args.positional.front() : "mkpack needs --out FILE");
-    std::fputs(kUsage, stderr);
+    Err(kUsage);
     return 2;
   }
   // A FIFO as the output would hold the command until someone reads it.
@@ -70,7 +71,7 @@ int CmdMkpack(int argc, char** argv) {
     PrintError("cannot write the pack file " + *out + ": " + written.Text());
     return 2;
   }
-  std::fprintf(stderr, "tarnwick-cli: pack file written: %s\n", out->c_str());
+  Err(Format("tarnwick-cli: pack file written: %s\n", out->c_str()));
   return 0;
 }
 

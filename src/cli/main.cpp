@@ -4,9 +4,13 @@
 #include <exception>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "cli/args.h"
 #include "cli/commands.h"
+#include "cli/console.h"
+#include "common/debug_log.h"
+#include "platform/host.h"
 #include "tarnwick_version.h"
 
 namespace {
@@ -49,18 +53,31 @@ constexpr Command kCommands[] = {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** rawArgv) {
+  // Arguments as UTF-8 on every system; the commands take them as argv.
+  std::vector<std::string> arguments = tarnwick::CommandLineArguments(argc, rawArgv);
+  std::vector<char*> argvUtf8;
+  for (std::string& a : arguments) argvUtf8.push_back(a.data());
+  argvUtf8.push_back(nullptr);
+  char** argv = argvUtf8.data();
+  using tarnwick::cli::Err;
+  using tarnwick::cli::Format;
+  using tarnwick::cli::Out;
+  // The debug log goes to standard output through the same path as every
+  // other text.
+  tarnwick::SetLogSink(
+      [](std::string_view line) { tarnwick::WriteText(tarnwick::StdStream::Output, line); });
   if (argc < 2) {
-    std::fputs(kUsage, stderr);
+    Err(kUsage);
     return 2;
   }
   std::string command = argv[1];
   if (command == "--help" || command == "-h" || command == "help") {
-    std::fputs(kUsage, stdout);
+    Out(kUsage);
     return 0;
   }
   if (command == "--version") {
-    std::printf("tarnwick-cli %s\n", tarnwick::kTarnwickVersion);
+    Out(Format("tarnwick-cli %s\n", tarnwick::kTarnwickVersion));
     return 0;
   }
   for (const auto& c : kCommands) {
@@ -75,6 +92,6 @@ int main(int argc, char** argv) {
     return 1;
   }
   tarnwick::cli::PrintError("unknown command '" + command + "'");
-  std::fputs(kUsage, stderr);
+  Err(kUsage);
   return 2;
 }

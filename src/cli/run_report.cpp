@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "cli/args.h"
+#include "cli/console.h"
 
 namespace tarnwick::cli {
 
@@ -15,8 +16,8 @@ int BurnExitStatus(const RunSummary& run) {
     PrintError("no card found");
     return 3;
   }
-  std::fprintf(stderr, "tarnwick-cli: %d of %d card(s) written completely\n", run.cardsWritten,
-               run.cardsFound);
+  Err(Format("tarnwick-cli: %d of %d card(s) written completely\n", run.cardsWritten,
+             run.cardsFound));
   return run.failed.empty() && run.cardsWritten == run.cardsFound ? 0 : 1;
 }
 

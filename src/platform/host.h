@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/sys_status.h"
@@ -38,6 +39,15 @@ std::vector<std::string> SplitPathList(const std::string& list,
 enum class StdStream { Input, Output, Error };
 bool IsTerminal(StdStream stream);
 int TerminalColumns();
+
+// Writes UTF-8 text to standard output or standard error. A console gets it
+// as characters (on Windows in UTF-16, whatever the console's code page);
+// a file or pipe gets the bytes unchanged, line ends included.
+void WriteText(StdStream stream, std::string_view text);
+
+// The program's arguments as UTF-8 (on Windows taken from the wide command
+// line, so that paths outside the ANSI code page arrive intact).
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
 
 // Whether this process may write whole disks and talk to boards.
 bool HasRawDiskRights();

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include "platform/fs/read_only_file.h"
 #include "platform/host.h"
@@ -130,6 +131,16 @@ class Win32Host final : public IHost {
 bool IsTerminal(StdStream stream) {
   FILE* f = stream == StdStream::Input ? stdin : stream == StdStream::Output ? stdout : stderr;
   return _isatty(_fileno(f)) != 0;
+}
+
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  std::vector<std::string> args = Win32CommandLine();
+  if (args.size() != static_cast<size_t>(argc)) args.assign(argv, argv + argc);
+  return args;
+}
+
+void WriteText(StdStream stream, std::string_view text) {
+  Win32WriteText(stream == StdStream::Error, text);
 }
 
 int TerminalColumns() {

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/sys_status.h"
@@ -40,6 +41,11 @@ std::unique_ptr<IScsiBus> MakeWin32ScsiBus();
 // Disk arrivals (WM_DEVICECHANGE through a message-only window).
 SysResult<std::unique_ptr<IDeviceEventSource>> MakeWin32DeviceEvents();
 
+// Writes UTF-8 text to standard output (error = false) or standard error:
+// WriteConsoleW on a console, the bytes themselves (binary mode) elsewhere.
+void Win32WriteText(bool error, std::string_view text);
+// The arguments of the wide command line as UTF-8 (CommandLineToArgvW).
+std::vector<std::string> Win32CommandLine();
 // Width of the console on standard error (80 when it cannot be told).
 int Win32ConsoleColumns();
 // Whether the process runs elevated (administrator rights).

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <filesystem>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -206,6 +207,18 @@ SysStatus ReplaceFileContents(const std::string& path, const std::string& bytes)
       break;
   }
   return Errno(errno ? errno : EIO);
+}
+
+std::string WorkingDirectory() {
+  std::error_code error;
+  std::filesystem::path cwd = std::filesystem::current_path(error);
+  return error ? std::string() : cwd.string();
+}
+
+std::string PathInFolder(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  if (folder.back() == '/') return folder + name;
+  return folder + '/' + name;
 }
 
 }  // namespace tarnwick

@@ -37,6 +37,28 @@ TEST_P(ProfileRead, MatchesMeasuredBehaviour) {
 INSTANTIATE_TEST_SUITE_P(MeasuredCases, ProfileRead, ::testing::ValuesIn(kMeasuredReadCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Rules of the Windows functions beyond the measured table, found by comparing
+// the two under Wine (profile_oracle_win32_test.cpp).
+const ReadCase kComparedCases[] = {
+    {"line_without_equals_hides_later_key", "[card]\r\nsize\r\nsize=5\r\n", "card", "size", 0, 77,
+     "dflt", "dflt"},
+    {"comment_line_is_key_named_with_semicolon", "[card]\r\n  ;size=9\r\n", "card", ";size", 9, 9,
+     "9", "9"},
+    {"header_runs_to_last_bracket", "[card]x]\r\nsize=5\r\n", "card]x", "size", 5, 5, "5", "5"},
+    {"header_not_cut_at_first_bracket", "[card]x]\r\nsize=5\r\n", "card", "size", 0, 77, "dflt",
+     "dflt"},
+    {"value_ends_at_nul", std::string("[card]\r\nsize=4\0 2\r\n", 19), "card", "size", 4, 4, "4",
+     "4"},
+    {"utf16be_bom", testing::Utf16Be("[card]\r\nsize=42\r\n"), "card", "size", 42, 42, "42", "42"},
+    {"default_loses_trailing_spaces", "[card]\r\n", "card", "size", 0, 77, "dflt", "dflt",
+     "dflt  "},
+    {"default_of_spaces_keeps_one", "[card]\r\n", "card", "size", 0, 77, " ", " ", "   "},
+    {"default_loses_quotes", "[card]\r\n", "card", "size", 0, 77, "dflt", "dflt", "'dflt'"},
+};
+
+INSTANTIATE_TEST_SUITE_P(ComparedCases, ProfileRead, ::testing::ValuesIn(kComparedCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST(ProfileReadMissingFile, EveryReadGivesItsDefault) {
   TempDir dir;
   for (const std::string& path : {dir.File("absent.ini"), dir.File("no/such/dir.ini")}) {

@@ -355,6 +355,11 @@ std::vector<WriteCase> WriteCases() {
        cardKeys},
       {"utf16be_file", true, Utf16Be("[card]\r\nsize=1\r\nx=2\r\n"), "card", "size", "42",
        cardKeys},
+      {"line_without_equals_gets_value", true, "[card]\r\nsize\r\nsize=1\r\n", "card", "size", "42",
+       cardKeys},
+      {"comment_line_not_a_place_for_keys", true, "[card]\r\nx=1\r\n;c\r\n", "card", "size", "42",
+       cardKeys},
+      {"header_to_last_bracket", true, "[card]x]\r\nsize=1\r\n", "card", "size", "42", cardKeys},
       {"cr_only_file", true, "[card]\rsize=1\rx=2\r", "card", "size", "42", cardKeys},
   };
 }

@@ -37,7 +37,7 @@ struct ReconcileCase {
 };
 
 const ReconcileCase kReconcileCases[] = {
-    {"first_run", std::nullopt, false, kModeReader, "[Burn]\nMode=2\n"},
+    {"first_run", std::nullopt, false, kModeReader, "[Burn]" + kNL + "Mode=2" + kNL},
     {"forbidden_board_mode_forces_reader", "[Burn]\nCanUseBoardMode=0\nMode=1\n", false,
      kModeReader, "[Burn]\nCanUseBoardMode=0\nMode=2\n"},
     {"forbidden_by_text_value", "[Burn]\nCanUseBoardMode=yes\nMode=1\n", false, kModeReader,

@@ -24,11 +24,17 @@ endfunction()
 
 # tarnwick_tests(NAME DIR DEPS...): one GoogleTest executable of every .cpp in DIR
 # (support.cpp alone makes none), less the files of TARNWICK_LINUX_ONLY_TESTS
-# (paths relative to the tests folder) when building for another system.
+# when building for another system and those of TARNWICK_WINDOWS_ONLY_TESTS
+# when not building for Windows (paths relative to the tests folder).
 function(tarnwick_tests name dir)
   file(GLOB _src CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.cpp)
   if(NOT CMAKE_SYSTEM_NAME STREQUAL "Linux")
     foreach(_file ${TARNWICK_LINUX_ONLY_TESTS})
+      list(REMOVE_ITEM _src ${CMAKE_CURRENT_SOURCE_DIR}/${_file})
+    endforeach()
+  endif()
+  if(NOT WIN32)
+    foreach(_file ${TARNWICK_WINDOWS_ONLY_TESTS})
       list(REMOVE_ITEM _src ${CMAKE_CURRENT_SOURCE_DIR}/${_file})
     endforeach()
   endif()

@@ -48,6 +48,13 @@ inline std::string Utf16Le(const std::string& ascii) {
   return out;
 }
 
+// ASCII text as UTF-16BE with its byte-order mark.
+inline std::string Utf16Be(const std::string& ascii) {
+  std::string out = "\xFE\xFF";
+  for (char c : ascii) out += std::string{'\0', c};
+  return out;
+}
+
 // True when a program of that name is on PATH.
 bool HaveProgram(const std::string& name);
 

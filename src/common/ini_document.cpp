@@ -37,32 +37,41 @@ bool SameName(const std::string& a, const std::string& b) {
   return true;
 }
 
-// What a line is: a section header, a key, or anything else (comments,
-// blank lines, lines without '=').
+// What a line is: a blank line, a section header, or a key. Every other
+// line names a key as the Windows functions read it: a line without '=' is
+// a key without a value (a lookup of it finds no value, and it hides later
+// keys of that name), and a comment line is a key whose name starts with ';'.
 struct Parsed {
-  enum class Kind { Other, Header, Key } kind = Kind::Other;
-  std::string name;   // section or key name, trimmed
-  std::string value;  // key value, trimmed
-  size_t keyEnd = 0;  // offset just after the key name in the line
+  enum class Kind { Blank, Header, Key } kind = Kind::Blank;
+  std::string name;                  // section or key name, trimmed
+  std::optional<std::string> value;  // key value, trimmed; nothing without '='
+  size_t keyEnd = 0;                 // offset just after the key name in the line
+
+  // A line that sets a value: where a new key goes after.
+  bool Assigns() const { return kind == Kind::Key && value && name.rfind(';', 0) != 0; }
 };
 
 Parsed Parse(const std::string& line) {
   Parsed parsed;
   size_t start = SkipBlanks(line, 0);
-  if (start == line.size() || line[start] == ';') return parsed;
+  if (start == line.size()) return parsed;
   if (line[start] == '[') {
-    size_t close = line.find(']', start);
-    if (close != std::string::npos) {
+    // The name runs to the line's last ']'.
+    size_t close = line.rfind(']');
+    if (close != std::string::npos && close > start) {
       parsed.kind = Parsed::Kind::Header;
       parsed.name = Trim(line, start + 1, close);
       return parsed;
     }
   }
-  size_t equals = line.find('=', start);
-  if (equals == std::string::npos) return parsed;
   parsed.kind = Parsed::Kind::Key;
-  parsed.name = Trim(line, start, equals);
-  parsed.value = Trim(line, equals + 1, line.size());
+  size_t equals = line.find('=', start);
+  if (equals == std::string::npos) {
+    parsed.name = Trim(line, start, line.size());
+  } else {
+    parsed.name = Trim(line, start, equals);
+    parsed.value = Trim(line, equals + 1, line.size());
+  }
   parsed.keyEnd = start + parsed.name.size();
   return parsed;
 }
@@ -134,7 +143,7 @@ std::optional<std::string> Document::Find(const std::string& section,
   if (!range) return std::nullopt;
   std::optional<size_t> line = FindKey(*range, key);
   if (!line) return std::nullopt;
-  return Parse(m_lines[*line].content).value;
+  return std::move(Parse(m_lines[*line].content).value);
 }
 
 void Document::InsertLine(size_t index, const std::string& content, const std::string& ending) {
@@ -152,29 +161,28 @@ void Document::Set(const std::string& section, const std::string& key, const std
     }
   }
   std::string keyName = Trim(key);
+  // Leading blanks of the value are not stored: a read trims them anyway.
+  const std::string stored = value.substr(SkipBlanks(value, 0));
   std::optional<Range> range = FindSection(section);
   if (!range) {
-    if (!m_lines.empty() && !Trim(m_lines.back().content).empty()) {
-      InsertLine(m_lines.size(), "", ending);
-    }
     // Built by appending: GCC 12 raises a false -Wrestrict on
     // "[" + std::string&& in optimised builds.
     std::string header = "[";
     header.append(Trim(section)).append("]");
     InsertLine(m_lines.size(), header, ending);
-    InsertLine(m_lines.size(), keyName + "=" + value, ending);
+    InsertLine(m_lines.size(), keyName + "=" + stored, ending);
     return;
   }
   if (std::optional<size_t> found = FindKey(*range, keyName)) {
     std::string& content = m_lines[*found].content;
-    content = content.substr(0, Parse(content).keyEnd) + "=" + value;
+    content = content.substr(0, Parse(content).keyEnd) + "=" + stored;
     return;
   }
   size_t at = range->begin;
   for (size_t i = range->begin; i < range->end; ++i) {
-    if (Parse(m_lines[i].content).kind == Parsed::Kind::Key) at = i + 1;
+    if (Parse(m_lines[i].content).Assigns()) at = i + 1;
   }
-  InsertLine(at, keyName + "=" + value, ending);
+  InsertLine(at, keyName + "=" + stored, ending);
 }
 
 std::string Document::Text() const {
@@ -188,7 +196,7 @@ std::string Document::Text() const {
 // lookup can reach (only a section's first occurrence is searched, and the
 // section "" is the text before the first header).
 Index::Index(const std::string& text) {
-  std::unordered_map<std::string, std::string>* current = &m_sections[std::string()];
+  std::unordered_map<std::string, std::optional<std::string>>* current = &m_sections[std::string()];
   ForEachLine(text, [&](const std::string& content, const std::string&) {
     Parsed parsed = Parse(content);
     if (parsed.kind == Parsed::Kind::Header) {

@@ -21,12 +21,14 @@ class Document {
 
   // The value of the first key of that name in the first section of that
   // name, blanks around it trimmed, quotes kept; nothing when the section or
-  // the key is missing. Keys before the first section header belong to the
-  // section "". Names match without regard to case.
+  // the key is missing or that first key is a line without '='. Keys before
+  // the first section header belong to the section "". Names match without
+  // regard to case. A header's name runs to the line's last ']'.
   std::optional<std::string> Find(const std::string& section, const std::string& key) const;
 
-  // Sets the key: the line Find reads is rewritten, or a new key line goes
-  // after the section's last key line, or a new section goes at the end.
+  // Sets the key (leading blanks of the value dropped): the line Find reads
+  // is rewritten, or a new key line goes after the section's last key line,
+  // or a new section goes at the end, right after the last line.
   // New lines end with newLine unless the text has line endings of its own,
   // in which case they take the first one's style.
   void Set(const std::string& section, const std::string& key, const std::string& value,
@@ -57,7 +59,9 @@ class Index {
 
  private:
   // Section name -> key name -> value, names in lower case.
-  std::unordered_map<std::string, std::unordered_map<std::string, std::string>> m_sections;
+  // A key without '=' maps to nothing.
+  std::unordered_map<std::string, std::unordered_map<std::string, std::optional<std::string>>>
+      m_sections;
 };
 
 // Value with one matching pair of surrounding '"' or '\'' removed.

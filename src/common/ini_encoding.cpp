@@ -7,6 +7,7 @@ namespace {
 
 constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
 constexpr char kUtf16LeBom[] = "\xFF\xFE";
+constexpr char kUtf16BeBom[] = "\xFE\xFF";
 constexpr uint32_t kReplacement = 0xFFFD;
 
 void AppendUtf8(uint32_t cp, std::string* out) {
@@ -27,16 +28,19 @@ void AppendUtf8(uint32_t cp, std::string* out) {
   }
 }
 
-void AppendUtf16Unit(uint32_t unit, std::string* out) {
-  out->push_back(static_cast<char>(unit & 0xFF));
-  out->push_back(static_cast<char>(unit >> 8));
+void AppendUtf16Unit(uint32_t unit, bool bigEndian, std::string* out) {
+  const auto low = static_cast<char>(unit & 0xFF);
+  const auto high = static_cast<char>(unit >> 8);
+  out->push_back(bigEndian ? high : low);
+  out->push_back(bigEndian ? low : high);
 }
 
-std::string Utf16LeToUtf8(const std::string& bytes, size_t start) {
+std::string Utf16ToUtf8(const std::string& bytes, size_t start, bool bigEndian) {
   std::string out;
   auto unitAt = [&](size_t i) {
-    return static_cast<uint32_t>(static_cast<uint8_t>(bytes[i])) |
-           (static_cast<uint32_t>(static_cast<uint8_t>(bytes[i + 1])) << 8);
+    const auto first = static_cast<uint32_t>(static_cast<uint8_t>(bytes[i]));
+    const auto second = static_cast<uint32_t>(static_cast<uint8_t>(bytes[i + 1]));
+    return bigEndian ? (first << 8) | second : first | (second << 8);
   };
   size_t i = start;
   while (i + 1 < bytes.size()) {
@@ -80,17 +84,17 @@ uint32_t NextCodePoint(const std::string& text, size_t* i) {
   return cp;
 }
 
-std::string Utf8ToUtf16Le(const std::string& text) {
+std::string Utf8ToUtf16(const std::string& text, bool bigEndian) {
   std::string out;
   size_t i = 0;
   while (i < text.size()) {
     uint32_t cp = NextCodePoint(text, &i);
     if (cp >= 0x10000) {
       cp -= 0x10000;
-      AppendUtf16Unit(0xD800 + (cp >> 10), &out);
-      AppendUtf16Unit(0xDC00 + (cp & 0x3FF), &out);
+      AppendUtf16Unit(0xD800 + (cp >> 10), bigEndian, &out);
+      AppendUtf16Unit(0xDC00 + (cp & 0x3FF), bigEndian, &out);
     } else {
-      AppendUtf16Unit(cp, &out);
+      AppendUtf16Unit(cp, bigEndian, &out);
     }
   }
   return out;
@@ -102,7 +106,10 @@ DecodedText Decode(const std::string& bytes) {
   DecodedText result;
   if (bytes.rfind(kUtf16LeBom, 0) == 0) {
     result.encoding = Encoding::Utf16LeBom;
-    result.text = Utf16LeToUtf8(bytes, 2);
+    result.text = Utf16ToUtf8(bytes, 2, false);
+  } else if (bytes.rfind(kUtf16BeBom, 0) == 0) {
+    result.encoding = Encoding::Utf16BeBom;
+    result.text = Utf16ToUtf8(bytes, 2, true);
   } else if (bytes.rfind(kUtf8Bom, 0) == 0) {
     result.encoding = Encoding::Utf8Bom;
     result.text = bytes.substr(3);
@@ -115,7 +122,9 @@ DecodedText Decode(const std::string& bytes) {
 std::string Encode(const std::string& text, Encoding encoding) {
   switch (encoding) {
     case Encoding::Utf16LeBom:
-      return kUtf16LeBom + Utf8ToUtf16Le(text);
+      return kUtf16LeBom + Utf8ToUtf16(text, false);
+    case Encoding::Utf16BeBom:
+      return kUtf16BeBom + Utf8ToUtf16(text, true);
     case Encoding::Utf8Bom:
       return kUtf8Bom + text;
     case Encoding::Plain:

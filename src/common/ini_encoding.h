@@ -1,12 +1,13 @@
 #pragma once
 // Text encodings of INI files: plain bytes (ANSI or UTF-8), UTF-8 with a byte
-// order mark, and UTF-16LE with a byte order mark. Files are handled as UTF-8
-// text in memory and written back in the encoding they came in.
+// order mark, and UTF-16 (little- or big-endian) with a byte order mark.
+// Files are handled as UTF-8 text in memory and written back in the encoding
+// they came in.
 #include <string>
 
 namespace tarnwick::ini {
 
-enum class Encoding { Plain, Utf8Bom, Utf16LeBom };
+enum class Encoding { Plain, Utf8Bom, Utf16LeBom, Utf16BeBom };
 
 struct DecodedText {
   Encoding encoding = Encoding::Plain;

@@ -10,8 +10,9 @@ namespace {
 
 // Integers are read as text into a buffer of this many characters.
 constexpr size_t kIntBufferSize = 30;
-// Line ending of a file this service creates.
-constexpr char kNewFileLineEnding[] = "\n";
+// Line ending of a file this service creates: the system's own (an existing
+// file keeps its own).
+constexpr const char* kNewFileLineEnding = kNativeLineEnding;
 
 std::string Cut(const std::string& text, size_t bufferSize) {
   if (bufferSize == 0) return std::string();
@@ -61,7 +62,8 @@ std::optional<std::string> Snapshot::Lookup(const std::string& section,
   if (!m_index) return std::nullopt;
   std::optional<std::string> value = m_index->Find(section, key);
   if (!value) return std::nullopt;
-  return ini::StripQuotes(*value);
+  // The value is read as a C string: it ends at a NUL.
+  return ini::StripQuotes(value->substr(0, value->find('\0')));
 }
 
 uint32_t Snapshot::ReadInt(const std::string& section, const std::string& key, uint32_t def) const {
@@ -69,9 +71,22 @@ uint32_t Snapshot::ReadInt(const std::string& section, const std::string& key, u
   return text.empty() ? def : ParseInt(text);
 }
 
+namespace {
+
+// The default as a read gives it: trailing spaces dropped (but never its
+// first character), then quotes removed as from a value.
+std::string ReadDefault(const std::string& def) {
+  size_t end = def.size();
+  while (end > 1 && def[end - 1] == ' ') --end;
+  return ini::StripQuotes(def.substr(0, end));
+}
+
+}  // namespace
+
 std::string Snapshot::ReadString(const std::string& section, const std::string& key,
                                  const std::string& def, size_t bufferSize) const {
-  return Cut(Lookup(section, key).value_or(def), bufferSize);
+  std::optional<std::string> value = Lookup(section, key);
+  return Cut(value ? *value : ReadDefault(def), bufferSize);
 }
 
 uint32_t ReadInt(const std::string& section, const std::string& key, uint32_t def,

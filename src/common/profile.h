@@ -16,8 +16,9 @@ namespace tarnwick::profile {
 uint32_t ReadInt(const std::string& section, const std::string& key, uint32_t def,
                  const std::string& path);
 
-// The key's value cut to bufferSize - 1 characters; def (also cut) when the
-// file, section or key is missing.
+// The key's value cut to bufferSize - 1 characters; def (also cut, without
+// its trailing spaces and surrounding quotes) when the file, section or key
+// is missing.
 std::string ReadString(const std::string& section, const std::string& key, const std::string& def,
                        size_t bufferSize, const std::string& path);
 

@@ -1,8 +1,5 @@
 #include "ui/settings_file.h"
 
-#include <filesystem>
-#include <system_error>
-
 #include "common/profile.h"
 #include "platform/fs/file_access.h"
 
@@ -12,24 +9,13 @@ namespace {
 // Read buffer of a text setting, terminator included.
 constexpr size_t kTextBufferSize = 50;
 
-std::string WorkingDirectory() {
-  std::error_code error;
-  std::filesystem::path cwd = std::filesystem::current_path(error);
-  // A working directory that no longer exists: the name alone, relative to it.
-  return error ? std::string() : cwd.string();
-}
-
-std::string SettingsPath(const std::string& directory) {
-  if (directory.empty()) return kSettingsFileName;
-  if (directory.back() == '/') return directory + kSettingsFileName;
-  return directory + "/" + kSettingsFileName;
-}
-
 }  // namespace
 
+// A working directory that no longer exists gives the name alone, relative to it.
 CSettingsFile::CSettingsFile() : CSettingsFile(WorkingDirectory()) {}
 
-CSettingsFile::CSettingsFile(const std::string& directory) : m_strPath(SettingsPath(directory)) {}
+CSettingsFile::CSettingsFile(const std::string& directory)
+    : m_strPath(PathInFolder(directory, kSettingsFileName)) {}
 
 std::string CSettingsFile::ReadProblem() const {
   const SysResult<std::string> file = ReadWholeFile(m_strPath);

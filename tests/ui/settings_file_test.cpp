@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/fs/file_access.h"
 #include "test_support.h"
 
 namespace tarnwick {
@@ -19,6 +20,9 @@ using testing::ReadFileText;
 using testing::RunCommand;
 using testing::TempDir;
 using testing::WriteFile;
+
+// A new file takes the system's line ending.
+const std::string kNL = kNativeLineEnding;
 
 std::string Inode(const std::string& path) {
   std::string out;
@@ -34,7 +38,7 @@ struct ReconcileCase {
 };
 
 const ReconcileCase kReconcileCases[] = {
-    {"first_run", std::nullopt, false, kModeReader, "[Burn]\nMode=2\n"},
+    {"first_run", std::nullopt, false, kModeReader, "[Burn]" + kNL + "Mode=2" + kNL},
     {"forbidden_board_mode_forces_reader", "[Burn]\nCanUseBoardMode=0\nMode=1\n", false,
      kModeReader, "[Burn]\nCanUseBoardMode=0\nMode=2\n"},
     {"forbidden_by_text_value", "[Burn]\nCanUseBoardMode=yes\nMode=1\n", false, kModeReader,
@@ -89,13 +93,19 @@ TEST(SettingsFile, PathIsFixedAtConstruction) {
   TempDir second;
   fs::path previous = fs::current_path();
   fs::current_path(first.path());
-  const std::string expected = fs::current_path().string() + "/Tarnwick.ini";
+  const std::string expected = fs::current_path().string() + kPathSeparator + "Tarnwick.ini";
   CSettingsFile settings;
   fs::current_path(second.path());
   EXPECT_EQ(settings.Path(), expected);
   fs::current_path(previous);
-  EXPECT_EQ(CSettingsFile("/work/x").Path(), "/work/x/Tarnwick.ini");
+  EXPECT_EQ(CSettingsFile("/work/x").Path(),
+            "/work/x" + std::string(1, kPathSeparator) + "Tarnwick.ini");
   EXPECT_EQ(CSettingsFile("/").Path(), "/Tarnwick.ini");
+#ifdef _WIN32
+  // A drive root ends in its separator already.
+  EXPECT_EQ(CSettingsFile("C:\\").Path(), "C:\\Tarnwick.ini");
+  EXPECT_EQ(CSettingsFile("C:\\work").Path(), "C:\\work\\Tarnwick.ini");
+#endif
 }
 
 struct IntCase {
@@ -121,7 +131,8 @@ TEST(SettingsFile, WriteIntStoresDecimalAndReadsBack) {
   for (int value : {0, 1, -5, INT32_MAX, INT32_MIN}) {
     ASSERT_TRUE(settings.WriteInt("Burn", "Mode", value));
     EXPECT_EQ(settings.ReadInt("Burn", "Mode"), value);
-    EXPECT_EQ(ReadFileText(settings.Path()), "[Burn]\nMode=" + std::to_string(value) + "\n");
+    EXPECT_EQ(ReadFileText(settings.Path()),
+              "[Burn]" + kNL + "Mode=" + std::to_string(value) + kNL);
   }
 }
 

@@ -15,6 +15,7 @@
 #include "common/debug_log.h"
 #include "dialog_fakes.h"
 #include "fake_clock.h"
+#include "platform/fs/file_access.h"
 #include "platform/sim/image_disk_service.h"
 #include "platform/sim/sim_board.h"
 #include "test_support.h"
@@ -89,7 +90,8 @@ class DialogTest : public ::testing::Test {
 
 TEST_F(DialogTest, FirstRunCreatesModeOnlyAndPathsEndInSlash) {
   Open();
-  EXPECT_EQ(ReadFileText(dir.File("Tarnwick.ini")), "[Burn]\nMode=2\n");
+  EXPECT_EQ(ReadFileText(dir.File("Tarnwick.ini")),
+            std::string("[Burn]") + kNativeLineEnding + "Mode=2" + kNativeLineEnding);
   EXPECT_FALSE(view.Enabled(ControlId::ModeBoard));
   EXPECT_TRUE(view.checkedState[ControlId::ModeReader]);
   EXPECT_FALSE(view.checkedState[ControlId::ModeBoard]);

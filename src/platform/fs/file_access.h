@@ -10,6 +10,24 @@
 
 namespace tarnwick {
 
+// The separator this system puts between a folder and a name, and the line
+// ending of the text files it creates.
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+inline constexpr char kNativeLineEnding[] = "\r\n";
+#else
+inline constexpr char kPathSeparator = '/';
+inline constexpr char kNativeLineEnding[] = "\n";
+#endif
+
+// The process's working directory (UTF-8); an empty text when it cannot be
+// fetched (it was removed).
+[[nodiscard]] std::string WorkingDirectory();
+
+// The path of the file name in folder: the separator is added unless folder
+// ends in one already; name alone when folder is empty.
+[[nodiscard]] std::string PathInFolder(const std::string& folder, const std::string& name);
+
 // The whole contents of the regular file at path (UTF-8). Never blocks on a
 // FIFO or a device. A missing file (a dangling symbolic link counts as
 // missing) fails with an error for which IsMissingFile is true; a file that

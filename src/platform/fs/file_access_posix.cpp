@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -228,6 +229,18 @@ SysStatus ReplaceFileContents(const std::string& path, const std::string& bytes)
       break;
   }
   return Errno(errno ? errno : EIO);
+}
+
+std::string WorkingDirectory() {
+  std::error_code error;
+  std::filesystem::path cwd = std::filesystem::current_path(error);
+  return error ? std::string() : cwd.string();
+}
+
+std::string PathInFolder(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  if (folder.back() == '/') return folder + name;
+  return folder + '/' + name;
 }
 
 }  // namespace tarnwick

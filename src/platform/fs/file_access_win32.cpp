@@ -203,4 +203,27 @@ SysStatus ReplaceFileContents(const std::string& path, const std::string& bytes)
   return {};
 }
 
+std::string WorkingDirectory() {
+  // The length with the terminator when the buffer is too small, the length
+  // without it on success; the directory may change between the two calls.
+  std::wstring buffer(MAX_PATH, L'\0');
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    const DWORD n = GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), buffer.data());
+    if (n == 0) return std::string();
+    if (n < buffer.size()) {
+      buffer.resize(n);
+      return win32::Narrow(buffer);
+    }
+    buffer.assign(n, L'\0');
+  }
+  return std::string();
+}
+
+std::string PathInFolder(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  // A drive root (C:\ with its backslash) or a folder given with a slash ends in its separator.
+  if (folder.back() == '\\' || folder.back() == '/') return folder + name;
+  return folder + '\\' + name;
+}
+
 }  // namespace tarnwick

@@ -1,10 +1,8 @@
 #include "platform/win32/device_events_win32.h"
 
-// clang-format off: <dbt.h> depends on <windows.h>, which this one includes.
-#include <dbt.h>
-
 #include "platform/win32/disk_interface_win32.h"
-// clang-format on
+// <dbt.h> needs <windows.h>, which the line above includes.
+#include <dbt.h>
 
 #include <cstddef>
 #include <string>

@@ -2,9 +2,8 @@
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
-// clang-format off: the SDK headers depend on <windows.h> coming first.
+// The SDK headers below need <windows.h> first.
 #include <setupapi.h>
-// clang-format on
 
 #include "platform/win32/disk_interface_win32.h"
 #include "platform/win32/scsi_bus_win32.h"

@@ -1,11 +1,10 @@
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
-// clang-format off: the SDK headers depend on <windows.h> coming first.
+// The SDK headers below need <windows.h> first.
 #include <ntddscsi.h>
 #include <setupapi.h>
 #include <winioctl.h>
-// clang-format on
 
 #include <algorithm>
 #include <cstring>

@@ -133,9 +133,6 @@ std::vector<uint8_t> EncodeBufferedRequest(const ScsiRequest& request) {
   std::vector<uint8_t> buffer(kDataAreaOffset + request.dataLength, 0);
   EncodeRecord(buffer.data(), request);
   PutU64(buffer.data(), spt::kDataBuffer, kDataAreaOffset);
-  if (request.direction == ScsiDirection::ToDevice && request.dataLength > 0) {
-    std::copy_n(request.data, request.dataLength, buffer.begin() + kDataAreaOffset);
-  }
   return buffer;
 }
 

@@ -80,8 +80,8 @@ inline constexpr size_t kDirectRequestSize = kDataAreaOffset;
 // Larger transfers go direct, from an aligned buffer.
 inline constexpr size_t kMaxBufferedData = 8192;
 
-// A buffered pass-through: the whole request (kDataAreaOffset + data length
-// bytes), zero but for the record and, for data to the device, the data.
+// A buffered pass-through, for data from the device (or none): the whole
+// request (kDataAreaOffset + data length bytes), zero but for the record.
 std::vector<uint8_t> EncodeBufferedRequest(const ScsiRequest& request);
 // A direct pass-through whose data lies at `data`.
 std::array<uint8_t, kDirectRequestSize> EncodeDirectRequest(const ScsiRequest& request,

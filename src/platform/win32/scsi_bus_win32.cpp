@@ -171,9 +171,7 @@ ScsiResult Win32ScsiBus::PassThrough(ScsiHandle handle, const ScsiRequest& reque
   OpenDevice* device = Find(handle);
   if (!device) return Failure(kErrorInvalidHandle);
   if (request.dataLength > 0 && !request.data) return Failure(kErrorInvalidData);
-  if (request.direction == ScsiDirection::ToDevice || request.dataLength > kMaxBufferedData) {
-    return Direct(*device, request);
-  }
+  if (request.direction == ScsiDirection::ToDevice) return Direct(*device, request);
   return Buffered(device->handle, request);
 }
 
@@ -211,9 +209,7 @@ ScsiResult Win32ScsiBus::Direct(OpenDevice& device, const ScsiRequest& request) 
   std::optional<AlignedBuffer> copy;
   if (data && reinterpret_cast<uintptr_t>(data) % alignment != 0) {
     copy.emplace(request.dataLength, alignment);
-    if (request.direction == ScsiDirection::ToDevice) {
-      std::copy_n(request.data, request.dataLength, copy->Data());
-    }
+    std::copy_n(request.data, request.dataLength, copy->Data());
     data = copy->Data();
   }
 
@@ -222,9 +218,6 @@ ScsiResult Win32ScsiBus::Direct(OpenDevice& device, const ScsiRequest& request) 
   if (!m_calls.IoControl(device.handle, kIoctlScsiPassThroughDirect, buffer.data(),
                          kDirectRequestSize, buffer.data(), kDirectRequestSize, returned)) {
     return Failure(m_calls.LastError());
-  }
-  if (copy && request.direction == ScsiDirection::FromDevice) {
-    std::copy_n(copy->Data(), request.dataLength, request.data);
   }
   return DecodeCompletedRequest(buffer.data(), buffer.size(), request);
 }

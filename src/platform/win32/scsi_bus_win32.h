@@ -64,9 +64,9 @@ class Win32ScsiBus final : public IScsiBus {
   SysResult<ScsiAdapterProperties> QueryAdapter(ScsiHandle handle) override;
   SysResult<ScsiDeviceProperties> QueryDevice(ScsiHandle handle) override;
   SysResult<uint32_t> QueryMediaType(ScsiHandle handle) override;
-  // Data to the device, or more than the buffered request holds, goes direct
-  // (IOCTL_SCSI_PASS_THROUGH_DIRECT) from a buffer aligned as the adapter
-  // asks; everything else goes buffered (IOCTL_SCSI_PASS_THROUGH).
+  // Data to the device goes direct (IOCTL_SCSI_PASS_THROUGH_DIRECT) from a
+  // buffer aligned as the adapter asks; data from the device, or none, goes
+  // buffered (IOCTL_SCSI_PASS_THROUGH) in the request itself.
   ScsiResult PassThrough(ScsiHandle handle, const ScsiRequest& request) override;
 
  private:

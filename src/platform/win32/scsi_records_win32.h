@@ -77,8 +77,6 @@ inline constexpr size_t kSenseAreaOffset = spt::kSize + 4;
 inline constexpr size_t kSenseAreaLength = kMaxSenseLength;
 inline constexpr size_t kDataAreaOffset = kSenseAreaOffset + kSenseAreaLength;
 inline constexpr size_t kDirectRequestSize = kDataAreaOffset;
-// Larger transfers go direct, from an aligned buffer.
-inline constexpr size_t kMaxBufferedData = 8192;
 
 // A buffered pass-through, for data from the device (or none): the whole
 // request (kDataAreaOffset + data length bytes), zero but for the record.

@@ -63,15 +63,6 @@ class Win32DeviceEventsTest : public ::testing::Test {
   HWND window = nullptr;
 };
 
-TEST_F(Win32DeviceEventsTest, TheWindowIsMessageOnlyOnAThreadOfItsOwn) {
-  ASSERT_TRUE(IsWindow(window));
-  wchar_t name[64] = {};
-  ASSERT_GT(GetClassNameW(window, name, 64), 0);
-  // Message-only windows are found only under HWND_MESSAGE.
-  EXPECT_EQ(FindWindowExW(HWND_MESSAGE, nullptr, name, nullptr), window);
-  EXPECT_NE(GetWindowThreadProcessId(window, nullptr), GetCurrentThreadId());
-}
-
 TEST_F(Win32DeviceEventsTest, ArrivalsComeOutOfCollectAndOtherEventsAreIgnored) {
   struct Case {
     WPARAM event;
@@ -162,8 +153,13 @@ TEST_F(Win32DeviceEventsTest, WatchIsCalledFromTheWindowsThreadUntilItEnds) {
   EXPECT_EQ(Collected().size(), 3u);  // the notices still come in
 }
 
-TEST_F(Win32DeviceEventsTest, DestroyingTheSourceEndsItsWindowAndThread) {
+TEST_F(Win32DeviceEventsTest, TheMessageOnlyWindowAndItsThreadEndWithTheSource) {
+  wchar_t name[64] = {};
+  ASSERT_GT(GetClassNameW(window, name, 64), 0);
+  // Message-only windows are found only under HWND_MESSAGE.
+  EXPECT_EQ(FindWindowExW(HWND_MESSAGE, nullptr, name, nullptr), window);
   const DWORD threadId = GetWindowThreadProcessId(window, nullptr);
+  EXPECT_NE(threadId, GetCurrentThreadId());
   HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, threadId);
   ASSERT_NE(thread, nullptr);
   events.reset();

@@ -16,7 +16,9 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
   target_link_libraries(tw_platform_host PUBLIC tw_platform_linux tw_platform_sim)
 elseif(WIN32)
   tarnwick_module(tw_platform_win32 platform/win32 tw_platform tw_platform_sim)
-  target_link_libraries(tw_platform_win32 PUBLIC advapi32 shell32)
+  # SetupAPI for the disk interfaces; user32 for the device window; advapi32
+  # for the token's elevation and the page files; shell32 for the command line.
+  target_link_libraries(tw_platform_win32 PUBLIC setupapi user32 advapi32 shell32)
   add_library(tw_platform_host STATIC platform/host_win32.cpp)
   target_link_libraries(tw_platform_host PUBLIC tw_platform_win32 tw_platform_sim)
 endif()

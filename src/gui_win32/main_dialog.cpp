@@ -202,6 +202,8 @@ INT_PTR CWin32MainDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lPar
       m_dlg->PollDeviceEvents();
       return TRUE;
     case kMsgStartupNotes: {
+      // Over the dialog, which a modal run shows only once its queue is empty.
+      if (m_modal) ShowWindow(m_hWnd, SW_SHOW);
       std::vector<std::string> notices = std::move(m_notices);
       for (const std::string& notice : notices) ShowMessage(notice, MsgButtons::Ok);
       return TRUE;
@@ -259,6 +261,8 @@ void CWin32MainDialog::End(int result) {
 }
 
 void CWin32MainDialog::ShowAbout() {
+  // Over the dialog, which a modal run shows only once its queue is empty.
+  if (m_modal) ShowWindow(m_hWnd, SW_SHOW);
   DialogBoxParamW(m_instance, MAKEINTRESOURCEW(IDD_ABOUT), m_hWnd, AboutProc,
                   reinterpret_cast<LPARAM>(this));
 }

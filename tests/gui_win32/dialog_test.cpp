@@ -8,10 +8,11 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+#include <windows.h>
+// after <windows.h>
 #include <commctrl.h>
 #include <dbt.h>
 #include <gtest/gtest.h>
-#include <windows.h>
 
 #include <chrono>
 #include <filesystem>

@@ -235,6 +235,30 @@ TEST_F(Win32DialogTest, ReaderBurnOntoCardImageOnTheWorkerThread) {
   EXPECT_TRUE(dialog->Ended());
 }
 
+// Board mode with no board: the download reports it, the dialog waits with
+// its controls disabled, and the next arrival the system announces to the
+// window starts the burn run.
+TEST_F(Win32DialogTest, BoardModeWithoutBoardBurnsOnTheNextArrival) {
+  Settings(
+      "[Burn]\nCanUseBoardMode=1\nMode=1\n[ResName]\nCfgFile=board.ini\nPackFile=example.pack\n");
+  const std::string card = dir.File("card1.img");
+  ASSERT_TRUE(CreateCardImage(card, kNewCardImageBytes));
+  Open(GuiOptions{{card}, {}});
+  Click(IDC_BURN);
+  ASSERT_TRUE(PumpUntil([this] {
+    return !dialog->JobRunning() && dialog->Dialog().State() == DialogState::WaitingForBoard;
+  }));
+  EXPECT_EQ(messages, std::vector<std::string>{"Can't find udisk. please make sure udisk is ok."});
+  EXPECT_FALSE(Enabled(IDC_BURN));
+  EXPECT_FALSE(Enabled(IDC_MODE_READER));
+
+  SendMessageW(dialog->Window(), WM_DEVICECHANGE, DBT_DEVICEARRIVAL, 0);
+  EXPECT_EQ(GetWindowLongPtrW(dialog->Window(), DWLP_MSGRESULT), TRUE);
+  ASSERT_TRUE(PumpUntil([this] { return Finished(); }, kBurnTimeout));
+  EXPECT_TRUE(CardComplete(card));
+  EXPECT_TRUE(Enabled(IDC_BURN));
+}
+
 // An arrival while nothing waits is taken and ignored; the handler answers TRUE.
 TEST_F(Win32DialogTest, DeviceArrivalWhileIdleIsIgnored) {
   Settings("[Burn]\nCanUseBoardMode=1\nMode=1\n");

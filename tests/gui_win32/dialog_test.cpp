@@ -71,6 +71,21 @@ bool CardComplete(const std::string& path) {
   return std::string(reinterpret_cast<char*>(boot) + 82, 8) == "FAT32   " && boot[510] == 0x55;
 }
 
+// The tests' windows go to a desktop of their own. Wine makes a desktop with
+// the graphics driver the prefix names when the desktop is first used (the
+// null driver the test set-up names), whereas the prefix's default desktop
+// may have been made before, without any driver.
+class TestDesktop : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    const std::wstring name = L"tarnwick-dialog-tests-" + std::to_wstring(GetCurrentProcessId());
+    if (HDESK desktop = CreateDesktopW(name.c_str(), nullptr, nullptr, 0, GENERIC_ALL, nullptr)) {
+      SetThreadDesktop(desktop);
+    }
+  }
+};
+::testing::Environment* const kTestDesktop = ::testing::AddGlobalTestEnvironment(new TestDesktop);
+
 class Win32DialogTest : public ::testing::Test {
  protected:
   Win32DialogTest() : m_oldDir(fs::current_path()) {
@@ -99,7 +114,14 @@ class Win32DialogTest : public ::testing::Test {
       messages.push_back(text);
       return buttons == MsgButtons::Ok ? MsgAnswer::Ok : okCancelAnswer;
     });
-    ASSERT_NE(dialog->CreateHidden(), nullptr);
+    // Under Wine the first window of a new desktop can fail while the
+    // desktop's own process is still starting; a few tries cover that.
+    HWND made = nullptr;
+    for (int attempt = 0; attempt < 10 && made == nullptr; ++attempt) {
+      if (attempt > 0) Sleep(500);
+      made = dialog->CreateHidden();
+    }
+    ASSERT_NE(made, nullptr);
   }
 
   HWND Item(int id) const { return GetDlgItem(dialog->Window(), id); }

@@ -9,12 +9,13 @@
 #include <string>
 
 #include "gui/app_icon.h"
-#include "gui/app_services.h"
 #include "gui/main_window.h"
 #include "gui/screenshot_mode.h"
 #include "tarnwick_version.h"
+#include "ui/app_services.h"
 
 int main(int argc, char** argv) {
+  using namespace tarnwick;
   using namespace tarnwick::gui;
   // Answered before the application starts, so it needs no display.
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {

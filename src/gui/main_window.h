@@ -12,7 +12,7 @@
 #include <optional>
 #include <string>
 
-#include "gui/app_services.h"
+#include "ui/app_services.h"
 #include "gui/worker_jobs.h"
 #include "ui/dialog_view.h"
 #include "ui/tarnwick_dlg.h"

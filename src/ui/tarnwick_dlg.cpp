@@ -10,9 +10,10 @@ namespace tarnwick {
 
 namespace {
 
-// Path boxes show "directory/name"; the settings keep the bare name.
+// Path boxes show the directory and the name joined by the system's
+// separator; the settings keep the bare name.
 std::string JoinPath(const std::string& dir, const std::string& name) {
-  return dir + "/" + name;
+  return dir + static_cast<char>(std::filesystem::path::preferred_separator) + name;
 }
 
 std::string BareName(const std::string& path) {

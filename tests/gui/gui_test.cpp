@@ -17,7 +17,7 @@
 #include <optional>
 
 #include "burn_inputs.h"
-#include "gui/app_services.h"
+#include "ui/app_services.h"
 #include "gui/dialog_template.h"
 #include "gui/main_window.h"
 #include "gui/name_filters.h"

@@ -24,6 +24,9 @@
 namespace tarnwick {
 namespace {
 
+// The path boxes join the working directory and a name with the system's separator.
+const std::string kSep(1, static_cast<char>(std::filesystem::path::preferred_separator));
+
 namespace fs = std::filesystem;
 using testing::FakeClock;
 using testing::FakeEvents;
@@ -95,8 +98,8 @@ TEST_F(DialogTest, FirstRunCreatesModeOnlyAndPathsEndInSlash) {
   EXPECT_FALSE(view.Enabled(ControlId::ModeBoard));
   EXPECT_TRUE(view.checkedState[ControlId::ModeReader]);
   EXPECT_FALSE(view.checkedState[ControlId::ModeBoard]);
-  EXPECT_EQ(view.texts[ControlId::CfgPath], cwd + "/");
-  EXPECT_EQ(view.texts[ControlId::PackPath], cwd + "/");
+  EXPECT_EQ(view.texts[ControlId::CfgPath], cwd + kSep);
+  EXPECT_EQ(view.texts[ControlId::PackPath], cwd + kSep);
   EXPECT_EQ(view.range, std::make_pair(0, 15));
   EXPECT_EQ(view.positions, std::vector<int>{0});
   EXPECT_EQ(view.aboutItem, "Zelmar Flash...");
@@ -146,8 +149,8 @@ TEST_F(DialogTest, LongRememberedNameUsesFirst49Characters) {
   const std::string name(60, 'c');
   Settings("[ResName]\nCfgFile=" + name + "\nPackFile=p.pack\n");
   Open();
-  EXPECT_EQ(dlg->Engine().CfgFile(), cwd + "/" + name.substr(0, 49));
-  EXPECT_EQ(dlg->Engine().PackFile(), cwd + "/p.pack");
+  EXPECT_EQ(dlg->Engine().CfgFile(), cwd + kSep + name.substr(0, 49));
+  EXPECT_EQ(dlg->Engine().PackFile(), cwd + kSep + "p.pack");
 }
 
 TEST_F(DialogTest, PickSetsPathAndBareNameCancelChangesNothing) {
@@ -165,7 +168,7 @@ TEST_F(DialogTest, PickSetsPathAndBareNameCancelChangesNothing) {
   EXPECT_EQ(view.picks[0].initialDir, cwd);
   EXPECT_EQ(dlg->Engine().CfgFile(), "/elsewhere/boards/my board.ini");
   EXPECT_EQ(view.texts[ControlId::CfgPath], "/elsewhere/boards/my board.ini");
-  EXPECT_EQ(dlg->Engine().PackFile(), cwd + "/old.pack");
+  EXPECT_EQ(dlg->Engine().PackFile(), cwd + kSep + "old.pack");
   EXPECT_EQ(dlg->Settings().ReadString("ResName", "CfgFile"), "my board.ini");
   EXPECT_EQ(dlg->Settings().ReadString("ResName", "PackFile"), "old.pack");
 }
@@ -339,9 +342,9 @@ TEST_F(DialogTest, HandTypedPathIsIgnoredAndReplacedAtNextRefresh) {
     view.texts[ControlId::PackPath] = "/typed/by/hand.pack";
     view.texts[ControlId::CfgPath] = "/typed/by/hand.ini";
     dlg->OnBurn();
-    EXPECT_EQ(dlg->Engine().PackFile(), cwd + "/example.pack") << mode;
-    EXPECT_EQ(view.texts[ControlId::PackPath], cwd + "/example.pack") << mode;
-    EXPECT_EQ(view.texts[ControlId::CfgPath], cwd + "/board.ini") << mode;
+    EXPECT_EQ(dlg->Engine().PackFile(), cwd + kSep + "example.pack") << mode;
+    EXPECT_EQ(view.texts[ControlId::PackPath], cwd + kSep + "example.pack") << mode;
+    EXPECT_EQ(view.texts[ControlId::CfgPath], cwd + kSep + "board.ini") << mode;
     relay.Attach(nullptr);
   }
 }

@@ -1,10 +1,10 @@
-#include "gui/app_services.h"
+#include "ui/app_services.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
-namespace tarnwick::gui {
+namespace tarnwick {
 
 namespace {
 
@@ -48,12 +48,19 @@ SysStatus ParseGuiOptions(int& argc, char** argv, GuiOptions& options) {
 }
 
 std::string MissingRightsNotice() {
+#ifdef _WIN32
+  return "Tarnwick does not run with administrator rights, so it cannot write cards or reach "
+         "boards.\n\n"
+         "To fix it, start tarnwick.exe with \"Run as administrator\".\n\n"
+         "The dialog starts all the same.";
+#else
   return "Tarnwick runs neither as root nor as a member of the group \"disk\", so it cannot "
          "write cards or reach boards.\n\n"
          "To fix it, add your user to the group (members of \"disk\" can write every disk of "
          "this machine, as root can):\n    sudo usermod -aG disk $USER\n"
          "then log out and in again. Or start tarnwick with sudo.\n\n"
          "The dialog starts all the same.";
+#endif
 }
 
 CAppServices::CAppServices(const GuiOptions& options) {
@@ -90,4 +97,4 @@ void CAppServices::SetProtectedPaths(std::function<std::vector<ProtectedPath>()>
   m_protected = std::move(source);
 }
 
-}  // namespace tarnwick::gui
+}  // namespace tarnwick

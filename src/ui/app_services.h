@@ -14,7 +14,7 @@
 #include "ui/operator_relay.h"
 #include "usbdev/dfu_downloader.h"
 
-namespace tarnwick::gui {
+namespace tarnwick {
 
 inline constexpr char kCardImagesVariable[] = "TARNWICK_CARD_IMAGES";
 inline constexpr char kSimulateBoardVariable[] = "TARNWICK_SIMULATE_BOARD";
@@ -67,4 +67,4 @@ class CAppServices {
 // The start-up notice for a process without raw disk rights.
 std::string MissingRightsNotice();
 
-}  // namespace tarnwick::gui
+}  // namespace tarnwick

@@ -155,22 +155,8 @@ class LinuxHost final : public IHost {
   }
 
   void UseSimulatedBoard() {
-    const std::string& dir = m_options.simulateBoardDir;
-    std::error_code ec;
-    fs::create_directories(dir, ec);
-    m_simBus = std::make_unique<SimBoardBus>(SystemClock());
-    SimDeviceConfig board;
-    board.cardPath = (fs::path(dir) / "card.img").string();
-    board.receivedPath = (fs::path(dir) / "received.bin").string();
-    board.cardBytes = m_options.simulatedCardBytes;
-    m_simBus->AddDevice(board);
-    // The board's card joins the disk table once, the first time it shows.
-    m_simBus->SetCardPresenter([this](const std::string& path) {
-      for (const DiskSlot& slot : m_images->Slots()) {
-        if (slot.path == path) return;
-      }
-      if (!m_images->AddImage(path) && m_options.onNoFreeSlot) m_options.onNoFreeSlot(path);
-    });
+    m_simBus = MakeSimulatedBoard(m_options.simulateBoardDir, m_options.simulatedCardBytes,
+                                  *m_images, m_options.onNoFreeSlot);
   }
 
   HostOptions m_options;

@@ -96,24 +96,8 @@ class Win32Host final : public IHost {
 
  private:
   void UseSimulatedBoard() {
-    const std::string& dir = m_options.simulateBoardDir;
-    std::error_code ec;
-    fs::create_directories(std::filesystem::path(std::u8string(dir.begin(), dir.end())), ec);
-    m_simBus = std::make_unique<SimBoardBus>(SystemClock());
-    SimDeviceConfig board;
-    // Paths stay UTF-8 text; the file layer converts them for the system.
-    const std::string folder = dir.back() == '\\' || dir.back() == '/' ? dir : dir + "\\";
-    board.cardPath = folder + "card.img";
-    board.receivedPath = folder + "received.bin";
-    board.cardBytes = m_options.simulatedCardBytes;
-    m_simBus->AddDevice(board);
-    // The board's card joins the disk table once, the first time it shows.
-    m_simBus->SetCardPresenter([this](const std::string& path) {
-      for (const DiskSlot& slot : m_images->Slots()) {
-        if (slot.path == path) return;
-      }
-      if (!m_images->AddImage(path) && m_options.onNoFreeSlot) m_options.onNoFreeSlot(path);
-    });
+    m_simBus = MakeSimulatedBoard(m_options.simulateBoardDir, m_options.simulatedCardBytes,
+                                  *m_images, m_options.onNoFreeSlot);
   }
 
   HostOptions m_options;

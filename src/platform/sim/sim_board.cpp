@@ -8,6 +8,8 @@
 #include "bootcfg/boot_info.h"
 #include "common/debug_log.h"
 #include "common/le.h"
+#include "platform/clock.h"
+#include "platform/fs/file_access.h"
 
 namespace tarnwick {
 namespace {
@@ -341,6 +343,28 @@ void SimBoardBus::Collect(DeviceEventQueue& queue) {
 
 void SimBoardBus::Wait(std::chrono::milliseconds limit) {
   m_clock.SleepFor(limit);
+}
+
+std::unique_ptr<SimBoardBus> MakeSimulatedBoard(
+    const std::string& folder, uint64_t cardBytes, ImageDiskService& images,
+    std::function<void(const std::string&)> onNoFreeSlot) {
+  std::error_code ec;
+  std::filesystem::create_directories(
+      std::filesystem::path(std::u8string(folder.begin(), folder.end())), ec);
+  auto bus = std::make_unique<SimBoardBus>(SystemClock());
+  SimDeviceConfig board;
+  board.cardPath = PathInFolder(folder, "card.img");
+  board.receivedPath = PathInFolder(folder, "received.bin");
+  board.cardBytes = cardBytes;
+  bus->AddDevice(board);
+  // The board's card joins the disk table once, the first time it shows.
+  bus->SetCardPresenter([&images, onNoFreeSlot](const std::string& path) {
+    for (const DiskSlot& slot : images.Slots()) {
+      if (slot.path == path) return;
+    }
+    if (!images.AddImage(path) && onNoFreeSlot) onNoFreeSlot(path);
+  });
+  return bus;
 }
 
 }  // namespace tarnwick

@@ -23,6 +23,7 @@
 #include "platform/clock.h"
 #include "platform/device_events.h"
 #include "platform/scsi_bus.h"
+#include "platform/sim/image_disk_service.h"
 
 namespace tarnwick {
 
@@ -144,5 +145,13 @@ class SimBoardBus final : public IScsiBus, public IDeviceEventSource {
   std::optional<std::errc> m_interfaceSetError;
   std::map<uint32_t, std::pair<InterfaceLookup, std::errc>> m_lookupFailures;
 };
+
+// The simulated board of a front end: it keeps its files in folder (made when
+// missing: received.bin, what it got; card.img, its card of cardBytes) and,
+// the first time its card shows, adds the card to images; onNoFreeSlot (when
+// given) hears of a card that found no free slot.
+std::unique_ptr<SimBoardBus> MakeSimulatedBoard(
+    const std::string& folder, uint64_t cardBytes, ImageDiskService& images,
+    std::function<void(const std::string&)> onNoFreeSlot);
 
 }  // namespace tarnwick

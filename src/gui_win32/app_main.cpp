@@ -62,6 +62,14 @@ int Run(HINSTANCE instance) {
     WriteOut(std::string("tarnwick ") + kTarnwickVersion + "\n");
     return 0;
   }
+  if (args.size() == 2 && (args[1] == "--help" || args[1] == "/?")) {
+    WriteOut(
+        "usage: tarnwick [--card-images PATH[;PATH...]] [--simulate-board DIR] [--version]\n"
+        "The burn dialog. Card image files (made 4 GiB when missing) or a simulated board\n"
+        "stand for the disks and the board; without them the computer's removable disks\n"
+        "(\\\\.\\PhysicalDrive1..13) are burned: run as administrator.\n");
+    return 0;
+  }
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);

@@ -135,11 +135,11 @@ ExpectedLayout GetLayout(const uint8_t* p) {
 }
 
 // The seed maker: CARD:OUT[:CONFIG].
-void MakeSeed(const std::string& spec) {
+void MakeSeed(const std::string& recipe) {
   std::vector<std::string> parts;
   for (size_t pos = 0;;) {
-    size_t colon = spec.find(':', pos);
-    parts.push_back(spec.substr(pos, colon - pos));
+    size_t colon = recipe.find(':', pos);
+    parts.push_back(recipe.substr(pos, colon - pos));
     if (colon == std::string::npos) break;
     pos = colon + 1;
   }
@@ -176,8 +176,8 @@ void CheckResult(const cli::InspectResult& result) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   SilenceDebugLog();
-  if (const char* spec = std::getenv("TARNWICK_FUZZ_CARD_SEED")) {
-    MakeSeed(spec);
+  if (const char* recipe = std::getenv("TARNWICK_FUZZ_CARD_SEED")) {
+    MakeSeed(recipe);
     std::exit(0);
   }
   return 0;

@@ -136,8 +136,7 @@ class MemoryCard final : public ISectorWriter, public cli::ICardSource {
     return true;
   }
   uint64_t SizeBytes() const override { return m_sectors * kSectorSize; }
-  bool ReadSectors(uint64_t first, uint32_t count, std::vector<uint8_t>& out,
-                   std::string*) override {
+  SysStatus ReadSectors(uint64_t first, uint32_t count, std::vector<uint8_t>& out) override {
     FUZZ_CHECK(first <= m_sectors && count <= m_sectors - first);
     out.assign(size_t{count} * kSectorSize, 0);
     for (auto it = m_written.lower_bound(first); it != m_written.end() && it->first < first + count;
@@ -145,7 +144,7 @@ class MemoryCard final : public ISectorWriter, public cli::ICardSource {
       std::copy(it->second.begin(), it->second.end(),
                 out.begin() + (it->first - first) * kSectorSize);
     }
-    return true;
+    return SysStatus::Ok();
   }
 
  private:
@@ -184,12 +183,12 @@ void CheckCard(const BoardConfig& config, uint64_t cardSize, const CardImageLeng
   FUZZ_CHECK(GetU32(uBootInfo.data(), ubootinfo::kUBootInfoCrc) ==
              crc.Compute(uBootInfo.data(), ubootinfo::kUBootInfoCrc));
 
-  CardRegions regions;
-  std::string reason;
-  if (!BuildCardRegions(plan, lengths, bootInfo, fat, regions, reason)) {
-    FUZZ_CHECK(!reason.empty());
+  const SysResult<CardRegions> built = BuildCardRegions(plan, lengths, bootInfo, fat);
+  if (!built) {
+    FUZZ_CHECK(!built.Status().Text().empty());
     return;
   }
+  const CardRegions& regions = built.Value();
   CheckRegions(plan, regions);
   FUZZ_CHECK(EntryFirstSector(mbr, 3) == regions.P);
   // (Cards up to 8 GiB: formatting a larger one costs too much time per input.)

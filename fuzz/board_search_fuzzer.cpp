@@ -167,7 +167,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider in(data, size);
   InputBus bus(in);
-  g_ahBoard.fill(0);
   {
     CIOCtrlHelper helper(bus);
     for (int search = 0; search < 2; ++search) {
@@ -177,11 +176,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           bus.boards.begin(), bus.boards.begin() + std::min(bus.boards.size(), kBoardTableSize));
       // A search without the interface list keeps what the last one found.
       FUZZ_CHECK(found == !kept.empty());
-      if (!bus.setFailed) FUZZ_CHECK(helper.m_arrDevices == kept);
+      if (!bus.setFailed) FUZZ_CHECK(helper.Devices() == kept);
       FUZZ_CHECK(bus.open ==
-                 std::set<ScsiHandle>(helper.m_arrDevices.begin(), helper.m_arrDevices.end()));
+                 std::set<ScsiHandle>(helper.Devices().begin(), helper.Devices().end()));
       if (found) {
-        FUZZ_CHECK(std::equal(kept.begin(), kept.end(), g_ahBoard.begin()));
+        FUZZ_CHECK(std::equal(kept.begin(), kept.end(), helper.BoardTable().begin()));
       }
       if (in.remaining_bytes() == 0) break;
     }

@@ -43,11 +43,10 @@ class SmallCard final : public cli::ICardSource {
  public:
   SmallCard(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
   uint64_t SizeBytes() const override { return m_size; }
-  bool ReadSectors(uint64_t first, uint32_t count, std::vector<uint8_t>& out,
-                   std::string*) override {
+  SysStatus ReadSectors(uint64_t first, uint32_t count, std::vector<uint8_t>& out) override {
     FUZZ_CHECK(first <= m_size / kSectorSize && count <= m_size / kSectorSize - first);
     out.assign(m_data + first * kSectorSize, m_data + (first + count) * kSectorSize);
-    return true;
+    return SysStatus::Ok();
   }
 
  private:
@@ -61,8 +60,7 @@ class SparseCard final : public cli::ICardSource {
   SparseCard(uint64_t sectors, const uint8_t* data, size_t size)
       : m_sectors(sectors), m_data(data), m_size(size) {}
   uint64_t SizeBytes() const override { return m_sectors * kSectorSize; }
-  bool ReadSectors(uint64_t first, uint32_t count, std::vector<uint8_t>& out,
-                   std::string*) override {
+  SysStatus ReadSectors(uint64_t first, uint32_t count, std::vector<uint8_t>& out) override {
     FUZZ_CHECK(first <= m_sectors && count <= m_sectors - first);
     out.assign(size_t{count} * kSectorSize, 0);
     for (uint32_t i = 0; i < count; ++i) {
@@ -74,7 +72,7 @@ class SparseCard final : public cli::ICardSource {
                     std::min<size_t>(kSectorSize, m_size - at));
       }
     }
-    return true;
+    return SysStatus::Ok();
   }
 
  private:
@@ -93,8 +91,7 @@ class RecordingCard final : public cli::ICardSource {
     m_bytes = static_cast<uint64_t>(m_in.tellg());
   }
   uint64_t SizeBytes() const override { return m_bytes; }
-  bool ReadSectors(uint64_t first, uint32_t count, std::vector<uint8_t>& out,
-                   std::string*) override {
+  SysStatus ReadSectors(uint64_t first, uint32_t count, std::vector<uint8_t>& out) override {
     out.assign(size_t{count} * kSectorSize, 0);
     m_in.seekg(static_cast<std::streamoff>(first * kSectorSize));
     m_in.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(out.size()));
@@ -105,7 +102,7 @@ class RecordingCard final : public cli::ICardSource {
                         out.begin() + (i + 1) * kSectorSize);
       }
     }
-    return true;
+    return SysStatus::Ok();
   }
 
   std::vector<uint8_t> recorded;

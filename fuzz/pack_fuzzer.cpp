@@ -58,8 +58,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     QuietOperator op;
     PackHeader header;
     CardImages images;
-    std::string refusal;
-    const bool loaded = LoadCardImages(file.Path(), op, header, images, &refusal);
+    const SysStatus status = LoadCardImages(file.Path(), op, header, images);
+    const bool loaded = status.IsOk();
+    const std::string refusal = status.Text();
     FUZZ_CHECK(loaded != MustRefuse(data, size, cardSlots));
     if (loaded) {
       FUZZ_CHECK(std::equal(header.bytes.begin(), header.bytes.end(), data));
@@ -82,8 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     QuietOperator op;
     PackHeader header;
     ImageBuffer image;
-    std::string refusal;
-    const bool loaded = LoadPackImage(file.Path(), op, slot, header, image, &refusal);
+    const bool loaded = LoadPackImage(file.Path(), op, slot, header, image).IsOk();
     FUZZ_CHECK(loaded != MustRefuse(data, size, {slot}));
     if (loaded) CheckImage(data, size, header, slot, image);
   }

@@ -62,4 +62,12 @@ class IDeviceEventSource {
   virtual void Wait(std::chrono::milliseconds limit) = 0;
 };
 
+// Arrivals where none are watched (a burn of named targets or discovered cards: the
+// source a host gives when it is not asked to watch).
+class NoDeviceEvents final : public IDeviceEventSource {
+ public:
+  void Collect(DeviceEventQueue&) override {}
+  void Wait(std::chrono::milliseconds) override {}
+};
+
 }  // namespace tarnwick

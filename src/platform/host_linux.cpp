@@ -78,13 +78,6 @@ class ReadOnlyDiskService final : public IDiskService {
   IDiskService& m_inner;
 };
 
-// Arrivals where none are watched (a burn of named targets or discovered cards).
-class NoDeviceEvents final : public IDeviceEventSource {
- public:
-  void Collect(DeviceEventQueue&) override {}
-  void Wait(std::chrono::milliseconds) override {}
-};
-
 class LinuxHost final : public IHost {
  public:
   explicit LinuxHost(HostOptions options) : m_options(std::move(options)) {

@@ -19,13 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Arrivals where none are watched (a burn of named targets or discovered cards).
-class NoDeviceEvents final : public IDeviceEventSource {
- public:
-  void Collect(DeviceEventQueue&) override {}
-  void Wait(std::chrono::milliseconds) override {}
-};
-
 // A card image read through the read-only file of the pack reader.
 class FileCardReader final : public ICardReader {
  public:

@@ -53,6 +53,17 @@ class IDiskWriter {
   virtual SysStatus WriteAt(uint64_t byteOffset, const void* data, size_t len) = 0;
   // Makes everything written so far durable.
   virtual SysStatus Flush() = 0;
+  // Reads len bytes at a 64-bit byte position back from the device itself,
+  // not from a cache of what was written (verification after Flush). data is
+  // page-aligned and byteOffset and len are whole sectors. A short read is
+  // continued until complete; end of device is a failure.
+  virtual SysStatus ReadBackAt(uint64_t byteOffset, void* data, size_t len) {
+    (void)byteOffset;
+    (void)data;
+    (void)len;
+    return {std::make_error_code(std::errc::operation_not_supported),
+            "this disk cannot be read back"};
+  }
   // Whether what was written still lands on the card: a card image file must
   // still be the file that was opened (not deleted) and keep the size it had
   // then (not truncated). A disk has nothing to tell.

@@ -5,6 +5,7 @@
 #include "common/debug_log.h"
 #include "fake_clock.h"
 #include "fake_disk_host.h"
+#include "fake_udisks_bus.h"
 #include "platform/linux/disk_writer.h"
 #include "platform/linux/linux_disk_service.h"
 #include "platform/linux/target_disk_service.h"
@@ -277,6 +278,165 @@ TEST_P(BusyCardTest, WaitsWithinBounds) {
 INSTANTIATE_TEST_SUITE_P(Cards, BusyCardTest, ::testing::ValuesIn(kBusyCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A user other than root who may not open a card has udisks2 open it; the
+// bus calls are recorded among the system calls.
+struct UdisksCase {
+  const char* name;
+  std::function<void(CardHost&, FakeUdisksBus&)> setup;
+  bool opened;
+  const char* actions;
+  const char* errorPart;
+};
+
+const auto kNoRights = [](CardHost& h, FakeUdisksBus&) {
+  h.sys.root = false;
+  h.sys.openErrors["/dev/sdb"] = EACCES;
+};
+constexpr const char* kAskedUdisks =
+    "ResolveDevice /dev/sdb; OpenDevice /org/freedesktop/UDisks2/block_devices/sdb";
+
+const UdisksCase kUdisksCases[] = {
+    {"NoRightsOpenedAndLockedThroughUdisks", kNoRights, true,
+     "ResolveDevice /dev/sdb; OpenDevice /org/freedesktop/UDisks2/block_devices/sdb; lock ", ""},
+    {"ReadableButNotWritable",
+     [](CardHost& h, FakeUdisksBus&) {
+       h.sys.root = false;
+       h.sys.openAnswer = [] { return EACCES; };
+     },
+     true,
+     "lock /dev/sdb; open /dev/sdb excl; close /dev/sdb; ResolveDevice /dev/sdb; OpenDevice "
+     "/org/freedesktop/UDisks2/block_devices/sdb; lock ",
+     ""},
+    {"RootIsNeverHelped",
+     [](CardHost& h, FakeUdisksBus&) { h.sys.openErrors["/dev/sdb"] = EACCES; }, false, "",
+     "/dev/sdb: permission denied; writing a disk needs root, or membership of the disk group "
+     "(which is as powerful as root)"},
+    {"OtherFailuresAreNotRights",
+     [](CardHost& h, FakeUdisksBus&) {
+       h.sys.root = false;
+       h.sys.openErrors["/dev/sdb"] = ENOMEDIUM;
+     },
+     false, "", "/dev/sdb: no card in the reader"},
+    {"UdisksNotInstalled",
+     [](CardHost& h, FakeUdisksBus& bus) {
+       kNoRights(h, bus);
+       bus.resolveError = BusError{"org.freedesktop.DBus.Error.ServiceUnknown", "no"};
+       bus.reachable = false;
+     },
+     false, "ResolveDevice /dev/sdb",
+     "/dev/sdb: permission denied; writing a disk needs root, or membership of the disk group "
+     "(which is as powerful as root); or install udisks2 (sudo apt install udisks2)"},
+    {"UdisksNotRunning",
+     [](CardHost& h, FakeUdisksBus& bus) {
+       kNoRights(h, bus);
+       bus.resolveError = BusError{"", "cannot connect to the system bus"};
+       bus.reachable = false;
+       h.tree.Put("usr/share/dbus-1/system-services/org.freedesktop.UDisks2.service", "");
+     },
+     false, "ResolveDevice /dev/sdb",
+     "(which is as powerful as root); or start the udisks2 service (sudo systemctl start "
+     "udisks2)"},
+    {"AuthorizationRefused",
+     [](CardHost& h, FakeUdisksBus& bus) {
+       kNoRights(h, bus);
+       bus.openError = BusError{"org.freedesktop.UDisks2.Error.NotAuthorizedDismissed",
+                                "Authentication dialog was dismissed"};
+     },
+     false, kAskedUdisks,
+     "/dev/sdb: authorization to write the card was refused (Authentication dialog was "
+     "dismissed)"},
+    {"AutomountUnmountedFirst",
+     [](CardHost& h, FakeUdisksBus& bus) {
+       kNoRights(h, bus);
+       h.tree.Mount("8:17", "/media/user/BOOT", "/dev/sdb1");
+     },
+     true,
+     "run udisksctl unmount --block-device /dev/sdb1; ResolveDevice /dev/sdb; OpenDevice "
+     "/org/freedesktop/UDisks2/block_devices/sdb; lock ",
+     ""},
+};
+
+class UdisksOpenTest : public ::testing::TestWithParam<UdisksCase> {};
+
+TEST_P(UdisksOpenTest, AsksUdisksOnlyForWantOfRights) {
+  const UdisksCase& c = GetParam();
+  CardHost host;
+  FakeUdisksBus bus;
+  bus.calls = &host.sys.calls;
+  c.setup(host, bus);
+  LinuxDiskOptions options = host.Options();
+  options.udisks = &bus;
+  LinuxDiskService service(options);
+  LogCapture log;
+  SysResult<std::unique_ptr<IDiskWriter>> opened = service.OpenForWrite("/dev/sdb");
+  const std::string error = opened.Status().Text();
+  EXPECT_EQ(opened.IsOk(), c.opened) << error;
+  EXPECT_EQ(Actions(host.sys), c.actions);
+  EXPECT_NE(error.find(c.errorPart), std::string::npos) << error;
+  if (c.opened) {
+    EXPECT_NE(log.Text().find("OpenDisk: /dev/sdb opened through udisks2\n"), std::string::npos)
+        << log.Text();
+  } else {
+    EXPECT_EQ(error.rfind("/dev/sdb", 0), 0u) << "names the card: " << error;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cards, UdisksOpenTest, ::testing::ValuesIn(kUdisksCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(UdisksCard, IsWrittenThroughTheDescriptorAndRereadByUdisksAfterTheClose) {
+  CardHost host;
+  FakeUdisksBus bus;
+  bus.calls = &host.sys.calls;
+  kNoRights(host, bus);
+  host.sys.rereadError = EACCES;
+  LinuxDiskOptions options = host.Options();
+  options.udisks = &bus;
+  LinuxDiskService service(options);
+  LogCapture log;
+  SysResult<std::unique_ptr<IDiskWriter>> opened = service.OpenForWrite("/dev/sdb");
+  ASSERT_TRUE(opened.IsOk()) << opened.Status().Text();
+  host.sys.calls.clear();
+  ASSERT_TRUE(opened.Value()->WriteAt(512, "card", 4).IsOk());
+  opened.Value()->Close();
+  EXPECT_EQ(host.sys.calls,
+            (std::vector<std::string>{"write 512 4", "fsync ", "reread ", "close ",
+                                      "ResolveDevice /dev/sdb",
+                                      "Rescan /org/freedesktop/UDisks2/block_devices/sdb"}));
+  EXPECT_EQ(log.Text(), "OpenDisk: /dev/sdb opened through udisks2\n");
+}
+
+// The card udisks2 hands over is locked as one opened here: a passing
+// holder is waited for within the same bound, and a card still held is let
+// go again.
+TEST(UdisksCard, LockOfTheHandedOverCardIsWaitedForWithinBounds) {
+  for (const bool freed : {true, false}) {
+    CardHost host;
+    FakeUdisksBus bus;
+    kNoRights(host, bus);
+    if (freed) {
+      host.sys.lockAnswer = BusyUntil(host, 700, EWOULDBLOCK);
+    } else {
+      host.sys.lockError = EWOULDBLOCK;
+    }
+    LinuxDiskOptions options = host.Options();
+    options.udisks = &bus;
+    LinuxDiskService service(options);
+    LogCapture log;
+    SysResult<std::unique_ptr<IDiskWriter>> opened = service.OpenForWrite("/dev/sdb");
+    EXPECT_EQ(opened.IsOk(), freed) << opened.Status().Text();
+    EXPECT_EQ(log.Text(), std::string("OpenDisk: /dev/sdb opened through udisks2\n"
+                                      "OpenDisk: /dev/sdb busy, waiting\n") +
+                              (freed ? "OpenDisk: /dev/sdb obtained after 0.8 s\n"
+                                     : "OpenDisk: /dev/sdb given up after 10.0 s, still busy\n"));
+    EXPECT_EQ(host.clock.slept.count(), freed ? 750 : 10000);
+    if (!freed) {
+      EXPECT_EQ(opened.Status().Text(), "/dev/sdb is locked by another program");
+      EXPECT_EQ(host.sys.calls.back(), "close ") << "the handed-over descriptor is let go";
+    }
+  }
+}
+
 struct TargetCase {
   const char* name;
   const char* path;
@@ -415,23 +575,70 @@ struct CloseCase {
   int rereadError;
   std::vector<std::string> calls;
   std::string log;
+  // The re-read through udisks2: nullptr for none (root's own cards), or the
+  // failure's text, empty for success.
+  const char* rescan;
 };
 
 const CloseCase kCloseCases[] = {
-    {"BlockDeviceReread", true, 0, 0, {"fsync /dev/sdb", "reread /dev/sdb", "close /dev/sdb"}, ""},
+    {"BlockDeviceReread",
+     true,
+     0,
+     0,
+     {"fsync /dev/sdb", "reread /dev/sdb", "close /dev/sdb"},
+     "",
+     nullptr},
     {"RereadRefusedIsOnlyLogged",
      true,
      0,
      EINVAL,
      {"fsync /dev/sdb", "reread /dev/sdb", "close /dev/sdb"},
-     "CloseDisk: re-read of the partition table refused, err = 22\n"},
-    {"ImageFileHasNoPartitionTableToReread", false, 0, 0, {"fsync /dev/sdb", "close /dev/sdb"}, ""},
+     "CloseDisk: re-read of the partition table refused, err = 22\n",
+     nullptr},
+    {"RereadWithoutRightsIsOnlyLoggedWithoutUdisks",
+     true,
+     0,
+     EACCES,
+     {"fsync /dev/sdb", "reread /dev/sdb", "close /dev/sdb"},
+     "CloseDisk: re-read of the partition table refused, err = 13\n",
+     nullptr},
+    // udisks2 cannot claim the disk while it is open here: it re-reads after
+    // the close.
+    {"RereadWithoutRightsGoesToUdisksAfterTheClose",
+     true,
+     0,
+     EACCES,
+     {"fsync /dev/sdb", "reread /dev/sdb", "close /dev/sdb", "rescan"},
+     "",
+     ""},
+    {"FailedRescanIsOnlyLogged",
+     true,
+     0,
+     EPERM,
+     {"fsync /dev/sdb", "reread /dev/sdb", "close /dev/sdb", "rescan"},
+     "CloseDisk: /dev/sdb: udisks2 could not re-read the partition table\n",
+     "/dev/sdb: udisks2 could not re-read the partition table"},
+    {"OtherRereadRefusalIsNotRescanned",
+     true,
+     0,
+     EINVAL,
+     {"fsync /dev/sdb", "reread /dev/sdb", "close /dev/sdb"},
+     "CloseDisk: re-read of the partition table refused, err = 22\n",
+     ""},
+    {"ImageFileHasNoPartitionTableToReread",
+     false,
+     0,
+     0,
+     {"fsync /dev/sdb", "close /dev/sdb"},
+     "",
+     nullptr},
     {"FailedSyncLogged",
      false,
      EIO,
      0,
      {"fsync /dev/sdb", "close /dev/sdb"},
-     "CloseDisk: fsync failed, err = 5\n"},
+     "CloseDisk: fsync failed, err = 5\n",
+     nullptr},
 };
 
 class CloseTest : public ::testing::TestWithParam<CloseCase> {};
@@ -446,6 +653,13 @@ TEST_P(CloseTest, SyncsRereadsAndCloses) {
   LogCapture log;
   {
     LinuxDiskWriter writer(sys, fd, c.blockDevice);
+    if (c.rescan) {
+      writer.RereadThrough([&sys, &c] {
+        sys.calls.push_back("rescan");
+        return *c.rescan ? SysStatus(std::make_error_code(std::errc::io_error), c.rescan)
+                         : SysStatus::Ok();
+      });
+    }
     writer.Close();
     writer.Close();  // a second close does nothing
     EXPECT_EQ(writer.WriteAt(0, "x", 1).Code(), std::errc::bad_file_descriptor);

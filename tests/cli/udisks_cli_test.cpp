@@ -185,6 +185,7 @@ struct RefusalCase {
   const char* name;
   const char* refuse;  // the stand-in's error; nullptr: no udisks2 on the bus
   const char* errorPart;
+  bool handsOverTheFile = false;  // the stand-in opens the backing file, not the device
 };
 
 const RefusalCase kRefusals[] = {
@@ -195,6 +196,8 @@ const RefusalCase kRefusals[] = {
     {"NoUdisksOnTheBus", nullptr,
      ": permission denied; writing a disk needs root, or membership of the disk group (which is "
      "as powerful as root); or "},
+    {"HandsOverSomethingElse", "", ": udisks2 handed over something other than a block device",
+     true},
 };
 
 class UdisksRefusal : public UdisksCli, public ::testing::WithParamInterface<RefusalCase> {};
@@ -203,7 +206,8 @@ TEST_P(UdisksRefusal, FailsTheCardAndLeavesItUntouched) {
   const RefusalCase& c = GetParam();
   const std::string card = Card("card-backing.img");
   ASSERT_FALSE(card.empty());
-  if (c.refuse) StartStandIn(card, card, c.refuse);
+  if (c.refuse)
+    StartStandIn(card, c.handsOverTheFile ? dir.File("card-backing.img") : card, c.refuse);
   CliRun run = BurnAsNobody(card);
   EXPECT_EQ(run.status, 1) << run.err << run.out;
   EXPECT_NE(run.err.find(card + c.errorPart), std::string::npos) << run.err;

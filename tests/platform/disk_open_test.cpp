@@ -345,6 +345,35 @@ const UdisksCase kUdisksCases[] = {
      false, kAskedUdisks,
      "/dev/sdb: authorization to write the card was refused (Authentication dialog was "
      "dismissed)"},
+    {"HandedOverTheCheckedCard",
+     [](CardHost& h, FakeUdisksBus& bus) {
+       kNoRights(h, bus);
+       h.sys.descriptorDevice = [](int fd, uint32_t& major, uint32_t& minor) {
+         major = 8;
+         minor = fd == 42 ? 16 : 0;
+         return 0;
+       };
+     },
+     true, "ResolveDevice /dev/sdb; OpenDevice /org/freedesktop/UDisks2/block_devices/sdb; lock ",
+     ""},
+    {"HandedOverAnotherDeviceIsNotWritten",
+     [](CardHost& h, FakeUdisksBus& bus) {
+       kNoRights(h, bus);
+       h.sys.descriptorDevice = [](int, uint32_t& major, uint32_t& minor) {
+         major = 8;
+         minor = 32;
+         return 0;
+       };
+     },
+     false, "ResolveDevice /dev/sdb; OpenDevice /org/freedesktop/UDisks2/block_devices/sdb; close ",
+     "/dev/sdb: udisks2 handed over another device (8:32); nothing is written"},
+    {"HandedOverAFileIsNotWritten",
+     [](CardHost& h, FakeUdisksBus& bus) {
+       kNoRights(h, bus);
+       h.sys.descriptorDevice = [](int, uint32_t&, uint32_t&) { return ENOTBLK; };
+     },
+     false, "ResolveDevice /dev/sdb; OpenDevice /org/freedesktop/UDisks2/block_devices/sdb; close ",
+     "/dev/sdb: udisks2 handed over something other than a block device"},
     {"AutomountUnmountedFirst",
      [](CardHost& h, FakeUdisksBus& bus) {
        kNoRights(h, bus);

@@ -218,6 +218,32 @@ SysStatus LockWaiting(DiskSysCalls& sys, const std::string& path, int fd,
                                              : path + ": cannot be locked: " + std::strerror(err));
 }
 
+// Whether the descriptor udisks2 handed over is the device node that was
+// checked against the discovery rules, and nothing else is written.
+SysStatus CheckSameDevice(DiskSysCalls& sys, const std::string& path, int fd) {
+  DiskFileInfo node;
+  uint32_t devMajor = 0, devMinor = 0;
+  int err = sys.Stat(path, node);
+  if (err == 0) err = sys.DescriptorDevice(fd, devMajor, devMinor);
+  if (err == ENOSYS) return SysStatus::Ok();  // calls that cannot tell
+  if (err == ENOTBLK) {
+    return ErrnoStatus(err, path +
+                                ": udisks2 handed over something other than a block device; "
+                                "nothing is written");
+  }
+  if (err != 0) {
+    return ErrnoStatus(
+        err, path + ": what udisks2 handed over cannot be checked: " + std::strerror(err));
+  }
+  if (!node.isBlockDevice || node.rdevMajor != devMajor || node.rdevMinor != devMinor) {
+    char other[32];
+    std::snprintf(other, sizeof other, "%u:%u", devMajor, devMinor);
+    return ErrnoStatus(
+        ENXIO, path + ": udisks2 handed over another device (" + other + "); nothing is written");
+  }
+  return SysStatus::Ok();
+}
+
 // A card this process may not open, asked of udisks2. When udisks2 is not
 // there, own (this process's failure) stands, with the advice to install or
 // start it.
@@ -231,6 +257,10 @@ SysResult<std::unique_ptr<IDiskWriter>> OpenCardThroughUdisks(DiskSysCalls& sys,
     return SysStatus(own.Code(), own.Text() + UdisksAdvice(ProbeUdisks(bus, host.root)));
   }
   if (opened.fd < 0) return opened.failure;
+  if (SysStatus same = CheckSameDevice(sys, path, opened.fd); !same) {
+    sys.Close(opened.fd);
+    return same;
+  }
   DebugLog(1, "OpenDisk: %s opened through udisks2\n", path.c_str());
   if (SysStatus locked = LockWaiting(sys, path, opened.fd, host); !locked) {
     sys.Close(opened.fd);

@@ -3,8 +3,9 @@
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
-#include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/linux/udisks_open.h"
@@ -33,14 +34,18 @@ struct CallError {
   ~CallError() { sd_bus_error_free(&error); }
 };
 
-// A connection that lets the service ask the user for authorization.
-bool Connect(Bus& bus, BusError& error) {
+// A connection to the system bus. An interactive one lets the service ask
+// the user for authorization and waits for the user's answer; the others
+// keep sd-bus's default time-out.
+bool Connect(Bus& bus, BusError& error, bool interactive = false) {
   if (const int r = sd_bus_open_system(&bus.bus); r < 0) {
     error = {"", std::string("cannot connect to the system bus: ") + std::strerror(-r)};
     return false;
   }
-  (void)sd_bus_set_allow_interactive_authorization(bus.bus, 1);
-  (void)sd_bus_set_method_call_timeout(bus.bus, kAuthorizationWaitUsec);
+  if (interactive) {
+    (void)sd_bus_set_allow_interactive_authorization(bus.bus, 1);
+    (void)sd_bus_set_method_call_timeout(bus.bus, kAuthorizationWaitUsec);
+  }
   return true;
 }
 
@@ -90,7 +95,7 @@ class SdBusUdisks final : public IUdisksBus {
 
   bool OpenDevice(const std::string& object, int& fd, BusError& error) override {
     Bus bus;
-    if (!Connect(bus, error)) return false;
+    if (!Connect(bus, error, true)) return false;
     CallError call;
     Reply reply;
     int r =
@@ -118,7 +123,7 @@ class SdBusUdisks final : public IUdisksBus {
 
   bool Rescan(const std::string& object, BusError& error) override {
     Bus bus;
-    if (!Connect(bus, error)) return false;
+    if (!Connect(bus, error, true)) return false;
     CallError call;
     const int r =
         sd_bus_call_method(bus.bus, kUdisksService, object.c_str(), kBlockInterface, "Rescan",

@@ -52,6 +52,12 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv);
 // Whether this process may write whole disks and talk to boards.
 bool HasRawDiskRights();
 
+// The system's service that opens cards for a user without raw disk rights
+// (udisks2 on Linux, which asks for the user's authorization); Windows has
+// none.
+enum class UserDiskService { Reachable, NotRunning, NotInstalled, None };
+UserDiskService UserDiskServiceState();
+
 // Read-only access to a card: a card image file or a whole disk. The
 // inspector reads a burned card through it; it never writes.
 class ICardReader {

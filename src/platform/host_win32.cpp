@@ -128,6 +128,10 @@ bool HasRawDiskRights() {
   return Win32IsElevated();
 }
 
+UserDiskService UserDiskServiceState() {
+  return UserDiskService::None;
+}
+
 SysResult<std::unique_ptr<ICardReader>> OpenCardReader(const std::string& path) {
   if (IsWin32DiskPath(path)) return OpenWin32DiskReader(path);
   auto file = std::make_unique<ReadOnlyFile>();

@@ -47,16 +47,24 @@ SysStatus ParseGuiOptions(int& argc, char** argv, GuiOptions& options) {
   return SysStatus::Ok();
 }
 
-std::string MissingRightsNotice() {
+std::string MissingRightsNotice([[maybe_unused]] UserDiskService service) {
 #ifdef _WIN32
   return "Tarnwick does not run with administrator rights, so it cannot write cards or reach "
          "boards.\n\n"
          "To fix it, start tarnwick.exe with \"Run as administrator\".\n\n"
          "The dialog starts all the same.";
 #else
-  return "Tarnwick runs neither as root nor as a member of the group \"disk\", so it cannot "
-         "write cards or reach boards.\n\n"
-         "To fix it, add your user to the group (members of \"disk\" can write every disk of "
+  const bool installed = service == UserDiskService::NotRunning;
+  return std::string(
+             "Tarnwick runs neither as root nor as a member of the group \"disk\", and "
+             "the udisks2 service, through which it writes cards as the desktop user "
+             "after a password prompt, is ") +
+         (installed ? "not running" : "not installed") +
+         ", so it cannot write cards or reach boards.\n\n"
+         "To fix it, " +
+         (installed ? "start udisks2:\n    sudo systemctl start udisks2\n"
+                    : "install udisks2:\n    sudo apt install udisks2\n") +
+         "Or add your user to the group (members of \"disk\" can write every disk of "
          "this machine, as root can):\n    sudo usermod -aG disk $USER\n"
          "then log out and in again. Or start tarnwick with sudo.\n\n"
          "The dialog starts all the same.";
@@ -77,7 +85,14 @@ CAppServices::CAppServices(const GuiOptions& options) {
     m_notices.push_back("Device arrivals cannot be watched (" + watching.Text() +
                         "): in board mode no burn will start after the download.");
   }
-  if (!m_host->Simulated() && !HasRawDiskRights()) m_notices.push_back(MissingRightsNotice());
+  // Without rights of its own the tool has cards opened by the system's disk
+  // service; the notice says what is missing when that cannot serve either.
+  if (!m_host->Simulated() && !HasRawDiskRights()) {
+    if (const UserDiskService service = UserDiskServiceState();
+        service != UserDiskService::Reachable) {
+      m_notices.push_back(MissingRightsNotice(service));
+    }
+  }
   m_downloader = std::make_unique<CDfuDownloader>(m_host->Bus(), m_relay);
 }
 

@@ -64,7 +64,8 @@ class CAppServices {
   std::unique_ptr<CDfuDownloader> m_downloader;
 };
 
-// The start-up notice for a process without raw disk rights.
-std::string MissingRightsNotice();
+// The start-up notice for a process without raw disk rights, when the
+// system's service that would open cards for the user is in the given state.
+std::string MissingRightsNotice(UserDiskService service);
 
 }  // namespace tarnwick

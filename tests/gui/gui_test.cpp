@@ -17,13 +17,13 @@
 #include <optional>
 
 #include "burn_inputs.h"
-#include "ui/app_services.h"
 #include "gui/dialog_template.h"
 #include "gui/main_window.h"
 #include "gui/name_filters.h"
 #include "gui/screenshot_mode.h"
 #include "platform/linux/disk_rights.h"
 #include "test_support.h"
+#include "ui/app_services.h"
 
 using StringVector = std::vector<std::string>;
 Q_DECLARE_METATYPE(StringVector)
@@ -49,6 +49,7 @@ class GuiTest : public QObject {
   void options_data();
   void options();
   void diskRights();
+  void rightsNoticeSaysWhatToStartOrInstall();
   void screenshotOnlyOnSimulatedDisks_data();
   void screenshotOnlyOnSimulatedDisks();
 };
@@ -421,6 +422,24 @@ void GuiTest::diskRights() {
   QVERIFY(JudgeDiskRights(1000, {1000, 6}, 6u));
   QVERIFY(!JudgeDiskRights(1000, {1000, 27}, 6u));
   QVERIFY(!JudgeDiskRights(1000, {6}, std::nullopt));
+}
+
+void GuiTest::rightsNoticeSaysWhatToStartOrInstall() {
+  const std::string stopped = MissingRightsNotice(UserDiskService::NotRunning);
+  const std::string missing = MissingRightsNotice(UserDiskService::NotInstalled);
+  QVERIFY(stopped.find("udisks2 service, through which it writes cards as the desktop user after "
+                       "a password prompt, is not running") != std::string::npos);
+  QVERIFY(stopped.find("To fix it, start udisks2:\n    sudo systemctl start udisks2\n") !=
+          std::string::npos);
+  QVERIFY(missing.find("is not installed") != std::string::npos);
+  QVERIFY(missing.find("To fix it, install udisks2:\n    sudo apt install udisks2\n") !=
+          std::string::npos);
+  for (const std::string& notice : {stopped, missing}) {
+    QVERIFY(notice.rfind("Tarnwick runs neither as root nor as a member of the group \"disk\"",
+                         0) == 0);
+    QVERIFY(notice.find("    sudo usermod -aG disk $USER\n") != std::string::npos);
+    QVERIFY(notice.find("\n\nThe dialog starts all the same.") != std::string::npos);
+  }
 }
 
 void GuiTest::screenshotOnlyOnSimulatedDisks_data() {

@@ -38,10 +38,10 @@ check "file name is tarnwick_<version>_<arch>.deb" \
 check "version is project(VERSION)" same_text "$version" \
   "$(sed -n 's/^project(tarnwick VERSION \([0-9.]*\).*/\1/p' "$repo/CMakeLists.txt")"
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libqt6widgets6 libudev1 libstdc++6 libc6; do
+for lib in libqt6widgets6 libudev1 libsystemd0 libstdc++6 libc6; do
   check "Depends (from dpkg-shlibdeps) names $lib" grep -q "\\b$lib\\b" <<<"$depends"
 done
-check "Recommends udisks2" grep -qw udisks2 <<<"$(dpkg-deb -f "$deb" Recommends)"
+check "Depends names udisks2" grep -qw udisks2 <<<"$depends"
 
 # ---- every file in its place, and nothing else ----
 metainfo=$(cd "$root" && ls usr/share/metainfo/*.metainfo.xml 2>/dev/null)

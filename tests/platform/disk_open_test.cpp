@@ -5,6 +5,7 @@
 #include "common/debug_log.h"
 #include "fake_clock.h"
 #include "fake_disk_host.h"
+#include "fake_udisks_bus.h"
 #include "platform/linux/disk_writer.h"
 #include "platform/linux/linux_disk_service.h"
 #include "platform/linux/target_disk_service.h"
@@ -277,6 +278,172 @@ TEST_P(BusyCardTest, WaitsWithinBounds) {
 INSTANTIATE_TEST_SUITE_P(Cards, BusyCardTest, ::testing::ValuesIn(kBusyCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A user other than root who may not open a card has udisks2 open it; the
+// bus calls are recorded among the system calls.
+struct UdisksCase {
+  const char* name;
+  std::function<void(CardHost&, FakeUdisksBus&)> setup;
+  bool opened;
+  const char* actions;
+  const char* errorPart;
+};
+
+// udisks2 hands over the card that was checked, 8:16.
+const auto kNoRights = [](CardHost& h, FakeUdisksBus&) {
+  h.sys.root = false;
+  h.sys.openErrors["/dev/sdb"] = EACCES;
+  h.sys.descriptorDevice = [](int, uint32_t& major, uint32_t& minor) {
+    major = 8;
+    minor = 16;
+    return 0;
+  };
+};
+constexpr const char* kAskedUdisks =
+    "ResolveDevice /dev/sdb; OpenDevice /org/freedesktop/UDisks2/block_devices/sdb";
+
+const UdisksCase kUdisksCases[] = {
+    {"NoRightsOpenedAndLockedThroughUdisks", kNoRights, true,
+     "ResolveDevice /dev/sdb; OpenDevice /org/freedesktop/UDisks2/block_devices/sdb; lock ", ""},
+    {"ReadableButNotWritable",
+     [](CardHost& h, FakeUdisksBus&) {
+       h.sys.root = false;
+       h.sys.openAnswer = [] { return EACCES; };
+     },
+     true,
+     "lock /dev/sdb; open /dev/sdb excl; close /dev/sdb; ResolveDevice /dev/sdb; OpenDevice "
+     "/org/freedesktop/UDisks2/block_devices/sdb; lock ",
+     ""},
+    {"RootIsNeverHelped",
+     [](CardHost& h, FakeUdisksBus&) { h.sys.openErrors["/dev/sdb"] = EACCES; }, false, "",
+     "/dev/sdb: permission denied; writing a disk needs root, or membership of the disk group "
+     "(which is as powerful as root)"},
+    {"OtherFailuresAreNotRights",
+     [](CardHost& h, FakeUdisksBus&) {
+       h.sys.root = false;
+       h.sys.openErrors["/dev/sdb"] = ENOMEDIUM;
+     },
+     false, "", "/dev/sdb: no card in the reader"},
+    {"UdisksNotInstalled",
+     [](CardHost& h, FakeUdisksBus& bus) {
+       kNoRights(h, bus);
+       bus.resolveError = BusError{"org.freedesktop.DBus.Error.ServiceUnknown", "no"};
+       bus.reachable = false;
+     },
+     false, "ResolveDevice /dev/sdb",
+     "/dev/sdb: permission denied; writing a disk needs root, or membership of the disk group "
+     "(which is as powerful as root); or install udisks2 (sudo apt install udisks2)"},
+    {"AuthorizationRefused",
+     [](CardHost& h, FakeUdisksBus& bus) {
+       kNoRights(h, bus);
+       bus.openError = BusError{"org.freedesktop.UDisks2.Error.NotAuthorizedDismissed",
+                                "Authentication dialog was dismissed"};
+     },
+     false, kAskedUdisks,
+     "/dev/sdb: authorization to write the card was refused (Authentication dialog was "
+     "dismissed)"},
+    {"HandedOverAnotherDeviceIsNotWritten",
+     [](CardHost& h, FakeUdisksBus& bus) {
+       kNoRights(h, bus);
+       h.sys.descriptorDevice = [](int, uint32_t& major, uint32_t& minor) {
+         major = 8;
+         minor = 32;
+         return 0;
+       };
+     },
+     false, "ResolveDevice /dev/sdb; OpenDevice /org/freedesktop/UDisks2/block_devices/sdb; close ",
+     "/dev/sdb: udisks2 handed over another device (8:32); nothing is written"},
+    {"AutomountUnmountedFirst",
+     [](CardHost& h, FakeUdisksBus& bus) {
+       kNoRights(h, bus);
+       h.tree.Mount("8:17", "/media/user/BOOT", "/dev/sdb1");
+     },
+     true,
+     "run udisksctl unmount --block-device /dev/sdb1; ResolveDevice /dev/sdb; OpenDevice "
+     "/org/freedesktop/UDisks2/block_devices/sdb; lock ",
+     ""},
+};
+
+class UdisksOpenTest : public ::testing::TestWithParam<UdisksCase> {};
+
+TEST_P(UdisksOpenTest, AsksUdisksOnlyForWantOfRights) {
+  const UdisksCase& c = GetParam();
+  CardHost host;
+  FakeUdisksBus bus;
+  bus.calls = &host.sys.calls;
+  c.setup(host, bus);
+  LinuxDiskOptions options = host.Options();
+  options.udisks = &bus;
+  LinuxDiskService service(options);
+  LogCapture log;
+  SysResult<std::unique_ptr<IDiskWriter>> opened = service.OpenForWrite("/dev/sdb");
+  const std::string error = opened.Status().Text();
+  EXPECT_EQ(opened.IsOk(), c.opened) << error;
+  EXPECT_EQ(Actions(host.sys), c.actions);
+  EXPECT_NE(error.find(c.errorPart), std::string::npos) << error;
+  if (c.opened) {
+    EXPECT_NE(log.Text().find("OpenDisk: /dev/sdb opened through udisks2\n"), std::string::npos)
+        << log.Text();
+  } else {
+    EXPECT_EQ(error.rfind("/dev/sdb", 0), 0u) << "names the card: " << error;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cards, UdisksOpenTest, ::testing::ValuesIn(kUdisksCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(UdisksCard, IsWrittenThroughTheDescriptorAndRereadByUdisksAfterTheClose) {
+  CardHost host;
+  FakeUdisksBus bus;
+  bus.calls = &host.sys.calls;
+  kNoRights(host, bus);
+  host.sys.rereadError = EACCES;
+  LinuxDiskOptions options = host.Options();
+  options.udisks = &bus;
+  LinuxDiskService service(options);
+  LogCapture log;
+  SysResult<std::unique_ptr<IDiskWriter>> opened = service.OpenForWrite("/dev/sdb");
+  ASSERT_TRUE(opened.IsOk()) << opened.Status().Text();
+  host.sys.calls.clear();
+  ASSERT_TRUE(opened.Value()->WriteAt(512, "card", 4).IsOk());
+  opened.Value()->Close();
+  EXPECT_EQ(host.sys.calls,
+            (std::vector<std::string>{"write 512 4", "fsync ", "reread ", "close ",
+                                      "ResolveDevice /dev/sdb",
+                                      "Rescan /org/freedesktop/UDisks2/block_devices/sdb"}));
+  EXPECT_EQ(log.Text(), "OpenDisk: /dev/sdb opened through udisks2\n");
+}
+
+// The card udisks2 hands over is locked as one opened here: a passing
+// holder is waited for within the same bound, and a card still held is let
+// go again.
+TEST(UdisksCard, LockOfTheHandedOverCardIsWaitedForWithinBounds) {
+  for (const bool freed : {true, false}) {
+    CardHost host;
+    FakeUdisksBus bus;
+    kNoRights(host, bus);
+    if (freed) {
+      host.sys.lockAnswer = BusyUntil(host, 700, EWOULDBLOCK);
+    } else {
+      host.sys.lockError = EWOULDBLOCK;
+    }
+    LinuxDiskOptions options = host.Options();
+    options.udisks = &bus;
+    LinuxDiskService service(options);
+    LogCapture log;
+    SysResult<std::unique_ptr<IDiskWriter>> opened = service.OpenForWrite("/dev/sdb");
+    EXPECT_EQ(opened.IsOk(), freed) << opened.Status().Text();
+    EXPECT_EQ(log.Text(), std::string("OpenDisk: /dev/sdb opened through udisks2\n"
+                                      "OpenDisk: /dev/sdb busy, waiting\n") +
+                              (freed ? "OpenDisk: /dev/sdb obtained after 0.8 s\n"
+                                     : "OpenDisk: /dev/sdb given up after 10.0 s, still busy\n"));
+    EXPECT_EQ(host.clock.slept.count(), freed ? 750 : 10000);
+    if (!freed) {
+      EXPECT_EQ(opened.Status().Text(), "/dev/sdb is locked by another program");
+      EXPECT_EQ(host.sys.calls.back(), "close ") << "the handed-over descriptor is let go";
+    }
+  }
+}
+
 struct TargetCase {
   const char* name;
   const char* path;
@@ -456,6 +623,43 @@ TEST_P(CloseTest, SyncsRereadsAndCloses) {
 
 INSTANTIATE_TEST_SUITE_P(Closes, CloseTest, ::testing::ValuesIn(kCloseCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A re-read the kernel refuses for lack of rights goes to udisks2 once the
+// disk is closed (udisks2 could not claim it before); any other refusal, or
+// a failed rescan, is only logged.
+TEST(CloseTest, RereadWithoutRightsGoesToUdisksAfterTheClose) {
+  struct Case {
+    int rereadError;
+    const char* rescanFailure;  // empty: the rescan succeeds
+    bool rescanned;
+    const char* log;
+  };
+  const Case cases[] = {
+      {EACCES, "", true, ""},
+      {EPERM, "/dev/sdb: udisks2 could not re-read the partition table", true,
+       "CloseDisk: /dev/sdb: udisks2 could not re-read the partition table\n"},
+      {EINVAL, "", false, "CloseDisk: re-read of the partition table refused, err = 22\n"},
+  };
+  for (const Case& c : cases) {
+    FakeDiskSysCalls sys;
+    sys.rereadError = c.rereadError;
+    const int fd = sys.Open("/dev/sdb", DiskOpenMode::ReadWriteExclusive);
+    sys.calls.clear();
+    LogCapture log;
+    LinuxDiskWriter writer(sys, fd, true);
+    writer.RereadThrough([&sys, &c] {
+      sys.calls.push_back("rescan");
+      return *c.rescanFailure
+                 ? SysStatus(std::make_error_code(std::errc::io_error), c.rescanFailure)
+                 : SysStatus::Ok();
+    });
+    writer.Close();
+    std::vector<std::string> expected{"fsync /dev/sdb", "reread /dev/sdb", "close /dev/sdb"};
+    if (c.rescanned) expected.push_back("rescan");
+    EXPECT_EQ(sys.calls, expected) << c.rereadError;
+    EXPECT_EQ(log.Text(), c.log);
+  }
+}
 
 }  // namespace
 }  // namespace tarnwick::testing

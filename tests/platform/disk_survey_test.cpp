@@ -253,16 +253,22 @@ struct QueryCase {
   bool opened;
   int64_t cylinders;
   uint32_t mediaType;
+  int openError;  // errno of opening the device
 };
 
 const QueryCase kQueries[] = {
     // 3,965,190,144 bytes: 482 whole cylinders of 255 x 63 x 512 bytes.
-    {"RemovableCard", "/dev/sdb", 3965190144, true, 482, kRemovableMedia},
-    {"FixedDisk", "/dev/sdc", 3965190144, true, 482, kFixedMedia},
-    {"SystemDiskIsNeverProbed", "/dev/sda", 3965190144, false, 0, 0},
-    {"NoMedium", "/dev/sdb", 0, false, 0, 0},
-    {"CapacityRefused", "/dev/sdb", -EIO, false, 0, 0},
-    {"UnknownDevice", "/dev/loop0", 3965190144, false, 0, 0},
+    {"RemovableCard", "/dev/sdb", 3965190144, true, 482, kRemovableMedia, 0},
+    {"FixedDisk", "/dev/sdc", 3965190144, true, 482, kFixedMedia, 0},
+    {"SystemDiskIsNeverProbed", "/dev/sda", 3965190144, false, 0, 0, 0},
+    {"NoMedium", "/dev/sdb", 0, false, 0, 0, 0},
+    {"CapacityRefused", "/dev/sdb", -EIO, false, 0, 0, 0},
+    {"UnknownDevice", "/dev/loop0", 3965190144, false, 0, 0, 0},
+    // A user who may not open the card (udisks2 will open it for writing)
+    // has the capacity sysfs reports.
+    {"NoRightsCapacityFromSysfs", "/dev/sdb", -EIO, true, 482, kRemovableMedia, EACCES},
+    {"NoRightsFixedDisk", "/dev/sdc", -EIO, true, 482, kFixedMedia, EPERM},
+    {"OtherOpenFailure", "/dev/sdb", 3965190144, false, 0, 0, ENXIO},
 };
 
 class QueryTest : public ::testing::TestWithParam<QueryCase> {};
@@ -277,6 +283,7 @@ TEST_P(QueryTest, GeometryIsFormedFromTheCapacity) {
   tree.Disk("sdc", "8:32", 7744512, false);
   FakeDiskSysCalls sys;
   sys.deviceBytes[c.path] = c.capacity;
+  if (c.openError != 0) sys.openErrors[c.path] = c.openError;
   LinuxDiskService service({tree.Root(), {}, &sys});
 
   std::unique_ptr<IDiskQuery> query = service.OpenForQuery(c.path);

@@ -32,6 +32,8 @@ class FakeDiskSysCalls : public DiskSysCalls {
   int syncError = 0;
   int runStatus = 0;
   bool root = true;
+  // Answers DescriptorDevice when set (ENOSYS otherwise: nothing checked).
+  std::function<int(int fd, uint32_t& major, uint32_t& minor)> descriptorDevice;
   // Replaces the default write (takes every byte) for failure injection.
   std::function<int64_t(size_t len, uint64_t offset)> write;
   std::vector<std::string> calls;  // every call in order, e.g. "open /dev/sdb excl"
@@ -79,6 +81,9 @@ class FakeDiskSysCalls : public DiskSysCalls {
     if (f == files.end()) return ENOENT;
     info = f->second;
     return 0;
+  }
+  int DescriptorDevice(int fd, uint32_t& major, uint32_t& minor) override {
+    return descriptorDevice ? descriptorDevice(fd, major, minor) : ENOSYS;
   }
   int Unmount(const std::string& mountPoint) override {
     calls.push_back("umount " + mountPoint);

@@ -184,6 +184,93 @@ SysResult<OpenedCard> OpenCardWaiting(DiskSysCalls& sys, const std::string& path
   return ErrnoStatus(card.Status().Code().value(), text);
 }
 
+bool LacksRights(const SysStatus& status) {
+  const std::error_code& code = status.Code();
+  return code.category() == std::system_category() &&
+         (code.value() == EACCES || code.value() == EPERM);
+}
+
+// Takes the lock of a card that udisks2 opened, waiting for a passing holder
+// as long as for a card opened here.
+SysStatus LockWaiting(DiskSysCalls& sys, const std::string& path, int fd,
+                      const CardOpenHost& host) {
+  int err = sys.LockExclusive(fd);
+  if (err == EWOULDBLOCK) {
+    DebugLog(1, "OpenDisk: %s busy, waiting\n", path.c_str());
+    const auto start = host.clock.Now();
+    std::chrono::milliseconds pause{50};
+    while (err == EWOULDBLOCK && host.clock.Now() - start < kBusyCardWait) {
+      const auto left =
+          std::chrono::ceil<std::chrono::milliseconds>(kBusyCardWait - (host.clock.Now() - start));
+      host.clock.SleepFor(std::min(pause, left));
+      pause = std::chrono::milliseconds(100);
+      err = sys.LockExclusive(fd);
+    }
+    const double waited = Seconds(host.clock.Now() - start);
+    if (err == 0) {
+      DebugLog(1, "OpenDisk: %s obtained after %.1f s\n", path.c_str(), waited);
+    } else {
+      DebugLog(1, "OpenDisk: %s given up after %.1f s, still busy\n", path.c_str(), waited);
+    }
+  }
+  if (err == 0) return SysStatus::Ok();
+  return ErrnoStatus(err, err == EWOULDBLOCK ? path + " is locked by another program"
+                                             : path + ": cannot be locked: " + std::strerror(err));
+}
+
+// Whether the descriptor udisks2 handed over is the device node that was
+// checked against the discovery rules, and nothing else is written.
+SysStatus CheckSameDevice(DiskSysCalls& sys, const std::string& path, int fd) {
+  DiskFileInfo node;
+  uint32_t devMajor = 0, devMinor = 0;
+  int err = sys.Stat(path, node);
+  if (err == 0) err = sys.DescriptorDevice(fd, devMajor, devMinor);
+  if (err == ENOSYS) return SysStatus::Ok();  // calls that cannot tell
+  if (err == ENOTBLK) {
+    return ErrnoStatus(err, path +
+                                ": udisks2 handed over something other than a block device; "
+                                "nothing is written");
+  }
+  if (err != 0) {
+    return ErrnoStatus(
+        err, path + ": what udisks2 handed over cannot be checked: " + std::strerror(err));
+  }
+  if (!node.isBlockDevice || node.rdevMajor != devMajor || node.rdevMinor != devMinor) {
+    char other[32];
+    std::snprintf(other, sizeof other, "%u:%u", devMajor, devMinor);
+    return ErrnoStatus(
+        ENXIO, path + ": udisks2 handed over another device (" + other + "); nothing is written");
+  }
+  return SysStatus::Ok();
+}
+
+// A card this process may not open, asked of udisks2. When udisks2 is not
+// there, own (this process's failure) stands, with the advice to install or
+// start it.
+SysResult<std::unique_ptr<IDiskWriter>> OpenCardThroughUdisks(DiskSysCalls& sys,
+                                                              const std::string& path,
+                                                              const CardOpenHost& host,
+                                                              const SysStatus& own) {
+  IUdisksBus& bus = *host.udisks;
+  const UdisksOpen opened = OpenThroughUdisks(bus, path);
+  if (opened.unavailable) {
+    return SysStatus(own.Code(), own.Text() + UdisksAdvice(ProbeUdisks(bus, host.root)));
+  }
+  if (opened.fd < 0) return opened.failure;
+  if (SysStatus same = CheckSameDevice(sys, path, opened.fd); !same) {
+    sys.Close(opened.fd);
+    return same;
+  }
+  DebugLog(1, "OpenDisk: %s opened through udisks2\n", path.c_str());
+  if (SysStatus locked = LockWaiting(sys, path, opened.fd, host); !locked) {
+    sys.Close(opened.fd);
+    return locked;
+  }
+  auto writer = std::make_unique<LinuxDiskWriter>(sys, opened.fd, true);
+  writer->RereadThrough([&bus, path] { return RescanThroughUdisks(bus, path); });
+  return std::unique_ptr<IDiskWriter>(std::move(writer));
+}
+
 // The failure's text is prefixed with the disk's path.
 SysStatus Unmount(DiskSysCalls& sys, const std::string& path, const DiskMount& mount) {
   std::string detail;
@@ -208,9 +295,12 @@ SysStatus Unmount(DiskSysCalls& sys, const std::string& path, const DiskMount& m
 }  // namespace
 
 std::unique_ptr<IDiskQuery> QueryBlockDevice(DiskSysCalls& sys, const std::string& path,
-                                             bool removable) {
+                                             bool removable, uint64_t sysfsBytes) {
   const int fd = sys.Open(path, DiskOpenMode::ReadOnly);
-  if (fd < 0) return nullptr;
+  if (fd < 0) {
+    if ((fd != -EACCES && fd != -EPERM) || sysfsBytes == 0) return nullptr;
+    return std::make_unique<FormedGeometryQuery>(GeometryFromCapacity(sysfsBytes, removable));
+  }
   const int64_t bytes = sys.DeviceBytes(fd);
   sys.Close(fd);
   if (bytes <= 0) return nullptr;
@@ -261,6 +351,9 @@ SysResult<std::unique_ptr<IDiskWriter>> OpenCardForWrite(DiskSysCalls& sys, cons
     DebugLog(1, "OpenForWrite: unmounted %s from %s\n", m.device.c_str(), m.mountPoint.c_str());
   }
   SysResult<OpenedCard> card = OpenCardWaiting(sys, path, host);
+  if (!card && host.udisks && !sys.IsRoot() && LacksRights(card.Status())) {
+    return OpenCardThroughUdisks(sys, path, host, card.Status());
+  }
   if (!card) return card.Status();
   return std::unique_ptr<IDiskWriter>(
       std::make_unique<LinuxDiskWriter>(sys, card.Value().fd, true, card.Value().lockFd));

@@ -11,13 +11,16 @@
 #include "platform/disk_service.h"
 #include "platform/linux/disk_survey.h"
 #include "platform/linux/disk_sys_calls.h"
+#include "platform/linux/udisks_open.h"
 
 namespace tarnwick {
 
 // The probe of a block device: its capacity (BLKGETSIZE64) formed into a
-// geometry. nullptr when it cannot be opened or holds no medium.
+// geometry. A device this process has no rights to open is given the
+// capacity sysfs reports, sysfsBytes (udisks2 may open it for writing).
+// nullptr when it cannot be opened otherwise or holds no medium.
 std::unique_ptr<IDiskQuery> QueryBlockDevice(DiskSysCalls& sys, const std::string& path,
-                                             bool removable);
+                                             bool removable, uint64_t sysfsBytes = 0);
 // The probe of a card image file: removable media of the file's size.
 std::unique_ptr<IDiskQuery> QueryImageFile(DiskSysCalls& sys, const std::string& path);
 
@@ -41,6 +44,9 @@ struct CardOpenHost {
   // The card's mounted partitions as they are now; asked again when the
   // exclusive open finds the card busy (a mount is no passing holder).
   std::function<std::vector<DiskMount>()> mountsNow;
+  // udisks2, which opens a card for a user who is not root and has no rights
+  // to open it; nullptr: cards are opened by this process only.
+  IUdisksBus* udisks = nullptr;
 };
 
 // Opens a card's block device for writing: a card mounted outside the
@@ -50,6 +56,9 @@ struct CardOpenHost {
 // udev has not yet processed is given time for that first; a card that
 // another program holds without a mount is waited for, up to kBusyCardWait,
 // and when it stays held the failure names the holders the system shows.
+// A user other than root who may not open the card has it opened by udisks2
+// (polkit asks for authorization), locked in the same way; the partition
+// table is then re-read through udisks2 after the card is closed.
 SysResult<std::unique_ptr<IDiskWriter>> OpenCardForWrite(DiskSysCalls& sys, const std::string& path,
                                                          const std::vector<DiskMount>& mounts,
                                                          const CardOpenHost& host);

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "platform/host.h"
+#include "platform/linux/udisks_open.h"
 
 namespace tarnwick {
 
@@ -26,6 +27,18 @@ bool HasRawDiskRights() {
   std::optional<uint32_t> disk;
   if (const struct group* entry = ::getgrnam("disk")) disk = static_cast<uint32_t>(entry->gr_gid);
   return JudgeDiskRights(static_cast<uint32_t>(::geteuid()), groups, disk);
+}
+
+UserDiskService UserDiskServiceState() {
+  switch (ProbeUdisks(SystemUdisksBus())) {
+    case UdisksState::Reachable:
+      return UserDiskService::Reachable;
+    case UdisksState::NotRunning:
+      return UserDiskService::NotRunning;
+    case UdisksState::NotInstalled:
+      break;
+  }
+  return UserDiskService::NotInstalled;
 }
 
 }  // namespace tarnwick

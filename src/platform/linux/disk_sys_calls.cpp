@@ -86,6 +86,15 @@ class RealCalls final : public DiskSysCalls {
     return 0;
   }
 
+  int DescriptorDevice(int fd, uint32_t& devMajor, uint32_t& devMinor) override {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return errno;
+    if (!S_ISBLK(st.st_mode)) return ENOTBLK;
+    devMajor = major(st.st_rdev);
+    devMinor = minor(st.st_rdev);
+    return 0;
+  }
+
   int Stat(const std::string& path, DiskFileInfo& info) override {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return errno;

@@ -50,6 +50,10 @@ class DiskSysCalls {
   [[nodiscard]] virtual int FileState(int /*fd*/, uint64_t& /*size*/, uint64_t& /*links*/) {
     return ENOSYS;
   }
+  // The device number of an open block device (ENOTBLK for anything else).
+  [[nodiscard]] virtual int DescriptorDevice(int /*fd*/, uint32_t& /*major*/, uint32_t& /*minor*/) {
+    return ENOSYS;
+  }
   [[nodiscard]] virtual int Unmount(const std::string& mountPoint) = 0;
   // Runs a program (no shell) and returns its exit status, -1 when it could
   // not be run; *output gets what it printed.

@@ -74,15 +74,24 @@ void LinuxDiskWriter::Close() {
   }
   // Re-read while the descriptor still holds the disk exclusively, so that no
   // one else claims it between our close and the kernel's scan.
+  bool rescan = false;
   if (m_bBlockDevice) {
     if (const int err = m_sys.RereadPartitionTable(m_fd); err != 0) {
-      DebugLog(1, "CloseDisk: re-read of the partition table refused, err = %d\n", err);
+      rescan = m_rescan && (err == EACCES || err == EPERM);
+      if (!rescan) {
+        DebugLog(1, "CloseDisk: re-read of the partition table refused, err = %d\n", err);
+      }
     }
   }
   m_sys.Close(m_fd);
   m_fd = -1;
   if (m_lockFd >= 0) m_sys.Close(m_lockFd);
   m_lockFd = -1;
+  if (rescan) {
+    if (SysStatus status = m_rescan(); !status) {
+      DebugLog(1, "CloseDisk: %s\n", status.Text().c_str());
+    }
+  }
 }
 
 }  // namespace tarnwick

@@ -5,6 +5,7 @@
 // block device is closed.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -26,6 +27,11 @@ class LinuxDiskWriter final : public IDiskWriter {
   LinuxDiskWriter(const LinuxDiskWriter&) = delete;
   LinuxDiskWriter& operator=(const LinuxDiskWriter&) = delete;
 
+  // When the kernel refuses the partition-table re-read for lack of rights,
+  // the disk is closed and then re-read through rescan (udisks2's Rescan,
+  // which could not claim the disk while it is still open here).
+  void RereadThrough(std::function<SysStatus()> rescan) { m_rescan = std::move(rescan); }
+
   SysStatus WriteAt(uint64_t byteOffset, const void* data, size_t len) override;
   SysStatus Flush() override;
   SysStatus CheckStillTarget() override;
@@ -37,6 +43,7 @@ class LinuxDiskWriter final : public IDiskWriter {
   bool m_bBlockDevice;
   std::optional<uint64_t> m_openedSize;  // a card image file: its size when opened
   int m_lockFd;
+  std::function<SysStatus()> m_rescan;
 };
 
 }  // namespace tarnwick

@@ -21,6 +21,7 @@ SurveyOptions MakeSurveyOptions(const LinuxDiskOptions& options) {
 CardOpenHost MakeCardOpenHost(const LinuxDiskOptions& options, DiskSysCalls& sys,
                               const std::string& path) {
   CardOpenHost host{options.clock ? *options.clock : SystemClock(), options.root, {}};
+  host.udisks = options.udisks ? options.udisks : options.sys ? nullptr : &SystemUdisksBus();
   host.mountsNow = [options, &sys, path] {
     const DiskSurvey survey(MakeSurveyOptions(options), sys);
     const std::string name = survey.NodeName(path);
@@ -55,7 +56,7 @@ std::unique_ptr<IDiskQuery> LinuxDiskService::OpenForQuery(const std::string& pa
   const DiskSurvey survey = Survey();
   const DiskReport* disk = survey.Find(path);
   if (!disk || disk->verdict == DiskVerdict::SystemDisk) return nullptr;
-  return QueryBlockDevice(m_sys, path, disk->removable);
+  return QueryBlockDevice(m_sys, path, disk->removable, disk->sysfsBytes);
 }
 
 SysResult<std::unique_ptr<IDiskWriter>> LinuxDiskService::OpenForWrite(const std::string& path) {

@@ -25,6 +25,9 @@ struct LinuxDiskOptions {
   DiskSysCalls* sys = nullptr;
   // The clock of the waits for a busy card; nullptr means the real one.
   IClock* clock = nullptr;
+  // udisks2 for a user who may not open a card; nullptr means the one on the
+  // system bus with the real calls, and none with fake ones.
+  IUdisksBus* udisks = nullptr;
 };
 
 // Why the service's disks cannot be opened: empty on a real host, or when the

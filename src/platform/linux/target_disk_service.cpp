@@ -69,7 +69,7 @@ std::unique_ptr<IDiskQuery> TargetDiskService::OpenForQuery(const std::string& p
   if (info.isRegularFile) return QueryImageFile(m_sys, path);
   // An allowed fixed disk is probed as removable media: naming it as a
   // target is the operator's decision to burn it.
-  return QueryBlockDevice(m_sys, path, true);
+  return QueryBlockDevice(m_sys, path, true, disk.sysfsBytes);
 }
 
 SysResult<std::unique_ptr<IDiskWriter>> TargetDiskService::OpenForWrite(const std::string& path) {

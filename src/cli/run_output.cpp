@@ -7,6 +7,7 @@ namespace tarnwick::cli {
 CRunOutput::CRunOutput(const ParsedArgs& args, CSettingsFile& settings) : m_settings(settings) {
   m_reportPath = args.Value(kReportOption);
   m_auditPath = args.Value(kAuditOption);
+  m_auditFromOption = m_auditPath.has_value();
   if (!m_auditPath) {
     if (std::string path = settings.ReadPath("Burn", "AuditLog"); !path.empty()) m_auditPath = path;
   }
@@ -18,7 +19,9 @@ SysStatus CRunOutput::Check() const {
       return bad;
     }
   }
-  if (m_auditPath) {
+  // A bad "AuditLog" of the settings is only a warning when a line cannot be
+  // written: the site's setting never stops a burn.
+  if (m_auditFromOption) {
     if (SysStatus bad = CheckOutputFile(kAuditOption, "audit log", *m_auditPath); !bad) {
       return bad;
     }

@@ -40,6 +40,7 @@ class CRunOutput {
 
   CSettingsFile& m_settings;
   std::optional<std::string> m_reportPath, m_auditPath;
+  bool m_auditFromOption = false;
   std::unique_ptr<CRunRecorder> m_recorder;
   std::unique_ptr<CRecordingOperator> m_operator;
 };

@@ -9,6 +9,8 @@
 #include "cli/args.h"
 #include "cli/cli_operator.h"
 #include "cli/commands.h"
+#include "cli/pack_check.h"
+#include "cli/run_output.h"
 #include "cli/run_report.h"
 #include "common/debug_log.h"
 #include "common/sector.h"
@@ -27,6 +29,7 @@ namespace fs = std::filesystem;
 constexpr const char* kUsage =
     "usage: tarnwick-cli burn --config FILE --pack FILE [--target PATH]...\n"
     "                         [--size SIZE] [--yes] [--allow-fixed]\n"
+    "                         [--report FILE] [--audit FILE]\n"
     "\n"
     "Lays out and writes every target: each --target is one card, in the order\n"
     "given (at most 13), either a card image file or a block device. A missing\n"
@@ -42,8 +45,18 @@ constexpr const char* kUsage =
     "Settings come from Tarnwick.ini in the working directory. When its\n"
     "\"WarningBeforeBurn\" is 1 the question is asked on the terminal; --yes\n"
     "answers it.\n"
-    "Exit status: 0 every card written, 1 a card failed, 2 bad arguments or\n"
-    "inputs refused before writing, 3 no card found.\n";
+    "\n"
+    "--report FILE writes a JSON document of the run (each card's device,\n"
+    "identity, size, result, bytes, time, speed and verification; the inputs'\n"
+    "paths and SHA-256). --audit FILE (or \"AuditLog\" in section \"Burn\" of the\n"
+    "settings) appends one JSON line per card; an audit line that cannot be\n"
+    "written is a warning and never fails a card.\n"
+    "\n"
+    "Exit status: 0 every card written, 1 a card failed (a card refused by the\n"
+    "checks, too small or with an image larger than its room, counts as failed:\n"
+    "the message states the size it would need), 2 bad arguments or inputs\n"
+    "refused before writing (a pack file that is not a pack among them), 3 no\n"
+    "card found.\n";
 
 struct Target {
   std::string path;
@@ -122,8 +135,9 @@ int Refuse(const std::string& text) {
 
 int CmdBurn(int argc, char** argv) {
   ParsedArgs args;
-  ArgSpec options{{"--config", "--pack", "--target", "--size", "--sys-root"},
-                  {"--yes", "--allow-fixed"}};
+  ArgSpec options{
+      {"--config", "--pack", "--target", "--size", "--sys-root", kReportOption, kAuditOption},
+      {"--yes", "--allow-fixed"}};
   if (int status = StartCommand(argc, argv, options, kUsage, args); status >= 0) return status;
   SysResult<InputFiles> inputs = ResolveInputFiles(args, "burn");
   if (!inputs) return Refuse(inputs.Status().Text());
@@ -140,6 +154,11 @@ int CmdBurn(int argc, char** argv) {
 
   CSettingsFile settings;
   WarnUnreadableSettings(settings);
+  if (SysStatus bad = CheckPackHeader(packPath, CardImagesBurned(settings)); !bad) {
+    return Refuse(bad.Text() + "; nothing was written");
+  }
+  CRunOutput output(args, settings);
+  if (SysStatus bad = output.Check(); !bad) return Refuse(bad.Text());
   HostOptions hostOptions;
   const std::vector<ProtectedPath> protectedPaths = {
       {"pack file", packPath}, {"configuration file", cfgPath}, {"settings file", settings.Path()}};
@@ -176,6 +195,10 @@ int CmdBurn(int argc, char** argv) {
       std::string key = exists ? fs::canonical(arg, ec).string() : fs::absolute(arg, ec).string();
       if (!seen.insert(key).second) return Refuse("target named twice: " + arg);
       Target t{arg, !exists};
+      // A device node that is not there is a card that is not there, never a file to make.
+      if (t.create && fs::absolute(arg, ec).lexically_normal().string().rfind("/dev/", 0) == 0) {
+        return Refuse("no such device: " + arg + "; nothing was written");
+      }
       if (t.create) {
         if (size == 0)
           return Refuse("card image " + arg + " does not exist; give --size to create it");
@@ -187,6 +210,11 @@ int CmdBurn(int argc, char** argv) {
       } else if (fs::is_regular_file(arg, ec) && fs::file_size(arg, ec) < kCylinderBytes) {
         return Refuse("card image " + arg + " is smaller than one cylinder (" +
                       std::to_string(kCylinderBytes) + " bytes): too small for a card");
+      } else if (const uint64_t had = fs::is_regular_file(arg, ec) ? fs::file_size(arg, ec) : 0;
+                 size != 0 && had != 0 && had != size) {
+        PrintError("warning: card image " + arg + " exists with " + std::to_string(had) +
+                   " bytes; it keeps its size, --size " + *args.Value("--size") +
+                   " applies to new images only");
       }
       targets.push_back(t);
       paths.push_back(arg);
@@ -231,9 +259,10 @@ int CmdBurn(int argc, char** argv) {
     created.push_back(t.path);
   }
 
-  CBurnEngine engine(host->Disks(), op, settings);
+  CBurnEngine engine(output.Disks(host->Disks()), output.Operator(op), settings);
   engine.SetCfgFile(cfgPath);
   engine.SetPackFile(packPath);
+  output.Start(cfgPath, packPath);
   int cardNumber = 0;
   op.SetCardInfoSource([&] {
     CCliOperator::CardInfo info;
@@ -253,7 +282,10 @@ int CmdBurn(int argc, char** argv) {
 
   // An image made for this run whose card was never opened holds nothing.
   RemoveUnwritten(created, engine.LastRun().opened);
-  return BurnExitStatus(engine.LastRun());
+  const bool recorded = output.Finish(engine, *host);
+  const int status = BurnExitStatus(engine.LastRun());
+  // The run did not leave the report it was asked for.
+  return status == 0 && !recorded ? 1 : status;
 }
 
 }  // namespace tarnwick::cli

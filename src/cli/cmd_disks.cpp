@@ -6,6 +6,7 @@
 #include "cli/args.h"
 #include "cli/commands.h"
 #include "cli/console.h"
+#include "common/json_writer.h"
 #include "platform/host.h"
 #include "ui/settings_file.h"
 
@@ -13,13 +14,16 @@ namespace tarnwick::cli {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: tarnwick-cli disks [--config FILE] [--pack FILE] [--sys-root DIR]\n"
+    "usage: tarnwick-cli disks [--config FILE] [--pack FILE] [--sys-root DIR] [--json]\n"
     "\n"
     "Lists the cards that 'tarnwick-cli burn' without --target would write, in\n"
     "slot order, and every other disk with the reason it is left out. The disks\n"
     "holding the working directory, Tarnwick.ini and the given configuration and\n"
     "pack files count as system disks, as they do for burn. --sys-root DIR (for\n"
-    "tests) reads the disk tree (sys/block, proc) under DIR instead of /.\n";
+    "tests) reads the disk tree (sys/block, proc) under DIR instead of /.\n"
+    "Attached loop devices are listed as left out: discovery never burns them.\n"
+    "--json writes the same as one JSON document (docs/disks.schema.json).\n"
+    "Exit status: 0 listed, 2 bad arguments.\n";
 
 std::string HumanSize(uint64_t bytes) {
   static const char* const kUnits[] = {"B", "KiB", "MiB", "GiB", "TiB"};
@@ -34,12 +38,42 @@ std::string HumanSize(uint64_t bytes) {
   return buf;
 }
 
+void WriteDisk(JsonWriter& json, const HostDisk& d) {
+  json.Key("device").String(d.devicePath);
+  json.Key("sizeBytes").UInt(d.bytes);
+  json.Key("vendor").String(d.vendor);
+  json.Key("model").String(d.model);
+  json.Key("serial").String(d.serial);
+  json.Key("reason").String(d.reason);
+}
+
+std::string DisksJson(const std::vector<HostDisk>& disks) {
+  JsonWriter json;
+  json.BeginObject().Key("cards").BeginArray();
+  int slot = 0;
+  for (const HostDisk& d : disks) {
+    if (!d.accepted) continue;
+    json.BeginObject().Key("slot").Int(slot++);
+    WriteDisk(json, d);
+    json.EndObject();
+  }
+  json.EndArray().Key("leftOut").BeginArray();
+  for (const HostDisk& d : disks) {
+    if (d.accepted) continue;
+    json.BeginObject();
+    WriteDisk(json, d);
+    json.EndObject();
+  }
+  json.EndArray().EndObject();
+  return json.Text();
+}
+
 }  // namespace
 
 int CmdDisks(int argc, char** argv) {
   ParsedArgs args;
   if (const SysStatus parsed =
-          ParseArgs(argc, argv, ArgSpec{{"--config", "--pack", "--sys-root"}, {}}, args);
+          ParseArgs(argc, argv, ArgSpec{{"--config", "--pack", "--sys-root"}, {"--json"}}, args);
       !parsed) {
     PrintError(parsed.Text());
     Err(kUsage);
@@ -64,6 +98,10 @@ int CmdDisks(int argc, char** argv) {
   }
   options.protectedPaths = [protectedPaths] { return protectedPaths; };
   std::vector<HostDisk> disks = MakeHost(std::move(options))->ListDisks();
+  if (args.Has("--json")) {
+    Out(DisksJson(disks));
+    return 0;
+  }
 
   Out(Format("Cards a burn without --target writes, in slot order:\n"));
   int slot = 0;

@@ -11,6 +11,8 @@
 #include "cli/cli_operator.h"
 #include "cli/commands.h"
 #include "cli/console.h"
+#include "cli/pack_check.h"
+#include "cli/run_output.h"
 #include "cli/run_report.h"
 #include "engine/burn_engine.h"
 #include "platform/clock.h"
@@ -28,6 +30,7 @@ namespace fs = std::filesystem;
 constexpr const char* kUsage =
     "usage: tarnwick-cli download --config FILE --pack FILE [--wait] [--timeout SECONDS]\n"
     "                             [--simulate-board DIR] [--size SIZE] [--yes]\n"
+    "                             [--report FILE] [--audit FILE]\n"
     "\n"
     "Board mode: wraps the pack file's download program behind a boot record built\n"
     "from section \"DfuAddrInfo\" of the configuration and sends it to every board\n"
@@ -43,8 +46,12 @@ constexpr const char* kUsage =
     "\n"
     "Settings come from Tarnwick.ini in the working directory; when its\n"
     "\"WarningBeforeBurn\" is 1 the question is asked on the terminal; --yes answers it.\n"
+    "With --wait, --report FILE and --audit FILE record the burn as for\n"
+    "'tarnwick-cli burn'. Board mode must be permitted in Tarnwick.ini\n"
+    "(\"CanUseBoardMode\"=1 in section \"Burn\") for the dialog to offer it.\n"
     "Exit status: 0 every board served (and with --wait every card written),\n"
-    "1 a board or a card failed, 2 bad arguments or a pack refused before sending,\n"
+    "1 a board or a card failed (a card refused by the checks counts as failed),\n"
+    "2 bad arguments or a pack refused before sending,\n"
     "3 no board found (without --wait) or no card found.\n";
 
 int Refuse(const std::string& text) {
@@ -67,7 +74,8 @@ void PrintBoardsServed(const DownloadSummary& summary) {
              summary.boardsServed, summary.boardsFound));
   for (size_t i = 0; i < summary.blocksNotGood.size(); ++i) {
     if (summary.blocksNotGood[i] == 0) continue;
-    Err(Format("tarnwick-cli: warning: board %zu answered %d block(s) with a SCSI status other "
+    Err(
+        Format("tarnwick-cli: warning: board %zu answered %d block(s) with a SCSI status other "
                "than GOOD (see the debug log)\n",
                i + 1, summary.blocksNotGood[i]));
   }
@@ -83,7 +91,8 @@ int DownloadExitStatus(const DownloadSummary& summary) {
 
 int CmdDownload(int argc, char** argv) {
   ParsedArgs args;
-  ArgSpec options{{"--config", "--pack", "--timeout", "--simulate-board", "--size"},
+  ArgSpec options{{"--config", "--pack", "--timeout", "--simulate-board", "--size", kReportOption,
+                   kAuditOption},
                   {"--wait", "--yes"}};
   if (int status = StartCommand(argc, argv, options, kUsage, args); status >= 0) return status;
   SysResult<InputFiles> inputs = ResolveInputFiles(args, "download");
@@ -113,6 +122,17 @@ int CmdDownload(int argc, char** argv) {
 
   CSettingsFile settings;
   WarnUnreadableSettings(settings);
+  // The card images are checked too: the board's card is burned from them.
+  const PackSlotSet read =
+      SlotBit(PackSlot::Dfu) | (args.Has("--wait") ? CardImagesBurned(settings) : 0);
+  if (SysStatus bad = CheckPackHeader(packPath, read); !bad) {
+    return Refuse(bad.Text() + "; nothing was sent");
+  }
+  if ((args.Has(kReportOption) || args.Has(kAuditOption)) && !args.Has("--wait")) {
+    return Refuse("--report and --audit only apply with --wait: nothing is burned without it");
+  }
+  CRunOutput output(args, settings);
+  if (SysStatus bad = output.Check(); !bad) return Refuse(bad.Text());
   HostOptions hostOptions;
   // Never written, be the card the host's or the simulated board's image.
   const std::vector<ProtectedPath> protectedPaths = {
@@ -169,12 +189,13 @@ int CmdDownload(int argc, char** argv) {
     }
   }
 
-  CBurnEngine engine(host->Disks(), op, settings);
+  CBurnEngine engine(output.Disks(host->Disks()), output.Operator(op), settings);
   engine.SetCfgFile(cfgPath);
   engine.SetPackFile(packPath);
   CDfuDownloader downloader(host->Bus(), op);
   CBoardFlow flow(engine, downloader, host->Events());
 
+  output.Start(cfgPath, packPath);
   flow.OnBurnBoardMode();
   const DownloadSummary& summary = downloader.LastDownload();
   if (!summary.packLoaded) return Refuse("the pack file was refused; nothing was sent");
@@ -191,7 +212,9 @@ int CmdDownload(int argc, char** argv) {
     PrintError("no device arrived within the time-out; nothing was burned");
     return 3;
   }
-  return BurnExitStatus(engine.LastRun());
+  const bool recorded = output.Finish(engine, *host);
+  const int status = BurnExitStatus(engine.LastRun());
+  return status == 0 && !recorded ? 1 : status;
 }
 
 }  // namespace tarnwick::cli

@@ -106,10 +106,12 @@ bool CBurnEngine::BurnToOneSD() {
                                  images.bootRes.length,  images.bootRecover.length,
                                  images.system.length,   images.data.length,
                                  images.cache.length};
-  SysResult<CardRegions> built = BuildCardRegions(m_plan, lengths, m_bootInfo, m_fat, skipped);
+  std::string needed;
+  SysResult<CardRegions> built =
+      BuildCardRegions(m_plan, lengths, m_bootInfo, m_fat, skipped, &needed);
   if (!built) {
     DebugLog(1, "BurnToOneSD: %s\n", built.Status().Text().c_str());
-    return FailCard(built.Status().Text() + "; configuration file " + m_strCfgFile, true);
+    return FailCard(built.Status().Text() + needed + "; configuration file " + m_strCfgFile, true);
   }
   const CardRegions& regions = built.Value();
 

@@ -54,9 +54,11 @@ struct CardRegions {
 // table of bootInfo. Fails with the reason (text for the operator and the
 // log) when the card cannot be burned safely. The images in skipped are not
 // written: their regions are worked out alike, but not checked against
-// their rooms.
+// their rooms. With advice, a refusal for lack of room also gives the size
+// that would be needed, as a phrase to follow the reason ("; the card would
+// need at least ..."), empty where no size would help.
 SysResult<CardRegions> BuildCardRegions(const PartitionPlan& plan, const CardImageLengths& lengths,
                                         const BootInfo& bootInfo, const Fat32Layout& fat,
-                                        PackSlotSet skipped = 0);
+                                        PackSlotSet skipped = 0, std::string* advice = nullptr);
 
 }  // namespace tarnwick

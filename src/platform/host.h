@@ -58,6 +58,9 @@ bool HasRawDiskRights();
 enum class UserDiskService { Reachable, NotRunning, NotInstalled, None };
 UserDiskService UserDiskServiceState();
 
+// This computer's name, for the audit log; empty when it cannot be had.
+std::string HostName();
+
 // Read-only access to a card: a card image file or a whole disk. The
 // inspector reads a burned card through it; it never writes.
 class ICardReader {
@@ -81,6 +84,9 @@ struct HostDisk {
   uint64_t bytes = 0;
   bool accepted = false;  // a card discovery burns
   std::string reason;     // why accepted or left out, for the operator
+  // What the device says it is, where the system can tell (Linux: sysfs and
+  // udev); empty otherwise.
+  std::string vendor, model, serial;
 };
 
 inline constexpr uint64_t kDefaultSimulatedCardBytes = 4ull << 30;

@@ -1,6 +1,8 @@
 // The host on Linux: block devices surveyed through sysfs, SCSI generic
 // nodes, the udev monitor; card image files and the simulated board for
 // trying the tool without hardware.
+#include <unistd.h>
+
 #include <filesystem>
 #include <system_error>
 
@@ -134,7 +136,8 @@ class LinuxHost final : public IHost {
     std::vector<HostDisk> disks;
     LinuxDiskService service(DiskOptions(m_options.sysRoot));
     for (const DiskReport& r : service.ListDisks()) {
-      disks.push_back({r.devicePath, r.sysfsBytes, r.verdict == DiskVerdict::Accepted, r.reason});
+      disks.push_back({r.devicePath, r.sysfsBytes, r.verdict == DiskVerdict::Accepted, r.reason,
+                       r.vendor, r.model, r.serial});
     }
     return disks;
   }
@@ -165,6 +168,12 @@ class LinuxHost final : public IHost {
 };
 
 }  // namespace
+
+std::string HostName() {
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0) return {};
+  return name;
+}
 
 SysResult<std::unique_ptr<ICardReader>> OpenCardReader(const std::string& path) {
   SysResult<std::unique_ptr<CCardReader>> reader = CCardReader::Open(path);

@@ -1,7 +1,10 @@
 // The host on Windows. Card image files and the simulated board work as on
 // every system; the host's own disks, SCSI bus and arrivals come from
 // platform/win32 through the factories of win32_services.h.
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
 #include <io.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -9,6 +12,7 @@
 #include <vector>
 
 #include "platform/fs/read_only_file.h"
+#include "platform/fs/win32_text.h"
 #include "platform/host.h"
 #include "platform/sim/image_disk_service.h"
 #include "platform/sim/sim_board.h"
@@ -130,6 +134,13 @@ bool HasRawDiskRights() {
 
 UserDiskService UserDiskServiceState() {
   return UserDiskService::None;
+}
+
+std::string HostName() {
+  wchar_t name[256] = {};
+  DWORD length = 256;
+  if (!GetComputerNameExW(ComputerNameDnsHostname, name, &length)) return {};
+  return win32::Narrow(std::wstring(name, length));
 }
 
 SysResult<std::unique_ptr<ICardReader>> OpenCardReader(const std::string& path) {

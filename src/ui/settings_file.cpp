@@ -44,6 +44,11 @@ std::string CSettingsFile::ReadString(const std::string& section, const std::str
   return profile::ReadString(section, key, "", kTextBufferSize, m_strPath);
 }
 
+std::string CSettingsFile::ReadPath(const std::string& section, const std::string& key) const {
+  constexpr size_t kPathBufferSize = 4096;
+  return profile::ReadString(section, key, "", kPathBufferSize, m_strPath);
+}
+
 bool CSettingsFile::WriteString(const std::string& section, const std::string& key,
                                 const std::string& value) {
   return profile::WriteString(section, key, value, m_strPath);

@@ -34,6 +34,9 @@ class CSettingsFile : public ISettingsReader {
   [[nodiscard]] bool WriteInt(const std::string& section, const std::string& key, int value);
   // The stored text, at most 49 characters; empty when absent.
   std::string ReadString(const std::string& section, const std::string& key) const;
+  // A path stored by a site (such as "AuditLog"): as ReadString, but up to
+  // the longest path the system takes rather than 49 characters.
+  std::string ReadPath(const std::string& section, const std::string& key) const;
   // Stores the text, creating the file and section when absent. False when the
   // file could not be written.
   [[nodiscard]] bool WriteString(const std::string& section, const std::string& key,

@@ -33,7 +33,8 @@ CTarnwickDlg::CTarnwickDlg(IDialogView& view, IJobRunner& jobs, IDiskService& di
     : m_view(view),
       m_jobs(jobs),
       m_events(events),
-      m_engine(disks, *this, m_settings),
+      m_recorder(disks, SystemClock()),
+      m_engine(m_recorder.Disks(), *this, m_settings),
       m_boardFlow(m_engine, downloader, events) {}
 
 bool CTarnwickDlg::OnInitDialog() {
@@ -116,7 +117,7 @@ void CTarnwickDlg::OnBurn() {
   if (m_view.IsChecked(ControlId::ModeBoard)) {
     StartJob(DialogState::Downloading, [this] { m_boardFlow.OnBurnBoardMode(); });
   } else if (m_view.IsChecked(ControlId::ModeReader)) {
-    StartJob(DialogState::Burning, [this] { m_engine.RunBurn(); });
+    StartJob(DialogState::Burning, [this] { RunBurnRecorded(); });
   }
 }
 
@@ -128,7 +129,7 @@ bool CTarnwickDlg::OnDeviceChange(uint32_t event, const std::string& data) {
   DebugLog(2, "Device change 0x%x: %s\n", event, data.c_str());
   if (event == kDeviceArrival && m_engine.WaitDevice()) {
     m_engine.SetWaitDevice(false);
-    StartJob(DialogState::Burning, [this] { m_engine.RunBurn(); });
+    StartJob(DialogState::Burning, [this] { RunBurnRecorded(); });
   }
   return true;
 }
@@ -142,6 +143,18 @@ void CTarnwickDlg::PollDeviceEvents() {
 void CTarnwickDlg::DispatchNotices() {
   DeviceNotice notice;
   while (!Busy() && m_notices.Pop(notice)) (void)OnDeviceChange(notice.event, notice.device);
+}
+
+void CTarnwickDlg::RunBurnRecorded() {
+  const std::string audit = m_settings.ReadPath("Burn", "AuditLog");
+  if (!audit.empty()) m_recorder.Start(m_engine.CfgFile(), m_engine.PackFile());
+  m_engine.RunBurn();
+  if (audit.empty()) return;
+  RunRecord run = m_recorder.Finish(m_engine);
+  run.tool = "tarnwick";
+  for (const std::string& warning : AppendAuditLog(audit, run, m_settings)) {
+    DebugLog(1, "AuditLog: warning: %s\n", warning.c_str());
+  }
 }
 
 // The job's own errors are handled where they arise; anything else that
@@ -188,6 +201,10 @@ void CTarnwickDlg::EnableControls(bool enable) {
   m_view.SetEnabled(ControlId::ModeReader, enable);
   m_view.SetEnabled(ControlId::CfgPath, enable);
   m_view.SetEnabled(ControlId::PackPath, enable);
+}
+
+void CTarnwickDlg::CardUpdate(const CardStatus& status) {
+  m_recorder.CardUpdate(status);
 }
 
 // The final message alone would say "complete" over a card that was not

@@ -19,6 +19,7 @@
 #include "platform/device_events.h"
 #include "ui/dialog_view.h"
 #include "ui/job_runner.h"
+#include "ui/run_record.h"
 #include "ui/settings_file.h"
 #include "usbdev/board_flow.h"
 #include "usbdev/dfu_downloader.h"
@@ -75,8 +76,12 @@ class CTarnwickDlg final : public IOperator {
   // board mode is permitted.
   void EnableControls(bool enable) override;
   void ReportFailedCards(const std::vector<FailedCard>& cards) override;
+  void CardUpdate(const CardStatus& status) override;
 
  private:
+  // The burn run, and when "AuditLog" names a file, one line per card
+  // appended to it; a line that cannot be written is a warning in the log.
+  void RunBurnRecorded();
   bool Busy() const {
     return m_state == DialogState::Downloading || m_state == DialogState::Burning;
   }
@@ -94,6 +99,7 @@ class CTarnwickDlg final : public IOperator {
   IJobRunner& m_jobs;
   IDeviceEventSource& m_events;
   CSettingsFile m_settings;
+  CRunRecorder m_recorder;  // counts the engine's writes for the audit log
   CBurnEngine m_engine;
   CBoardFlow m_boardFlow;
   DeviceEventQueue m_notices;

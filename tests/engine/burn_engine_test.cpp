@@ -227,7 +227,10 @@ TEST_F(BurnFixture, RefusedCardIsLeftUntouchedAndTheRunGoesOn) {
   ASSERT_EQ(op.failedReports[0].size(), 1u);
   EXPECT_EQ(op.failedReports[0][0].slot, 0);
   EXPECT_EQ(op.failedReports[0][0].device, "small");
-  EXPECT_EQ(op.failedReports[0][0].reason, reason + "; configuration file " + cfgFile);
+  // The operator is also told the size the card would need; the log line stays as it was.
+  EXPECT_EQ(op.failedReports[0][0].reason,
+            reason + "; the card would need at least 1975995 sectors (1011709440 bytes)" +
+                "; configuration file " + cfgFile);
   EXPECT_EQ(op.events, (std::vector<std::string>{"enable 1", "report 1", "box " + kDone}));
 }
 

@@ -29,6 +29,7 @@ struct Card {
 struct Outcome {
   bool ok = false;
   std::string reason;
+  std::string advice;  // the size that would be needed
   CardRegions regions;
 };
 
@@ -55,7 +56,8 @@ Outcome Build(const Card& card) {
     PutU32(bootInfo.data(), bootinfo::kImageStoreCoreAddr + 4 * i, at);
   }
   Outcome out;
-  SysResult<CardRegions> built = BuildCardRegions(plan, card.lengths, bootInfo, fat);
+  SysResult<CardRegions> built =
+      BuildCardRegions(plan, card.lengths, bootInfo, fat, 0, &out.advice);
   out.ok = built.IsOk();
   out.reason = built.Status().Text();
   if (built) out.regions = built.Value();
@@ -166,6 +168,48 @@ INSTANTIATE_TEST_SUITE_P(
                      c.addresses = {0};
                    }),
                    nullptr}));
+
+// The size a refusal names is the smallest card the burn accepts: one
+// cylinder less is refused again.
+TEST(NeededCardSize, IsTheSmallestCardThatIsAccepted) {
+  constexpr uint64_t kCylinder = 255 * 63;
+  const Partitions kPartitionSets[] = {
+      {},
+      {65'536, 65'536, 1'048'576, 1'048'576, 262'144},
+      {12'345, 2'001, 4'000, 2'100, 1'000},
+      {16'384, 0, 128, 128, 128},
+  };
+  for (const Partitions& partitions : kPartitionSets) {
+    Card card;
+    card.partitions = partitions;
+    card.sectors = kCylinder;
+    const Outcome refused = Build(card);
+    ASSERT_FALSE(refused.ok);
+    const std::string prefix = "; the card would need at least ";
+    ASSERT_EQ(refused.advice.rfind(prefix, 0), 0u) << refused.reason << refused.advice;
+    const uint64_t needed = std::stoull(refused.advice.substr(prefix.size()));
+    EXPECT_EQ(needed % kCylinder, 0u);
+    EXPECT_NE(refused.advice.find("sectors (" + std::to_string(needed * 512) + " bytes)"),
+              std::string::npos)
+        << refused.advice;
+    card.sectors = needed;
+    const Outcome accepted = Build(card);
+    EXPECT_TRUE(accepted.ok) << needed << ": " << accepted.reason;
+    EXPECT_TRUE(accepted.advice.empty());
+    card.sectors = needed - kCylinder;
+    const Outcome smaller = Build(card);
+    EXPECT_FALSE(smaller.ok) << needed - kCylinder;
+    EXPECT_EQ(smaller.advice, refused.advice);
+  }
+}
+
+TEST(NeededCardSize, AnImageOverItsRoomNamesTheSectorsItNeeds) {
+  Card card;
+  card.lengths.system = kSystemRoomBytes + 1;
+  const Outcome out = Build(card);
+  ASSERT_FALSE(out.ok);
+  EXPECT_EQ(out.advice, "; it needs 524226 sectors from 0x582698, where the room holds 524225");
+}
 
 }  // namespace
 }  // namespace tarnwick::testing

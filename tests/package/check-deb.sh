@@ -61,6 +61,10 @@ expected=(
   usr/share/doc/tarnwick/changelog.gz
   usr/share/doc/tarnwick/examples/board.ini
   usr/share/doc/tarnwick/examples/Tarnwick.ini
+  usr/share/doc/tarnwick/schema/audit.schema.json
+  usr/share/doc/tarnwick/schema/disks.schema.json
+  usr/share/doc/tarnwick/schema/inspect.schema.json
+  usr/share/doc/tarnwick/schema/report.schema.json
 )
 sizes=(16 24 32 48 64 128 256)
 for s in "${sizes[@]}"; do expected+=("usr/share/icons/hicolor/${s}x${s}/apps/$id.png"); done

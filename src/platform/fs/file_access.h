@@ -83,4 +83,10 @@ struct FileIdentity {
 // replacement is MoveFileEx's.
 [[nodiscard]] SysStatus ReplaceFileContents(const std::string& path, const std::string& bytes);
 
+// Appends bytes to the file at path (made when missing, with the mode 0666
+// less the umask) in one write in append mode, so that the lines several
+// programs append at once never mix. A write that takes fewer than all the
+// bytes fails (a full disk: no_space_on_device).
+[[nodiscard]] SysStatus AppendToFile(const std::string& path, const std::string& bytes);
+
 }  // namespace tarnwick

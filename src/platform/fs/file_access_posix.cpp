@@ -244,3 +244,27 @@ std::string PathInFolder(const std::string& folder, const std::string& name) {
 }
 
 }  // namespace tarnwick
+
+namespace tarnwick {
+
+SysStatus AppendToFile(const std::string& path, const std::string& bytes) {
+  Fd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666));
+  if (!fd.Valid()) return Errno(errno);
+  struct stat st {};
+  if (::fstat(fd.Get(), &st) != 0) return Errno(errno);
+  if (!S_ISREG(st.st_mode)) {
+    return {std::make_error_code(std::errc::invalid_argument),
+            path + " is " + FileKindName(st.st_mode) + ", not a file"};
+  }
+  // One write: a line split over two writes could be torn by another writer.
+  ssize_t n = 0;
+  do {
+    n = ::write(fd.Get(), bytes.data(), bytes.size());
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return Errno(errno);
+  if (static_cast<size_t>(n) != bytes.size()) return Errno(ENOSPC);
+  if (!fd.Close()) return Errno(errno);
+  return SysStatus::Ok();
+}
+
+}  // namespace tarnwick

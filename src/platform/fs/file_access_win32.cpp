@@ -227,3 +227,24 @@ std::string PathInFolder(const std::string& folder, const std::string& name) {
 }
 
 }  // namespace tarnwick
+
+namespace tarnwick {
+
+SysStatus AppendToFile(const std::string& path, const std::string& bytes) {
+  // FILE_APPEND_DATA alone: every write lands at the end of the file, as
+  // with O_APPEND, whoever else appends.
+  Handle file(CreateFileW(win32::Widen(path).c_str(), FILE_APPEND_DATA,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) return win32::LastErrorStatus();
+  if (GetFileType(file.get()) != FILE_TYPE_DISK) return win32::ErrorStatus(ERROR_INVALID_FUNCTION);
+  DWORD written = 0;
+  if (!WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) {
+    return win32::LastErrorStatus();
+  }
+  if (written != bytes.size()) return win32::ErrorStatus(ERROR_DISK_FULL);
+  if (!file.Close()) return win32::LastErrorStatus();
+  return SysStatus::Ok();
+}
+
+}  // namespace tarnwick

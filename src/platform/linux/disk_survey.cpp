@@ -323,6 +323,7 @@ DiskReport DiskSurvey::Describe(const std::string& name) const {
   r.sysfsBytes = AllDigits(size) ? std::stoull(size) * 512 : 0;
   r.systemUses = SystemUsesOf(name);
   r.mounts = MountsOf(name);
+  ReadIdentity(r);
   if (!r.systemUses.empty()) {
     r.verdict = DiskVerdict::SystemDisk;
     r.reason = "system disk: holds " + Join(r.systemUses);
@@ -342,6 +343,48 @@ DiskReport DiskSurvey::Describe(const std::string& name) const {
     r.reason = "removable card";
   }
   return r;
+}
+
+void DiskSurvey::ReadIdentity(DiskReport& r) const {
+  const std::string device = "sys/block/" + r.name + "/device/";
+  if (IsMmcName(r.name)) {
+    // The card's own register fields: manufacturer and OEM ids, product name, serial.
+    const std::string manfid = ReadAttr(device + "manfid");
+    const std::string oemid = ReadAttr(device + "oemid");
+    r.vendor = manfid.empty() ? oemid : oemid.empty() ? manfid : manfid + "/" + oemid;
+    r.model = ReadAttr(device + "name");
+    r.serial = ReadAttr(device + "serial");
+    return;
+  }
+  r.vendor = ReadAttr(device + "vendor");
+  r.model = ReadAttr(device + "model");
+  // USB readers give their serial number through udev's database only.
+  std::ifstream in(fs::path(m_root) / "run/udev/data" /
+                   ("b" + ReadAttr("sys/block/" + r.name + "/dev")));
+  for (std::string line; std::getline(in, line);) {
+    if (StartsWith(line, "E:ID_SERIAL_SHORT=")) r.serial = Trim(line.substr(18));
+  }
+}
+
+std::vector<DiskReport> DiskSurvey::LoopDevices() const {
+  std::vector<DiskReport> loops;
+  for (const auto& [name, node] : m_nodes) {
+    if (node.disk != name || !StartsWith(name, "loop")) continue;
+    const std::string backing = ReadAttr("sys/block/" + name + "/loop/backing_file");
+    const std::string size = ReadAttr("sys/block/" + name + "/size");
+    const uint64_t bytes = AllDigits(size) ? std::stoull(size) * 512 : 0;
+    if (backing.empty() && bytes == 0) continue;  // no file attached
+    DiskReport r;
+    r.name = name;
+    r.devicePath = "/dev/" + name;
+    r.sysfsBytes = bytes;
+    r.verdict = DiskVerdict::NotCardType;
+    r.reason = "loop device" + (backing.empty() ? std::string() : " of " + backing) +
+               ": a file seen as a disk, never a card; name it as a target to burn it";
+    loops.push_back(std::move(r));
+  }
+  std::sort(loops.begin(), loops.end(), DiskOrder);
+  return loops;
 }
 
 void DiskSurvey::BuildReports() {

@@ -38,6 +38,8 @@ struct DiskReport {
   uint64_t sysfsBytes = 0;
   std::vector<std::string> systemUses;  // "/", "swap /dev/sda3", "pack file /x.pack"
   std::vector<DiskMount> mounts;        // every mounted partition of this disk
+  // What the device says it is, where the system can tell (empty otherwise).
+  std::string vendor, model, serial;
 };
 
 // loop, ram, zram, dm, md, sr and nbd devices: never a card.
@@ -62,6 +64,9 @@ class DiskSurvey {
   // verdicts. Virtual devices (loop, ram, zram, dm, md, sr, nbd) and the boot
   // and RPMB areas of eMMC are not listed.
   const std::vector<DiskReport>& Disks() const { return m_disks; }
+  // The loop devices that have a file attached, never cards, for the disks
+  // report's left-out list.
+  std::vector<DiskReport> LoopDevices() const;
 
   // The disk report for a device path: by name, or by the device number of
   // the node the path leads to. nullptr when the path is no listed disk.
@@ -94,6 +99,8 @@ class DiskSurvey {
   void BuildReports();
 
   std::string ReadAttr(const std::string& relPath) const;
+  // Vendor, model and serial number from sysfs and the udev database.
+  void ReadIdentity(DiskReport& report) const;
   // The system uses of the disk that a block device name belongs to.
   std::vector<std::string> SystemUsesOf(const std::string& name) const;
   // Mounts of a disk's partitions and of what is built on them.

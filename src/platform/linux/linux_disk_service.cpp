@@ -85,7 +85,11 @@ std::string LinuxDiskService::DiskInstanceOf(const std::string& path) {
 }
 
 std::vector<DiskReport> LinuxDiskService::ListDisks() {
-  return Survey().Disks();
+  const DiskSurvey survey = Survey();
+  std::vector<DiskReport> disks = survey.Disks();
+  // Loop devices are never probed, but an operator who attached one looks for it.
+  for (DiskReport& loop : survey.LoopDevices()) disks.push_back(std::move(loop));
+  return disks;
 }
 
 }  // namespace tarnwick

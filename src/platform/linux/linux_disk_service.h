@@ -53,7 +53,8 @@ class LinuxDiskService final : public IDiskService {
   SysResult<std::unique_ptr<IDiskWriter>> OpenForWrite(const std::string& path) override;
   std::string DiskInstanceOf(const std::string& path) override;
 
-  // Every whole disk with its verdict, for the disks report.
+  // Every whole disk with its verdict, then the attached loop devices, for
+  // the disks report.
   std::vector<DiskReport> ListDisks();
 
  private:

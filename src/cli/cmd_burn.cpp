@@ -7,8 +7,11 @@
 #include <set>
 
 #include "cli/args.h"
+#include "cli/burn_watch.h"
+#include "cli/card_lines.h"
 #include "cli/cli_operator.h"
 #include "cli/commands.h"
+#include "cli/log_route.h"
 #include "cli/run_report.h"
 #include "common/debug_log.h"
 #include "common/sector.h"
@@ -17,6 +20,7 @@
 #include "platform/clock.h"
 #include "platform/fs/file_access.h"
 #include "platform/host.h"
+#include "platform/interrupt.h"
 #include "ui/settings_file.h"
 
 namespace tarnwick::cli {
@@ -26,7 +30,8 @@ namespace fs = std::filesystem;
 
 constexpr const char* kUsage =
     "usage: tarnwick-cli burn --config FILE --pack FILE [--target PATH]...\n"
-    "                         [--size SIZE] [--yes] [--allow-fixed]\n"
+    "                         [--size SIZE] [--yes] [--allow-fixed] [--watch]\n"
+    "                         [--log FILE] [--verbose] [--card-images PATH[:PATH...]]\n"
     "\n"
     "Lays out and writes every target: each --target is one card, in the order\n"
     "given (at most 13), either a card image file or a block device. A missing\n"
@@ -41,9 +46,24 @@ constexpr const char* kUsage =
     "\n"
     "Settings come from Tarnwick.ini in the working directory. When its\n"
     "\"WarningBeforeBurn\" is 1 the question is asked on the terminal; --yes\n"
-    "answers it.\n"
+    "answers it; the question lists the cards that will be erased.\n"
+    "\n"
+    "Output: the debug log goes to standard output when that is not a terminal\n"
+    "(as always). On a terminal it is left out unless --verbose is given; --log\n"
+    "FILE appends it to FILE in either case. Standard error shows the progress\n"
+    "(a progress line on a terminal, else one line per stage and card), one\n"
+    "result line per card and the summary.\n"
+    "\n"
+    "--watch keeps running: each card inserted is burned as it arrives (a card\n"
+    "taken out and inserted again is burned again; cards already inserted are\n"
+    "burned at the start), with one result line and the running counts after\n"
+    "each card, and a bell, until Ctrl-C. --card-images (for tests and trying\n"
+    "the tool) makes the card image files named (separated by the system's path\n"
+    "list separator) the disk table: a missing file is an empty reader.\n"
+    "Ctrl-C while a card is written stops after the current write: the card is\n"
+    "flushed and reported as interrupted and incomplete.\n"
     "Exit status: 0 every card written, 1 a card failed, 2 bad arguments or\n"
-    "inputs refused before writing, 3 no card found.\n";
+    "inputs refused before writing, 3 no card found, 130 stopped by Ctrl-C.\n";
 
 struct Target {
   std::string path;
@@ -122,8 +142,9 @@ int Refuse(const std::string& text) {
 
 int CmdBurn(int argc, char** argv) {
   ParsedArgs args;
-  ArgSpec options{{"--config", "--pack", "--target", "--size", "--sys-root"},
-                  {"--yes", "--allow-fixed"}};
+  ArgSpec options{
+      {"--config", "--pack", "--target", "--size", "--sys-root", "--log", "--card-images"},
+      {"--yes", "--allow-fixed", "--watch", "--verbose"}};
   if (int status = StartCommand(argc, argv, options, kUsage, args); status >= 0) return status;
   SysResult<InputFiles> inputs = ResolveInputFiles(args, "burn");
   if (!inputs) return Refuse(inputs.Status().Text());
@@ -157,6 +178,15 @@ int CmdBurn(int argc, char** argv) {
     hostOptions.sysRoot = *args.Value("--sys-root");
   }
   std::unique_ptr<IHost> host;
+  if (auto images = args.Value("--card-images")) {
+    if (!targetArgs.empty() || testTree) {
+      return Refuse("--card-images replaces the disk table: not with --target or --sys-root");
+    }
+    hostOptions.cardImages = SplitPathList(*images);
+    if (hostOptions.cardImages.empty() || hostOptions.cardImages.size() > kMaxDiskSlots) {
+      return Refuse("--card-images names 1 to " + std::to_string(kMaxDiskSlots) + " card images");
+    }
+  }
   if (!targetArgs.empty()) {
     std::vector<std::string> paths;
     std::set<std::string> seen;
@@ -207,8 +237,11 @@ int CmdBurn(int argc, char** argv) {
   opOptions.assumeYes = args.Has("--yes");
   opOptions.canAsk = IsTerminal(StdStream::Input) && IsTerminal(StdStream::Error);
   opOptions.showProgress = IsTerminal(StdStream::Error);
+  opOptions.plainProgress = !opOptions.showProgress;
   opOptions.columns = opOptions.showProgress ? TerminalColumns() : 80;
   CCliOperator op(SystemClock(), opOptions);
+  // Ctrl-C ends a write cleanly from here on (see CInterruptibleDisks).
+  CInterruptibleDisks disks(host->Disks(), [] { return InterruptRequested(); });
 
   if (settings.ReadInt("Burn", "WarningBeforeBurn") == 1) {
     if (!opOptions.assumeYes && !opOptions.canAsk) {
@@ -216,10 +249,21 @@ int CmdBurn(int argc, char** argv) {
                     ": the burn must be confirmed, but there is no terminal to ask on; "
                     "pass --yes to confirm. Nothing was written.");
     }
-    if (op.ShowMessage(kWarningBeforeBurnText, MsgButtons::OkCancel) != MsgAnswer::Ok) {
+    std::vector<CardDescription> erased = SurveyCards(disks);
+    for (const Target& t : targets) {
+      if (t.create) erased.push_back({t.path + " (new card image)", size, {}});
+    }
+    if (op.ShowMessage(WarningWithCards(kWarningBeforeBurnText, erased), MsgButtons::OkCancel) !=
+        MsgAnswer::Ok) {
       return Refuse("burn cancelled; nothing was written");
     }
   }
+  LogRouteOptions logOptions{IsTerminal(StdStream::Output), args.Has("--verbose"),
+                             args.Value("--log").value_or("")};
+  SysResult<std::unique_ptr<CLogRoute>> logRoute =
+      CLogRoute::Open(logOptions, [&op](std::string_view line) { op.PrintLogLine(line); });
+  if (!logRoute) return Refuse(logRoute.Status().Text());
+  CatchInterrupt();
 
   std::vector<std::string> created;
   for (const Target& t : targets) {
@@ -231,7 +275,7 @@ int CmdBurn(int argc, char** argv) {
     created.push_back(t.path);
   }
 
-  CBurnEngine engine(host->Disks(), op, settings);
+  CBurnEngine engine(disks, op, settings);
   engine.SetCfgFile(cfgPath);
   engine.SetPackFile(packPath);
   int cardNumber = 0;
@@ -243,17 +287,21 @@ int CmdBurn(int argc, char** argv) {
     info.stageBytes = StageBytesOf(engine, settings);
     return info;
   });
-  LogSink previousSink;
-  if (opOptions.showProgress) {
-    previousSink = SetLogSink([&op](std::string_view line) { op.PrintLogLine(line); });
+  CCardResults results([&op](const std::string& line) { op.PrintLine(line); });
+  op.SetCardUpdateHandler([&results](const CardStatus& status) { results.OnCardUpdate(status); });
+  if (args.Has("--watch")) {
+    WatchContext watch{*host, disks, engine, op, results, host->Simulated() || !targets.empty()};
+    return RunWatch(watch);
   }
+  results.StartRun(SurveyCards(disks));
   engine.RunBurn();
-  if (opOptions.showProgress) SetLogSink(previousSink);
   op.FinishProgress();
+  results.FinishRun(engine.LastRun(), InterruptRequested());
 
   // An image made for this run whose card was never opened holds nothing.
   RemoveUnwritten(created, engine.LastRun().opened);
-  return BurnExitStatus(engine.LastRun());
+  const int status = BurnExitStatus(engine.LastRun());
+  return InterruptRequested() ? kInterruptedExitStatus : status;
 }
 
 }  // namespace tarnwick::cli

@@ -11,6 +11,7 @@
 #include "cli/cli_operator.h"
 #include "cli/commands.h"
 #include "cli/console.h"
+#include "cli/log_route.h"
 #include "cli/run_report.h"
 #include "engine/burn_engine.h"
 #include "platform/clock.h"
@@ -28,6 +29,7 @@ namespace fs = std::filesystem;
 constexpr const char* kUsage =
     "usage: tarnwick-cli download --config FILE --pack FILE [--wait] [--timeout SECONDS]\n"
     "                             [--simulate-board DIR] [--size SIZE] [--yes]\n"
+    "                             [--log FILE] [--verbose]\n"
     "\n"
     "Board mode: wraps the pack file's download program behind a boot record built\n"
     "from section \"DfuAddrInfo\" of the configuration and sends it to every board\n"
@@ -43,6 +45,8 @@ constexpr const char* kUsage =
     "\n"
     "Settings come from Tarnwick.ini in the working directory; when its\n"
     "\"WarningBeforeBurn\" is 1 the question is asked on the terminal; --yes answers it.\n"
+    "The debug log goes to standard output when that is not a terminal; on a\n"
+    "terminal only with --verbose. --log FILE appends it to FILE as well.\n"
     "Exit status: 0 every board served (and with --wait every card written),\n"
     "1 a board or a card failed, 2 bad arguments or a pack refused before sending,\n"
     "3 no board found (without --wait) or no card found.\n";
@@ -67,7 +71,8 @@ void PrintBoardsServed(const DownloadSummary& summary) {
              summary.boardsServed, summary.boardsFound));
   for (size_t i = 0; i < summary.blocksNotGood.size(); ++i) {
     if (summary.blocksNotGood[i] == 0) continue;
-    Err(Format("tarnwick-cli: warning: board %zu answered %d block(s) with a SCSI status other "
+    Err(
+        Format("tarnwick-cli: warning: board %zu answered %d block(s) with a SCSI status other "
                "than GOOD (see the debug log)\n",
                i + 1, summary.blocksNotGood[i]));
   }
@@ -83,8 +88,8 @@ int DownloadExitStatus(const DownloadSummary& summary) {
 
 int CmdDownload(int argc, char** argv) {
   ParsedArgs args;
-  ArgSpec options{{"--config", "--pack", "--timeout", "--simulate-board", "--size"},
-                  {"--wait", "--yes"}};
+  ArgSpec options{{"--config", "--pack", "--timeout", "--simulate-board", "--size", "--log"},
+                  {"--wait", "--yes", "--verbose"}};
   if (int status = StartCommand(argc, argv, options, kUsage, args); status >= 0) return status;
   SysResult<InputFiles> inputs = ResolveInputFiles(args, "download");
   if (!inputs) return Refuse(inputs.Status().Text());
@@ -168,6 +173,13 @@ int CmdDownload(int argc, char** argv) {
       return Refuse("download cancelled; nothing was sent");
     }
   }
+
+  // On a terminal the debug log is left out unless --verbose; --log FILE keeps it.
+  LogRouteOptions logOptions{IsTerminal(StdStream::Output), args.Has("--verbose"),
+                             args.Value("--log").value_or("")};
+  SysResult<std::unique_ptr<CLogRoute>> logRoute =
+      CLogRoute::Open(logOptions, [](std::string_view line) { Out(line); });
+  if (!logRoute) return Refuse(logRoute.Status().Text());
 
   CBurnEngine engine(host->Disks(), op, settings);
   engine.SetCfgFile(cfgPath);

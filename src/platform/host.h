@@ -77,6 +77,14 @@ struct HostDisk {
   std::string reason;     // why accepted or left out, for the operator
 };
 
+// The maker and model a disk reports, for the operator; empty when the
+// system does not tell (a card image file).
+struct DiskIdentity {
+  std::string vendor;
+  std::string model;
+};
+DiskIdentity IdentifyDisk(const std::string& devicePath);
+
 inline constexpr uint64_t kDefaultSimulatedCardBytes = 4ull << 30;
 
 struct HostOptions {

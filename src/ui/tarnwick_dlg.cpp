@@ -200,4 +200,8 @@ void CTarnwickDlg::ReportFailedCards(const std::vector<FailedCard>& cards) {
   m_view.ShowMessage(text, MsgButtons::Ok);
 }
 
+void CTarnwickDlg::CardUpdate(const CardStatus& status) {
+  m_view.ShowCardStatus(status);
+}
+
 }  // namespace tarnwick

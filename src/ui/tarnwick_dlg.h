@@ -75,6 +75,8 @@ class CTarnwickDlg final : public IOperator {
   // board mode is permitted.
   void EnableControls(bool enable) override;
   void ReportFailedCards(const std::vector<FailedCard>& cards) override;
+  // Passed on to the window's cards view.
+  void CardUpdate(const CardStatus& status) override;
 
  private:
   bool Busy() const {

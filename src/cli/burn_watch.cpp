@@ -39,9 +39,8 @@ class InterruptibleWriter final : public IDiskWriter {
   bool m_flushed = false;
 };
 
-// Between two surveys when arrivals are polled, and at most between two when
-// the host's notices are awaited (a notice may be missed).
-constexpr int kPollMilliseconds = 250;
+// At most between two surveys when the host's notices are awaited (a
+// notice may be missed).
 constexpr std::chrono::milliseconds kNoticeWait{2000};
 
 }  // namespace
@@ -95,6 +94,7 @@ int RunWatch(WatchContext& context) {
       for (const CardDescription& card : arrived) devices.insert(card.device);
       context.disks.Admit(devices);
       context.results.StartRun(arrived);
+      if (context.startRun) context.startRun();
       context.engine.RunBurn();
       context.op.FinishProgress();
       context.results.FinishRun(context.engine.LastRun(), InterruptRequested());
@@ -108,7 +108,7 @@ int RunWatch(WatchContext& context) {
       continue;
     }
     if (context.poll) {
-      SleepUnlessInterrupted(kPollMilliseconds);
+      SleepUnlessInterrupted(context.pollMilliseconds);
     } else {
       events.Wait(kNoticeWait);
       events.Collect(notices);

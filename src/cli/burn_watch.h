@@ -61,9 +61,12 @@ struct WatchContext {
   CBurnEngine& engine;
   CCliOperator& op;
   CCardResults& results;
-  // Surveys often (card image tables, named targets) instead of waiting for
-  // the host's arrival notices.
+  // Surveys every pollMilliseconds instead of waiting for the host's arrival
+  // notices (card image tables, named targets, or no notices to be had).
   bool poll = false;
+  int pollMilliseconds = 250;
+  // Called before each run (the progress counts the cards of that run).
+  std::function<void()> startRun;
 };
 
 // Burns each card as it arrives until Ctrl-C; returns the exit status (130).

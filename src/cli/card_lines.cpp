@@ -21,7 +21,8 @@ std::string SizeText(uint64_t bytes) {
 }
 
 std::string DescribeCard(const CardDescription& card) {
-  std::string text = card.device + ", " + SizeText(card.bytes);
+  std::string text = card.device;
+  if (card.bytes != 0) text += ", " + SizeText(card.bytes);
   std::string name = card.id.vendor;
   if (!card.id.model.empty()) name += (name.empty() ? "" : " ") + card.id.model;
   if (!name.empty()) text += ", " + name;
@@ -73,11 +74,11 @@ void CCardResults::Tell(const std::string& device, Outcome outcome, const std::s
       break;
     case Outcome::Failed:
       ++m_failed;
-      text += "FAILED: ";
+      text += "FAILED, ";
       break;
     case Outcome::Interrupted:
       ++m_interrupted;
-      text += "INTERRUPTED: ";
+      text += "INTERRUPTED, ";
       break;
   }
   m_write(text + detail + "\n");
@@ -103,10 +104,11 @@ void CCardResults::OnCardUpdate(const CardStatus& status) {
       break;
     }
     case CardPhase::Failed:
-      Tell(status.device, Outcome::Failed, status.reason);
+      Tell(status.device, Outcome::Failed,
+           (status.bytesWritten == 0 ? "not written: " : "write failed: ") + status.reason);
       break;
     case CardPhase::Interrupted:
-      Tell(status.device, Outcome::Interrupted, "incomplete; " + status.reason);
+      Tell(status.device, Outcome::Interrupted, "incomplete: " + status.reason);
       break;
     default:
       break;
@@ -124,11 +126,15 @@ void CCardResults::FinishRun(const RunSummary& run, bool interrupted) {
   for (const FailedCard& card : run.failed) {
     if (card.device == inHand) {
       Tell(card.device, Outcome::Interrupted,
-           std::string("incomplete, ") + kStoppedByInterrupt + " (" + card.reason + ")");
+           std::string("incomplete: ") + kStoppedByInterrupt + " (" + card.reason + ")");
     } else if (interrupted && card.reason.find(kStoppedByInterrupt) != std::string::npos) {
-      Tell(card.device, Outcome::Interrupted, std::string("not written, ") + kStoppedByInterrupt);
+      Tell(card.device, Outcome::Interrupted, std::string("not written: ") + kStoppedByInterrupt);
+    } else if (std::find(run.opened.begin(), run.opened.end(), card.device) == run.opened.end()) {
+      // Refused before its first write (the pack, the configuration, its size):
+      // the card is as it was.
+      Tell(card.device, Outcome::Failed, "not written: " + card.reason);
     } else {
-      Tell(card.device, Outcome::Failed, card.reason);
+      Tell(card.device, Outcome::Failed, "write failed: " + card.reason);
     }
   }
 }

@@ -27,7 +27,7 @@ struct CardDescription {
 
 // "64.0 MiB", "3.7 GiB": powers of 1024, as --size takes them.
 std::string SizeText(uint64_t bytes);
-// "/dev/sdb, 3.7 GiB, Generic STORAGE DEVICE" (the maker and model when known).
+// "/dev/sdb, 3.7 GiB, Generic STORAGE DEVICE" (the size, maker and model when known).
 std::string DescribeCard(const CardDescription& card);
 
 // The cards that discovery would burn now, in slot order. The probe goes

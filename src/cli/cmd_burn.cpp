@@ -177,6 +177,8 @@ int CmdBurn(int argc, char** argv) {
     if (!targetArgs.empty()) return Refuse("--sys-root only applies to discovery without --target");
     hostOptions.sysRoot = *args.Value("--sys-root");
   }
+  // Watch mode waits for the host's arrival notices.
+  hostOptions.watchArrivals = args.Has("--watch");
   std::unique_ptr<IHost> host;
   if (auto images = args.Value("--card-images")) {
     if (!targetArgs.empty() || testTree) {
@@ -259,7 +261,8 @@ int CmdBurn(int argc, char** argv) {
     }
   }
   LogRouteOptions logOptions{IsTerminal(StdStream::Output), args.Has("--verbose"),
-                             args.Value("--log").value_or("")};
+                             args.Value("--log").value_or(""), protectedPaths};
+  for (const Target& t : targets) logOptions.keepOut.push_back({"card", t.path});
   SysResult<std::unique_ptr<CLogRoute>> logRoute =
       CLogRoute::Open(logOptions, [&op](std::string_view line) { op.PrintLogLine(line); });
   if (!logRoute) return Refuse(logRoute.Status().Text());
@@ -290,7 +293,13 @@ int CmdBurn(int argc, char** argv) {
   CCardResults results([&op](const std::string& line) { op.PrintLine(line); });
   op.SetCardUpdateHandler([&results](const CardStatus& status) { results.OnCardUpdate(status); });
   if (args.Has("--watch")) {
-    WatchContext watch{*host, disks, engine, op, results, host->Simulated() || !targets.empty()};
+    // Image files and named targets give no notices: they are looked at
+    // often. The host's disks are surveyed on each notice, or every second
+    // when none can be had.
+    const bool notices = !host->Simulated() && targets.empty() && host->EventsStatus().IsOk();
+    const int interval = host->Simulated() || !targets.empty() ? 250 : 1000;
+    WatchContext watch{*host,   disks,    engine,   op,
+                       results, !notices, interval, [&cardNumber] { cardNumber = 0; }};
     return RunWatch(watch);
   }
   results.StartRun(SurveyCards(disks));

@@ -176,7 +176,7 @@ int CmdDownload(int argc, char** argv) {
 
   // On a terminal the debug log is left out unless --verbose; --log FILE keeps it.
   LogRouteOptions logOptions{IsTerminal(StdStream::Output), args.Has("--verbose"),
-                             args.Value("--log").value_or("")};
+                             args.Value("--log").value_or(""), protectedPaths};
   SysResult<std::unique_ptr<CLogRoute>> logRoute =
       CLogRoute::Open(logOptions, [](std::string_view line) { Out(line); });
   if (!logRoute) return Refuse(logRoute.Status().Text());

@@ -10,9 +10,11 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/debug_log.h"
 #include "common/sys_status.h"
+#include "platform/disk_service.h"
 
 namespace tarnwick::cli {
 
@@ -20,12 +22,16 @@ struct LogRouteOptions {
   bool stdoutTerminal = false;
   bool verbose = false;
   std::string logFile;  // empty: none
+  // Files the log must never be appended to (the run's inputs, its cards),
+  // also under another name.
+  std::vector<ProtectedPath> keepOut;
 };
 
 class CLogRoute {
  public:
   // Sets the debug log's sink for the lifetime of the object; toStdout prints
-  // one line on standard output. Fails when the log file cannot be opened.
+  // one line on standard output. Fails when the log file cannot be opened or
+  // is one of the files kept out.
   static SysResult<std::unique_ptr<CLogRoute>> Open(const LogRouteOptions& options,
                                                     std::function<void(std::string_view)> toStdout);
   ~CLogRoute();

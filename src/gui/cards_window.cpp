@@ -17,6 +17,7 @@ CCardsWindow::CCardsWindow(QWidget* parent)
   m_table->verticalHeader()->setVisible(false);
   m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
   m_table->setSelectionMode(QAbstractItemView::NoSelection);
+  m_table->setFocusPolicy(Qt::NoFocus);
   m_table->horizontalHeader()->setStretchLastSection(true);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(4, 4, 4, 4);

@@ -70,7 +70,8 @@ TEST_P(TerminalOutput, DebugLogLeavesTheTerminalUnlessAsked) {
   EXPECT_EQ(shown.find(kLogLine) != std::string::npos, c.logOnTerminal) << shown;
   // Sizes as the card is counted: whole cylinders of 255 x 63 sectors.
   EXPECT_NE(shown.find("card.img, 23.5 MiB: written completely"), std::string::npos) << shown;
-  EXPECT_NE(shown.find("small.img, 15.7 MiB: FAILED: "), std::string::npos) << shown;
+  EXPECT_NE(shown.find("small.img, 15.7 MiB: FAILED, not written: card of "), std::string::npos)
+      << shown;
   EXPECT_NE(shown.find("1 of 2 card(s) written completely"), std::string::npos) << shown;
   EXPECT_NE(shown.find("\r\033[K"), std::string::npos) << "a progress line is drawn";
   const bool file = std::filesystem::exists(dir.File("run.log"));
@@ -106,12 +107,27 @@ TEST_F(TerminalCli, QuestionListsTheCardsToBeErased) {
   ExpectBurned("card.img");
 }
 
+// A log that cannot be written, or would be appended to an input of the
+// run or to a card, is refused before any card.
 TEST_F(TerminalCli, BadLogFileIsRefusedBeforeAnyCard) {
   PatternCard("card.img", 16 * kMiB);
-  CliRun run = Burn("--target card.img --log no/such/folder/run.log");
-  EXPECT_EQ(run.status, 2);
-  EXPECT_NE(run.err.find("cannot open the log file"), std::string::npos) << run.err;
+  std::filesystem::create_symlink("board.pack", dir.File("pack-link"));
+  const Bytes pack = ReadFileBytes(dir.File("board.pack"));
+  const std::pair<const char*, const char*> cases[] = {
+      {"no/such/folder/run.log", "cannot open the log file"},
+      {"pack-link", "is the pack file"},
+      {"board.ini", "is the configuration file"},
+      {"card.img", "is the card card.img"},
+      {"./new.img", "is the card new.img"},
+  };
+  for (const auto& [log, why] : cases) {
+    CliRun run = Burn(std::string("--target card.img --target new.img --size 16M --log ") + log);
+    EXPECT_EQ(run.status, 2) << log;
+    EXPECT_NE(run.err.find(why), std::string::npos) << run.err;
+  }
   EXPECT_EQ(ReadFileBytes(dir.File("card.img")), Bytes(16 * kMiB, kPattern));
+  EXPECT_EQ(ReadFileBytes(dir.File("board.pack")), pack);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("new.img")));
 }
 
 }  // namespace

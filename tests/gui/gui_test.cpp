@@ -362,7 +362,7 @@ void GuiTest::cardsWindowFromF2FollowsUpdates() {
     s.phase = phase;
     s.stage = stage;
     s.percent = percent;
-    s.bytesWritten = static_cast<uint64_t>(percent) * 20'000'000;
+    s.bytesWritten = static_cast<uint64_t>(percent) * 2'000'000;
     s.seconds = percent / 10.0;
     return s;
   };

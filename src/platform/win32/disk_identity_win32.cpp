@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <winioctl.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 

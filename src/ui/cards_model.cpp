@@ -32,7 +32,6 @@ const std::array<const char*, CCardsModel::kColumns>& CCardsModel::ColumnTitles(
 
 void CCardsModel::SetSurvey(const std::vector<SurveyedDisk>& disks) {
   std::vector<CardRow> rows;
-  int slot = 0;
   for (const SurveyedDisk& disk : disks) {
     auto old = std::find_if(m_rows.begin(), m_rows.end(),
                             [&](const CardRow& r) { return r.device == disk.device; });
@@ -47,7 +46,6 @@ void CCardsModel::SetSurvey(const std::vector<SurveyedDisk>& disks) {
       if (!disk.accepted) row.reason = disk.reason;
       rows.push_back(std::move(row));
     }
-    rows.back().slot = disk.accepted ? slot++ : -1;
   }
   m_rows = std::move(rows);
   Sort();
@@ -96,13 +94,11 @@ void CCardsModel::Apply(const CardStatus& status) {
   Sort();
 }
 
-// Cards in slot order, then the disks left out in the survey's order.
+// Cards in the survey's order (discovery's: by device name), a card the
+// survey did not know after them, then the disks left out.
 void CCardsModel::Sort() {
-  std::stable_sort(m_rows.begin(), m_rows.end(), [](const CardRow& a, const CardRow& b) {
-    const bool aOut = a.slot < 0, bOut = b.slot < 0;
-    if (aOut != bOut) return bOut;
-    return !aOut && a.slot < b.slot;
-  });
+  std::stable_partition(m_rows.begin(), m_rows.end(),
+                        [](const CardRow& r) { return r.state != CardRowState::LeftOut; });
 }
 
 std::string CCardsModel::StateText(const CardRow& row) {

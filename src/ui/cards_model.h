@@ -17,7 +17,7 @@ namespace tarnwick {
 enum class CardRowState { Waiting, Writing, Verifying, Done, Failed, Interrupted, LeftOut };
 
 struct CardRow {
-  int slot = -1;  // discovery slot; -1 for a disk left out
+  int slot = -1;  // the run's discovery slot, once the engine has told it
   std::string device;
   uint64_t sizeBytes = 0;
   DiskIdentity id;

@@ -110,6 +110,7 @@ int RunWatch(WatchContext& context) {
     if (context.poll) {
       SleepUnlessInterrupted(context.pollMilliseconds);
     } else {
+      // A notice only wakes the loop: the survey finds what changed.
       events.Wait(kNoticeWait);
       events.Collect(notices);
       DeviceNotice notice;

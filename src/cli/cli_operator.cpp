@@ -16,6 +16,7 @@ CCliOperator::CCliOperator(IClock& clock, const CliOperatorOptions& options) : m
 }
 
 void CCliOperator::PrintMessage(const std::string& text) {
+  std::lock_guard<std::recursive_mutex> lock(m_mutex);
   if (m_bar) m_bar->Clear();
   Err(text + "\n");
   if (m_bar) m_bar->Redraw();
@@ -45,6 +46,15 @@ MsgAnswer CCliOperator::ShowMessage(const std::string& text, MsgButtons buttons)
 }
 
 void CCliOperator::SetProgress(int position) {
+  std::lock_guard<std::recursive_mutex> lock(m_mutex);
+  if (m_options.plainProgress) {
+    if (position == 1 && m_cardInfo) m_plainCard = m_cardInfo();
+    if (position >= 1) {
+      Err(Format("card %d/%d %2d/15 %s\n", m_plainCard.card, m_plainCard.cards, position,
+                 StageName(position)));
+    }
+    return;
+  }
   if (!m_bar) return;
   if (position == 1 && m_cardInfo) {
     CardInfo info = m_cardInfo();
@@ -62,13 +72,26 @@ void CCliOperator::ReportFailedCards(const std::vector<FailedCard>& cards) {
   PrintMessage(text);
 }
 
+void CCliOperator::CardUpdate(const CardStatus& status) {
+  if (m_cardUpdate) m_cardUpdate(status);
+}
+
+void CCliOperator::PrintLine(const std::string& text) {
+  std::lock_guard<std::recursive_mutex> lock(m_mutex);
+  if (m_bar) m_bar->Clear();
+  Err(text);
+  if (m_bar) m_bar->Redraw();
+}
+
 void CCliOperator::PrintLogLine(std::string_view line) {
+  std::lock_guard<std::recursive_mutex> lock(m_mutex);
   if (m_bar) m_bar->Clear();
   Out(line);
   if (m_bar) m_bar->Redraw();
 }
 
 void CCliOperator::FinishProgress() {
+  std::lock_guard<std::recursive_mutex> lock(m_mutex);
   if (m_bar) m_bar->Finish();
 }
 

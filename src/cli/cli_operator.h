@@ -2,9 +2,11 @@
 // The command line's operator: message boxes become lines on standard error,
 // OK/Cancel questions are asked on the terminal (or answered by --yes), the
 // progress position drives a progress line when standard error is a
-// terminal, and the failed cards are listed at the end of a run.
+// terminal (one plain line per stage and card when it is not), and the
+// failed cards are listed at the end of a run.
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -15,9 +17,10 @@
 namespace tarnwick::cli {
 
 struct CliOperatorOptions {
-  bool assumeYes = false;     // --yes answers OK/Cancel questions with OK
-  bool canAsk = false;        // a person can answer on the terminal
-  bool showProgress = false;  // standard error is a terminal
+  bool assumeYes = false;      // --yes answers OK/Cancel questions with OK
+  bool canAsk = false;         // a person can answer on the terminal
+  bool showProgress = false;   // standard error is a terminal
+  bool plainProgress = false;  // one line per stage and card, without carriage returns
   int columns = 80;
 };
 
@@ -38,6 +41,13 @@ class CCliOperator final : public IOperator {
   void Refresh() override {}
   void EnableControls(bool) override {}
   void ReportFailedCards(const std::vector<FailedCard>& cards) override;
+  // Hands each card's status to the handler set (from the burning thread).
+  void CardUpdate(const CardStatus& status) override;
+  void SetCardUpdateHandler(std::function<void(const CardStatus&)> handler) {
+    m_cardUpdate = std::move(handler);
+  }
+  // Prints text on standard error without tearing the progress line; any thread.
+  void PrintLine(const std::string& text);
 
   // Prints a debug log line on standard output without tearing the progress line.
   void PrintLogLine(std::string_view line);
@@ -49,6 +59,9 @@ class CCliOperator final : public IOperator {
 
   CliOperatorOptions m_options;
   std::function<CardInfo()> m_cardInfo;
+  std::function<void(const CardStatus&)> m_cardUpdate;
+  std::recursive_mutex m_mutex;         // one text at a time on standard error
+  CardInfo m_plainCard;                 // the card the plain progress lines are about
   std::unique_ptr<CProgressBar> m_bar;  // null when no progress is shown
 };
 

@@ -7,8 +7,11 @@
 #include <set>
 
 #include "cli/args.h"
+#include "cli/burn_watch.h"
+#include "cli/card_lines.h"
 #include "cli/cli_operator.h"
 #include "cli/commands.h"
+#include "cli/log_route.h"
 #include "cli/pack_check.h"
 #include "cli/run_output.h"
 #include "cli/run_report.h"
@@ -19,6 +22,7 @@
 #include "platform/clock.h"
 #include "platform/fs/file_access.h"
 #include "platform/host.h"
+#include "platform/interrupt.h"
 #include "ui/settings_file.h"
 
 namespace tarnwick::cli {
@@ -28,7 +32,8 @@ namespace fs = std::filesystem;
 
 constexpr const char* kUsage =
     "usage: tarnwick-cli burn --config FILE --pack FILE [--target PATH]...\n"
-    "                         [--size SIZE] [--yes] [--allow-fixed]\n"
+    "                         [--size SIZE] [--yes] [--allow-fixed] [--watch]\n"
+    "                         [--log FILE] [--verbose] [--card-images PATH[:PATH...]]\n"
     "                         [--report FILE] [--audit FILE]\n"
     "\n"
     "Lays out and writes every target: each --target is one card, in the order\n"
@@ -44,19 +49,35 @@ constexpr const char* kUsage =
     "\n"
     "Settings come from Tarnwick.ini in the working directory. When its\n"
     "\"WarningBeforeBurn\" is 1 the question is asked on the terminal; --yes\n"
-    "answers it.\n"
+    "answers it; the question lists the cards that will be erased.\n"
+    "\n"
+    "Output: the debug log goes to standard output when that is not a terminal\n"
+    "(as always). On a terminal it is left out unless --verbose is given; --log\n"
+    "FILE appends it to FILE in either case. Standard error shows the progress\n"
+    "(a progress line on a terminal, else one line per stage and card), one\n"
+    "result line per card and the summary.\n"
     "\n"
     "--report FILE writes a JSON document of the run (each card's device,\n"
     "identity, size, result, bytes, time, speed and verification; the inputs'\n"
-    "paths and SHA-256). --audit FILE (or \"AuditLog\" in section \"Burn\" of the\n"
-    "settings) appends one JSON line per card; an audit line that cannot be\n"
-    "written is a warning and never fails a card.\n"
+    "paths and SHA-256); in watch mode it holds the last run. --audit FILE (or\n"
+    "\"AuditLog\" in section \"Burn\" of the settings) appends one JSON line per\n"
+    "card; an audit line that cannot be written is a warning and never fails a\n"
+    "card.\n"
+    "\n"
+    "--watch keeps running: each card inserted is burned as it arrives (a card\n"
+    "taken out and inserted again is burned again; cards already inserted are\n"
+    "burned at the start), with one result line and the running counts after\n"
+    "each card, and a bell, until Ctrl-C. --card-images (for tests and trying\n"
+    "the tool) makes the card image files named (separated by the system's path\n"
+    "list separator) the disk table: a missing file is an empty reader.\n"
+    "Ctrl-C while a card is written stops after the current write: the card is\n"
+    "flushed and reported as interrupted and incomplete.\n"
     "\n"
     "Exit status: 0 every card written, 1 a card failed (a card refused by the\n"
     "checks, too small or with an image larger than its room, counts as failed:\n"
     "the message states the size it would need), 2 bad arguments or inputs\n"
     "refused before writing (a pack file that is not a pack among them), 3 no\n"
-    "card found.\n";
+    "card found, 130 stopped by Ctrl-C.\n";
 
 struct Target {
   std::string path;
@@ -135,9 +156,9 @@ int Refuse(const std::string& text) {
 
 int CmdBurn(int argc, char** argv) {
   ParsedArgs args;
-  ArgSpec options{
-      {"--config", "--pack", "--target", "--size", "--sys-root", kReportOption, kAuditOption},
-      {"--yes", "--allow-fixed"}};
+  ArgSpec options{{"--config", "--pack", "--target", "--size", "--sys-root", "--log",
+                   "--card-images", kReportOption, kAuditOption},
+                  {"--yes", "--allow-fixed", "--watch", "--verbose"}};
   if (int status = StartCommand(argc, argv, options, kUsage, args); status >= 0) return status;
   SysResult<InputFiles> inputs = ResolveInputFiles(args, "burn");
   if (!inputs) return Refuse(inputs.Status().Text());
@@ -175,7 +196,18 @@ int CmdBurn(int argc, char** argv) {
     if (!targetArgs.empty()) return Refuse("--sys-root only applies to discovery without --target");
     hostOptions.sysRoot = *args.Value("--sys-root");
   }
+  // Watch mode waits for the host's arrival notices.
+  hostOptions.watchArrivals = args.Has("--watch");
   std::unique_ptr<IHost> host;
+  if (auto images = args.Value("--card-images")) {
+    if (!targetArgs.empty() || testTree) {
+      return Refuse("--card-images replaces the disk table: not with --target or --sys-root");
+    }
+    hostOptions.cardImages = SplitPathList(*images);
+    if (hostOptions.cardImages.empty() || hostOptions.cardImages.size() > kMaxDiskSlots) {
+      return Refuse("--card-images names 1 to " + std::to_string(kMaxDiskSlots) + " card images");
+    }
+  }
   if (!targetArgs.empty()) {
     std::vector<std::string> paths;
     std::set<std::string> seen;
@@ -235,8 +267,11 @@ int CmdBurn(int argc, char** argv) {
   opOptions.assumeYes = args.Has("--yes");
   opOptions.canAsk = IsTerminal(StdStream::Input) && IsTerminal(StdStream::Error);
   opOptions.showProgress = IsTerminal(StdStream::Error);
+  opOptions.plainProgress = !opOptions.showProgress;
   opOptions.columns = opOptions.showProgress ? TerminalColumns() : 80;
   CCliOperator op(SystemClock(), opOptions);
+  // Ctrl-C ends a write cleanly from here on (see CInterruptibleDisks).
+  CInterruptibleDisks disks(output.Disks(host->Disks()), [] { return InterruptRequested(); });
 
   if (settings.ReadInt("Burn", "WarningBeforeBurn") == 1) {
     if (!opOptions.assumeYes && !opOptions.canAsk) {
@@ -244,10 +279,22 @@ int CmdBurn(int argc, char** argv) {
                     ": the burn must be confirmed, but there is no terminal to ask on; "
                     "pass --yes to confirm. Nothing was written.");
     }
-    if (op.ShowMessage(kWarningBeforeBurnText, MsgButtons::OkCancel) != MsgAnswer::Ok) {
+    std::vector<CardDescription> erased = SurveyCards(disks);
+    for (const Target& t : targets) {
+      if (t.create) erased.push_back({t.path + " (new card image)", size, {}});
+    }
+    if (op.ShowMessage(WarningWithCards(kWarningBeforeBurnText, erased), MsgButtons::OkCancel) !=
+        MsgAnswer::Ok) {
       return Refuse("burn cancelled; nothing was written");
     }
   }
+  LogRouteOptions logOptions{IsTerminal(StdStream::Output), args.Has("--verbose"),
+                             args.Value("--log").value_or(""), protectedPaths};
+  for (const Target& t : targets) logOptions.keepOut.push_back({"card", t.path});
+  SysResult<std::unique_ptr<CLogRoute>> logRoute =
+      CLogRoute::Open(logOptions, [&op](std::string_view line) { op.PrintLogLine(line); });
+  if (!logRoute) return Refuse(logRoute.Status().Text());
+  CatchInterrupt();
 
   std::vector<std::string> created;
   for (const Target& t : targets) {
@@ -259,7 +306,7 @@ int CmdBurn(int argc, char** argv) {
     created.push_back(t.path);
   }
 
-  CBurnEngine engine(output.Disks(host->Disks()), output.Operator(op), settings);
+  CBurnEngine engine(disks, output.Operator(op), settings);
   engine.SetCfgFile(cfgPath);
   engine.SetPackFile(packPath);
   output.Start(cfgPath, packPath);
@@ -272,17 +319,33 @@ int CmdBurn(int argc, char** argv) {
     info.stageBytes = StageBytesOf(engine, settings);
     return info;
   });
-  LogSink previousSink;
-  if (opOptions.showProgress) {
-    previousSink = SetLogSink([&op](std::string_view line) { op.PrintLogLine(line); });
+  CCardResults results([&op](const std::string& line) { op.PrintLine(line); });
+  op.SetCardUpdateHandler([&results](const CardStatus& status) { results.OnCardUpdate(status); });
+  if (args.Has("--watch")) {
+    // Image files and named targets give no notices: they are looked at
+    // often. The host's disks are surveyed on each notice, or every second
+    // when none can be had.
+    const bool notices = !host->Simulated() && targets.empty() && host->EventsStatus().IsOk();
+    const int interval = host->Simulated() || !targets.empty() ? 250 : 1000;
+    WatchContext watch{*host,   disks,    engine,   op,
+                       results, !notices, interval, [&cardNumber] { cardNumber = 0; }};
+    // Each run of watch mode leaves its report and audit lines.
+    watch.startRun = [&cardNumber, &output, &cfgPath, &packPath] {
+      cardNumber = 0;
+      output.Start(cfgPath, packPath);
+    };
+    watch.endRun = [&output, &engine, &host] { (void)output.Finish(engine, *host); };
+    return RunWatch(watch);
   }
+  results.StartRun(SurveyCards(disks));
   engine.RunBurn();
-  if (opOptions.showProgress) SetLogSink(previousSink);
   op.FinishProgress();
+  results.FinishRun(engine.LastRun(), InterruptRequested());
 
   // An image made for this run whose card was never opened holds nothing.
   RemoveUnwritten(created, engine.LastRun().opened);
   const bool recorded = output.Finish(engine, *host);
+  if (InterruptRequested()) return kInterruptedExitStatus;
   const int status = BurnExitStatus(engine.LastRun());
   // The run did not leave the report it was asked for.
   return status == 0 && !recorded ? 1 : status;

@@ -11,6 +11,7 @@
 #include "cli/cli_operator.h"
 #include "cli/commands.h"
 #include "cli/console.h"
+#include "cli/log_route.h"
 #include "cli/pack_check.h"
 #include "cli/run_output.h"
 #include "cli/run_report.h"
@@ -31,6 +32,7 @@ constexpr const char* kUsage =
     "usage: tarnwick-cli download --config FILE --pack FILE [--wait] [--timeout SECONDS]\n"
     "                             [--simulate-board DIR] [--size SIZE] [--yes]\n"
     "                             [--report FILE] [--audit FILE]\n"
+    "                             [--log FILE] [--verbose]\n"
     "\n"
     "Board mode: wraps the pack file's download program behind a boot record built\n"
     "from section \"DfuAddrInfo\" of the configuration and sends it to every board\n"
@@ -49,6 +51,8 @@ constexpr const char* kUsage =
     "With --wait, --report FILE and --audit FILE record the burn as for\n"
     "'tarnwick-cli burn'. Board mode must be permitted in Tarnwick.ini\n"
     "(\"CanUseBoardMode\"=1 in section \"Burn\") for the dialog to offer it.\n"
+    "The debug log goes to standard output when that is not a terminal; on a\n"
+    "terminal only with --verbose. --log FILE appends it to FILE as well.\n"
     "Exit status: 0 every board served (and with --wait every card written),\n"
     "1 a board or a card failed (a card refused by the checks counts as failed),\n"
     "2 bad arguments or a pack refused before sending,\n"
@@ -91,9 +95,9 @@ int DownloadExitStatus(const DownloadSummary& summary) {
 
 int CmdDownload(int argc, char** argv) {
   ParsedArgs args;
-  ArgSpec options{{"--config", "--pack", "--timeout", "--simulate-board", "--size", kReportOption,
-                   kAuditOption},
-                  {"--wait", "--yes"}};
+  ArgSpec options{{"--config", "--pack", "--timeout", "--simulate-board", "--size", "--log",
+                   kReportOption, kAuditOption},
+                  {"--wait", "--yes", "--verbose"}};
   if (int status = StartCommand(argc, argv, options, kUsage, args); status >= 0) return status;
   SysResult<InputFiles> inputs = ResolveInputFiles(args, "download");
   if (!inputs) return Refuse(inputs.Status().Text());
@@ -188,6 +192,13 @@ int CmdDownload(int argc, char** argv) {
       return Refuse("download cancelled; nothing was sent");
     }
   }
+
+  // On a terminal the debug log is left out unless --verbose; --log FILE keeps it.
+  LogRouteOptions logOptions{IsTerminal(StdStream::Output), args.Has("--verbose"),
+                             args.Value("--log").value_or(""), protectedPaths};
+  SysResult<std::unique_ptr<CLogRoute>> logRoute =
+      CLogRoute::Open(logOptions, [](std::string_view line) { Out(line); });
+  if (!logRoute) return Refuse(logRoute.Status().Text());
 
   CBurnEngine engine(output.Disks(host->Disks()), output.Operator(op), settings);
   engine.SetCfgFile(cfgPath);

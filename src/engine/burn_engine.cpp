@@ -55,10 +55,12 @@ void CBurnEngine::RunBurn() {
 }
 
 // The dialog goes back to the operator: controls first, then the failed
-// cards (if any), then the final message.
+// cards (if any) or the news that there was no card at all, then the final
+// message, which alone would read as a success.
 void CBurnEngine::EndRun() {
   m_op.EnableControls(true);
   if (!m_lastRun.failed.empty()) m_op.ReportFailedCards(m_lastRun.failed);
+  if (m_lastRun.cardsFound == 0) m_op.ShowMessage(kNoCardFoundText, MsgButtons::Ok);
   m_op.ShowMessage(kBurnDone, MsgButtons::Ok);
   m_bWaitDevice = false;
 }

@@ -25,6 +25,8 @@ namespace tarnwick {
 
 // The question asked before a burn when "WarningBeforeBurn" is 1.
 inline constexpr char kWarningBeforeBurnText[] = "请拔出不相关USB设备，然后开始烧写";
+// Shown before the final message of a run that found no card.
+inline constexpr char kNoCardFoundText[] = "No card found: nothing was written.";
 
 // The settings the burn reads at each stage ("Burn" section switches).
 class ISettingsReader {

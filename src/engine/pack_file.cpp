@@ -80,7 +80,7 @@ bool LoadImages(const char* caller, const std::string& path, IOperator& op,
     // The operator sees the system's box; the failed-card list says which
     // file and why.
     op.ShowMessage(kOpenFail, MsgButtons::Ok);
-    if (refusal) *refusal = "cannot open the pack file " + path + ": " + opened.Text();
+    if (refusal) *refusal = "pack file " + path + " cannot be opened: " + opened.Text();
     return false;
   }
 

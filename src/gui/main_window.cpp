@@ -16,6 +16,7 @@
 
 #include "gui/about_dialog.h"
 #include "gui/app_icon.h"
+#include "gui/cards_window.h"
 #include "gui/dialog_template.h"
 #include "gui/name_filters.h"
 
@@ -79,6 +80,24 @@ CMainWindow::CMainWindow(CAppServices& services)
         this, [this] { m_dlg->PollDeviceEvents(); }, Qt::QueuedConnection);
   });
   (void)m_dlg->OnInitDialog();
+
+  m_cardsAction = new QAction(QString::fromUtf8(kCardsCaption), this);
+  m_cardsAction->setShortcut(Qt::Key_F2);
+  m_cardsAction->setShortcutContext(Qt::WindowShortcut);
+  addAction(m_cardsAction);
+  connect(m_cardsAction, &QAction::triggered, this, &CMainWindow::ShowCards);
+  // A burn about to start: the window shows the cards it will find.
+  connect(static_cast<QPushButton*>(m_controls.at(ControlId::Burn)), &QPushButton::pressed, this,
+          [this] {
+            if (m_cardsWindow && m_cardsWindow->isVisible()) {
+              m_cards.SetSurvey(m_services.SurveyDisks());
+              m_cardsWindow->ShowRows(m_cards);
+            }
+          });
+  if (m_dlg->Settings().ReadInt("Burn", "ShowCards") == 1) {
+    QMetaObject::invokeMethod(
+        this, [this] { ShowCards(); }, Qt::QueuedConnection);
+  }
 }
 
 CMainWindow::~CMainWindow() {
@@ -227,6 +246,25 @@ void CMainWindow::ShowAbout() {
   about.exec();
 }
 
+void CMainWindow::ShowCards() {
+  if (!m_cardsWindow) m_cardsWindow = new CCardsWindow(this);
+  m_cards.SetSurvey(m_services.SurveyDisks());
+  m_cardsWindow->ShowRows(m_cards);
+  m_cardsWindow->show();
+  m_cardsWindow->raise();
+}
+
+// Not waited for: the burn goes on while the window catches up, in order.
+void CMainWindow::ShowCardStatus(const CardStatus& status) {
+  QMetaObject::invokeMethod(
+      this,
+      [this, status] {
+        m_cards.Apply(status);
+        if (m_cardsWindow) m_cardsWindow->ShowRows(m_cards);
+      },
+      Qt::QueuedConnection);
+}
+
 void CMainWindow::done(int result) {
   if (!m_dlg->CanClose()) return;
   QDialog::done(result);
@@ -249,6 +287,7 @@ void CMainWindow::contextMenuEvent(QContextMenuEvent* event) {
   if (!m_aboutAction) return;
   QMenu menu(this);
   menu.addAction(m_aboutAction);
+  if (m_cardsAction) menu.addAction(m_cardsAction);
   menu.exec(event->globalPos());
 }
 

@@ -12,8 +12,9 @@
 #include <optional>
 #include <string>
 
-#include "ui/app_services.h"
 #include "gui/worker_jobs.h"
+#include "ui/app_services.h"
+#include "ui/cards_model.h"
 #include "ui/dialog_view.h"
 #include "ui/tarnwick_dlg.h"
 
@@ -21,6 +22,8 @@ class QAction;
 class QProgressBar;
 
 namespace tarnwick::gui {
+
+class CCardsWindow;
 
 inline constexpr char kMainCaption[] = "Flash Tool V1.4";
 // The caption of message boxes.
@@ -44,6 +47,11 @@ class CMainWindow final : public QDialog, public IDialogView {
   QProgressBar* Progress() const;
   // The About box, modal over the window.
   void ShowAbout();
+  // The cards window (context menu, F2, or "ShowCards"=1 at start-up): the
+  // disks are surveyed again each time it is opened and when a burn starts.
+  void ShowCards();
+  CCardsWindow* CardsWindow() const { return m_cardsWindow; }
+  CCardsModel& Cards() { return m_cards; }
 
   // IDialogView; callable from the worker thread.
   void SetEnabled(ControlId control, bool enable) override;
@@ -55,6 +63,7 @@ class CMainWindow final : public QDialog, public IDialogView {
   void SetProgressRange(int low, int high) override;
   void SetProgressPos(int position) override;
   void AddAboutItem(const std::string& text) override;
+  void ShowCardStatus(const CardStatus& status) override;
 
  public slots:
   // Every way of ending the dialog comes here; refused while a job runs.
@@ -73,6 +82,9 @@ class CMainWindow final : public QDialog, public IDialogView {
   CWorkerJobs m_jobs;
   std::map<ControlId, QWidget*> m_controls;
   QAction* m_aboutAction = nullptr;
+  QAction* m_cardsAction = nullptr;
+  CCardsModel m_cards;
+  CCardsWindow* m_cardsWindow = nullptr;  // made when first shown
   MessageHandler m_messageHandler;
   PickHandler m_pickHandler;
   std::unique_ptr<CTarnwickDlg> m_dlg;

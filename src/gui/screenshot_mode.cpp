@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include "gui/about_dialog.h"
+#include "gui/cards_window.h"
 #include "gui/main_window.h"
 
 namespace tarnwick::gui {
@@ -72,7 +73,11 @@ void StartScreenshotMode(CMainWindow& window, const QString& folder) {
                      if (*shot || value < kShotAtProgress) return;
                      *shot = true;
                      SaveWithCaption(window, QDir(folder).filePath("dialog.png"));
+                     if (window.CardsWindow()) {
+                       SaveWithCaption(*window.CardsWindow(), QDir(folder).filePath("cards.png"));
+                     }
                    });
+  window.ShowCards();
   QTimer::singleShot(500, &window, [&window] {
     static_cast<QPushButton*>(window.Control(ControlId::Burn))->click();
   });

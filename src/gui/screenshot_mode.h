@@ -1,7 +1,7 @@
 #pragma once
 // For the manual's pictures: when TARNWICK_SCREENSHOT names a folder, the
-// window presses Burn by itself, saves dialog.png there while the burn is
-// half done, answers every message box with OK, saves about.png of the
+// window presses Burn by itself, saves dialog.png and cards.png (the Cards
+// window) there while the burn is half done, answers every message box with OK, saves about.png of the
 // About box after the run and then closes.
 #include <QString>
 #include <string>

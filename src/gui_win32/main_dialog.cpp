@@ -91,6 +91,7 @@ CWin32MainDialog::CWin32MainDialog(CAppServices& services, HINSTANCE instance)
 
 CWin32MainDialog::~CWin32MainDialog() {
   WaitForJob();
+  m_cardsWindow.reset();
   m_watch.reset();
   if (m_devNotify) UnregisterDeviceNotification(m_devNotify);
   if (m_hWnd && !m_modal) DestroyWindow(m_hWnd);
@@ -152,6 +153,24 @@ void CWin32MainDialog::OnInit() {
   m_watch = m_services.Events().Watch([hWnd] { PostMessageW(hWnd, kMsgPollEvents, 0, 0); });
   if (!m_notices.empty()) PostMessageW(m_hWnd, kMsgStartupNotes, 0, 0);
   if (m_openAbout) PostMessageW(m_hWnd, WM_SYSCOMMAND, IDM_ABOUT, 0);
+  if (HMENU menu = GetSystemMenu(m_hWnd, FALSE)) AppendMenuW(menu, MF_STRING, IDM_CARDS, L"Cards");
+  if (m_dlg->Settings().ReadInt("Burn", "ShowCards") == 1) {
+    PostMessageW(m_hWnd, WM_SYSCOMMAND, IDM_CARDS, 0);
+  }
+}
+
+void CWin32MainDialog::ShowCards() {
+  if (!m_cardsWindow) m_cardsWindow = std::make_unique<CWin32CardsWindow>(m_instance, m_hWnd);
+  m_cards.SetSurvey(m_services.SurveyDisks());
+  m_cardsWindow->ShowRows(m_cards);
+  m_cardsWindow->Show();
+}
+
+void CWin32MainDialog::ShowCardStatus(const CardStatus& status) {
+  auto copy = std::make_unique<CardStatus>(status);
+  if (PostMessageW(m_hWnd, kMsgCardStatus, 0, reinterpret_cast<LPARAM>(copy.get()))) {
+    (void)copy.release();
+  }
 }
 
 // Disks that arrive are announced to the window; volumes are announced to
@@ -180,6 +199,10 @@ INT_PTR CWin32MainDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lPar
         ShowAbout();
         return TRUE;
       }
+      if ((wParam & 0xFFF0) == IDM_CARDS) {
+        ShowCards();
+        return TRUE;
+      }
       return FALSE;
     case WM_DEVICECHANGE:
       (void)m_dlg->OnDeviceChange(static_cast<uint32_t>(wParam),
@@ -195,6 +218,12 @@ INT_PTR CWin32MainDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lPar
     case kMsgInvoke:
       (*reinterpret_cast<std::function<void()>*>(lParam))();
       return TRUE;
+    case kMsgCardStatus: {
+      const std::unique_ptr<CardStatus> status(reinterpret_cast<CardStatus*>(lParam));
+      m_cards.Apply(*status);
+      if (m_cardsWindow) m_cardsWindow->ShowRows(m_cards);
+      return TRUE;
+    }
     case kMsgJobDone:
       OnJobDone();
       return TRUE;

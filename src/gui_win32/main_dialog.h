@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "gui_win32/cards_window.h"
 #include "ui/app_services.h"
 #include "ui/dialog_view.h"
 #include "ui/job_runner.h"
@@ -35,6 +36,7 @@ inline constexpr UINT kMsgInvoke = WM_APP + 1;        // lParam: std::function<v
 inline constexpr UINT kMsgJobDone = WM_APP + 2;       // the worker's job has returned
 inline constexpr UINT kMsgPollEvents = WM_APP + 3;    // the event source has notices
 inline constexpr UINT kMsgStartupNotes = WM_APP + 4;  // show the start-up notices
+inline constexpr UINT kMsgCardStatus = WM_APP + 5;    // lParam: CardStatus* to take over
 
 class CWin32MainDialog final : public IDialogView, public IJobRunner {
  public:
@@ -77,6 +79,13 @@ class CWin32MainDialog final : public IDialogView, public IJobRunner {
   void SetProgressRange(int low, int high) override;
   void SetProgressPos(int position) override;
   void AddAboutItem(const std::string& text) override;
+  // Posted to the dialog's thread; the burn does not wait for it.
+  void ShowCardStatus(const CardStatus& status) override;
+
+  // The Cards window (system menu "Cards", or "ShowCards"=1 at start-up);
+  // the disks are surveyed again each time it is opened.
+  void ShowCards();
+  CWin32CardsWindow* CardsWindow() const { return m_cardsWindow.get(); }
 
   // IJobRunner: one job at a time on a worker thread.
   void Start(std::function<void()> work, std::function<void()> done) override;
@@ -113,6 +122,8 @@ class CWin32MainDialog final : public IDialogView, public IJobRunner {
   std::function<void(HWND)> m_aboutHook;
   std::vector<std::string> m_notices;
   std::unique_ptr<CTarnwickDlg> m_dlg;
+  CCardsModel m_cards;
+  std::unique_ptr<CWin32CardsWindow> m_cardsWindow;  // made when first shown
   // Tells of notices from the platform's thread; ends before m_dlg.
   std::unique_ptr<DeviceWatch> m_watch;
 };

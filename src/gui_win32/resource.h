@@ -18,6 +18,8 @@
 // The About item of the system menu; system commands keep their low four bits
 // for the system, so it is a multiple of 16 below 0xF000.
 #define IDM_ABOUT 0x0010
+// The Cards item of the system menu.
+#define IDM_CARDS 0x0020
 
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)

@@ -89,6 +89,14 @@ struct HostDisk {
   std::string vendor, model, serial;
 };
 
+// The maker and model a disk reports, for the operator; empty when the
+// system does not tell (a card image file).
+struct DiskIdentity {
+  std::string vendor;
+  std::string model;
+};
+DiskIdentity IdentifyDisk(const std::string& devicePath);
+
 inline constexpr uint64_t kDefaultSimulatedCardBytes = 4ull << 30;
 
 struct HostOptions {

@@ -108,6 +108,29 @@ void CAppServices::MakeCardImages(const std::vector<std::string>& paths) {
   }
 }
 
+std::vector<SurveyedDisk> CAppServices::SurveyDisks() {
+  std::vector<SurveyedDisk> disks;
+  if (m_host->Simulated()) {
+    for (const DiskSlot& slot : m_host->Disks().Slots()) {
+      SurveyedDisk disk{slot.path, 0, false, "no card image file", {}};
+      DiskGeometry geometry;
+      if (auto query = m_host->Disks().OpenForQuery(slot.path);
+          query && query->GetDriveGeometry(geometry)) {
+        disk.bytes = static_cast<uint64_t>(geometry.Cylinders) * geometry.TracksPerCylinder *
+                     geometry.SectorsPerTrack * geometry.BytesPerSector;
+        disk.accepted = true;
+        disk.reason.clear();
+      }
+      disks.push_back(std::move(disk));
+    }
+    return disks;
+  }
+  for (const HostDisk& d : m_host->ListDisks()) {
+    disks.push_back({d.devicePath, d.bytes, d.accepted, d.reason, IdentifyDisk(d.devicePath)});
+  }
+  return disks;
+}
+
 void CAppServices::SetProtectedPaths(std::function<std::vector<ProtectedPath>()> source) {
   m_protected = std::move(source);
 }

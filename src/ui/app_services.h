@@ -11,6 +11,7 @@
 
 #include "common/sys_status.h"
 #include "platform/host.h"
+#include "ui/cards_model.h"
 #include "ui/operator_relay.h"
 #include "usbdev/dfu_downloader.h"
 
@@ -47,6 +48,9 @@ class CAppServices {
   IDeviceEventSource& Events() { return m_host->Events(); }
   // True when no real disk or board is reached: no rights are needed.
   bool Simulated() const { return m_host->Simulated(); }
+  // Every disk with the verdict of discovery, maker and model, for the cards
+  // window; with card images, the images (a missing one is an empty reader).
+  std::vector<SurveyedDisk> SurveyDisks();
   // The files whose disks are never written (the window's two paths and the
   // settings file), asked for at each burn run.
   void SetProtectedPaths(std::function<std::vector<ProtectedPath>()> source);

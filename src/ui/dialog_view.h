@@ -52,6 +52,11 @@ class IDialogView {
 
   // Offers the About box under that text (the window's own menu).
   virtual void AddAboutItem(const std::string& text) = 0;
+
+  // A card of a run changed (from the burning thread; see IOperator::CardUpdate).
+  // A window with a cards view carries it over to its own thread without
+  // waiting; one without ignores it.
+  virtual void ShowCardStatus(const CardStatus& status) { (void)status; }
 };
 
 }  // namespace tarnwick

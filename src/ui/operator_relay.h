@@ -3,7 +3,8 @@
 // application starts and outlives it), yet it must reach the dialog's
 // message boxes. It is given this relay, which the front end points at the
 // dialog for the dialog's lifetime. While nothing is attached a box is logged
-// and answered Cancel, and everything else is dropped.
+// and answered Cancel, and everything else is dropped. Every call goes on to
+// the dialog as it came; the dialog's window carries it to its own thread.
 #include "engine/operator.h"
 
 namespace tarnwick {
@@ -17,6 +18,7 @@ class COperatorRelay final : public IOperator {
   void Refresh() override;
   void EnableControls(bool enable) override;
   void ReportFailedCards(const std::vector<FailedCard>& cards) override;
+  void CardUpdate(const CardStatus& status) override;
 
  private:
   IOperator* m_target = nullptr;

@@ -203,10 +203,6 @@ void CTarnwickDlg::EnableControls(bool enable) {
   m_view.SetEnabled(ControlId::PackPath, enable);
 }
 
-void CTarnwickDlg::CardUpdate(const CardStatus& status) {
-  m_recorder.CardUpdate(status);
-}
-
 // The final message alone would say "complete" over a card that was not
 // written, so the cards that failed are named first.
 void CTarnwickDlg::ReportFailedCards(const std::vector<FailedCard>& cards) {
@@ -215,6 +211,12 @@ void CTarnwickDlg::ReportFailedCards(const std::vector<FailedCard>& cards) {
     text += "\nslot " + std::to_string(card.slot) + " " + card.device + ": " + card.reason;
   }
   m_view.ShowMessage(text, MsgButtons::Ok);
+}
+
+// Recorded for the audit log and passed on to the window's cards view.
+void CTarnwickDlg::CardUpdate(const CardStatus& status) {
+  m_recorder.CardUpdate(status);
+  m_view.ShowCardStatus(status);
 }
 
 }  // namespace tarnwick

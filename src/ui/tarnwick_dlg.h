@@ -76,6 +76,7 @@ class CTarnwickDlg final : public IOperator {
   // board mode is permitted.
   void EnableControls(bool enable) override;
   void ReportFailedCards(const std::vector<FailedCard>& cards) override;
+  // Recorded for the audit log and passed on to the window's cards view.
   void CardUpdate(const CardStatus& status) override;
 
  private:

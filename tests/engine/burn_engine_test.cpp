@@ -27,7 +27,8 @@ TEST_F(BurnFixture, NoCardWritesNothingAndEndsWithTheFinalMessage) {
   FakeCard& fixed = disks.AddCard("fixed", kExampleCylinders);
   fixed.geometry.MediaType = kFixedMedia;
   Run();
-  EXPECT_EQ(op.events, (std::vector<std::string>{"enable 1", "box " + kDone}));
+  EXPECT_EQ(op.events, (std::vector<std::string>{"enable 1", "box " + std::string(kNoCardFoundText),
+                                                 "box " + kDone}));
   EXPECT_TRUE(disks.events.empty());
   EXPECT_FALSE(engine->WaitDevice());
   EXPECT_EQ(engine->LastRun().cardsFound, 0);
@@ -245,6 +246,13 @@ TEST_F(BurnFixture, MissingPackIsReportedForEveryCardAndNothingIsWritten) {
   EXPECT_EQ(op.Texts(), (std::vector<std::string>{"open file fail!", "open file fail!", kDone}));
   EXPECT_EQ(op.events.back(), "box " + kDone);
   EXPECT_EQ(op.events[op.events.size() - 2], "report 2");
+  // The pack is at fault, not the cards: every card's reason names the pack.
+  ASSERT_EQ(op.failedReports.size(), 1u);
+  for (const FailedCard& card : op.failedReports[0]) {
+    EXPECT_EQ(card.reason.rfind("pack file " + dir.File("absent.pak") + " cannot be opened: ", 0),
+              0u)
+        << card.reason;
+  }
   EXPECT_TRUE(disks.events.empty());
   EXPECT_EQ(engine->LastRun().cardsRefused, 2);
 }

@@ -195,7 +195,7 @@ TEST_F(PackFileTest, PackThatCannotBeOpenedShowsOpenFileFail) {
     ASSERT_EQ(m_op.messages.size(), 1u) << path;
     EXPECT_EQ(m_op.messages[0].text, "open file fail!");
     EXPECT_EQ(m_op.messages[0].buttons, MsgButtons::Ok);
-    EXPECT_EQ(refusal.rfind("cannot open the pack file " + path + ": ", 0), 0u) << refusal;
+    EXPECT_EQ(refusal.rfind("pack file " + path + " cannot be opened: ", 0), 0u) << refusal;
     EXPECT_NE(refusal.find(why), std::string::npos) << refusal;
   }
   holder.Release();

@@ -9,14 +9,17 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTest>
 #include <QTimer>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <optional>
+#include <thread>
 
 #include "burn_inputs.h"
+#include "gui/cards_window.h"
 #include "gui/dialog_template.h"
 #include "gui/main_window.h"
 #include "gui/name_filters.h"
@@ -42,6 +45,8 @@ class GuiTest : public QObject {
   void enterAndEscapeCloseWhenIdle();
   void messageBoxHasTitleIconAndButtons();
   void aboutBoxFromF1();
+  void cardsWindowFromF2FollowsUpdates();
+  void cardsWindowAtStartWhenSet();
   void nameFilters_data();
   void nameFilters();
   void dialogUnits_data();
@@ -328,6 +333,64 @@ void GuiTest::aboutBoxFromF1() {
   QCOMPARE(caption, QString("Zelmar Flash Tool"));
   QVERIFY(texts.contains("Flash Tool V1.4"));
   QVERIFY(f->window->isVisible());
+}
+
+// F2 opens the cards window over the card image table (a missing image is
+// an empty reader); the updates of a run that writes two cards at once,
+// coming from another thread, show in order. TARNWICK_CARDS_PICTURE names a
+// file to save the window in (docs/cards.png).
+void GuiTest::cardsWindowFromF2FollowsUpdates() {
+  const std::string card1 = f->dir.File("card1.img"), card2 = f->dir.File("card2.img");
+  f->Open(GuiOptions{{card1, card2, f->dir.File("card3.img")}, {}});
+  fs::remove(f->dir.File("card3.img"));
+  QVERIFY(!f->window->CardsWindow());
+  f->window->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(f->window.get()));
+  QTest::keyClick(f->window.get(), Qt::Key_F2);
+  CCardsWindow* cards = f->window->CardsWindow();
+  QVERIFY(cards && cards->isVisible());
+  QTableWidget* table = cards->Table();
+  QCOMPARE(table->rowCount(), 3);
+  QCOMPARE(table->item(0, 3)->text(), QString("waiting"));
+  QCOMPARE(table->item(2, 3)->text(), QString("left out: no card image file"));
+
+  auto status = [](int slot, const std::string& device, CardPhase phase, int percent,
+                   const char* stage) {
+    CardStatus s;
+    s.slot = slot;
+    s.device = device;
+    s.sizeBytes = 4ull << 30;
+    s.phase = phase;
+    s.stage = stage;
+    s.percent = percent;
+    s.bytesWritten = static_cast<uint64_t>(percent) * 2'000'000;
+    s.seconds = percent / 10.0;
+    return s;
+  };
+  std::thread burner([&] {
+    f->window->Dialog().CardUpdate(status(0, card1, CardPhase::Writing, 10, "BootImg"));
+    f->window->Dialog().CardUpdate(status(1, card2, CardPhase::Writing, 5, "MBR"));
+    f->window->Dialog().CardUpdate(status(0, card1, CardPhase::Writing, 62, "System"));
+    f->window->Dialog().CardUpdate(status(1, card2, CardPhase::Verifying, 40, ""));
+  });
+  burner.join();
+  QTRY_COMPARE(table->item(1, 3)->text(), QString("verifying 40%, 20.0 MB/s"));
+  QCOMPARE(table->item(0, 3)->text(), QString("writing System 62%, 20.0 MB/s"));
+  QCOMPARE(table->item(0, 1)->text(), QString("4.0 GiB"));
+  if (const QString picture = qEnvironmentVariable("TARNWICK_CARDS_PICTURE"); !picture.isEmpty()) {
+    cards->grab().save(picture);
+  }
+  // The context menu offers the window beside the About box.
+  QStringList menu;
+  for (QAction* action : f->window->actions()) menu << action->text();
+  QVERIFY(menu.contains("Cards"));
+}
+
+void GuiTest::cardsWindowAtStartWhenSet() {
+  f->Settings("[Burn]\nShowCards=1\n");
+  f->Open(GuiOptions{{f->dir.File("card.img")}, {}});
+  QTRY_VERIFY(f->window->CardsWindow() && f->window->CardsWindow()->isVisible());
+  QCOMPARE(f->window->CardsWindow()->windowTitle(), QString("Cards"));
 }
 
 void GuiTest::nameFilters_data() {

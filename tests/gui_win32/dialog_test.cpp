@@ -20,6 +20,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "burn_inputs.h"
@@ -176,16 +177,56 @@ TEST_F(Win32DialogTest, StartUpShowsSettingsPathsAndProgressRange) {
   EXPECT_EQ(range.iHigh, 15);
   EXPECT_EQ(SendMessageW(Item(IDC_PROGRESS), PBM_GETPOS, 0, 0), 0);
 
-  // The About item closes the system menu.
+  // The About item, then the Cards item, close the system menu.
   HMENU menu = GetSystemMenu(dialog->Window(), FALSE);
   ASSERT_NE(menu, nullptr);
   const int count = GetMenuItemCount(menu);
-  ASSERT_GE(count, 2);
-  EXPECT_EQ(GetMenuItemID(menu, count - 1), static_cast<UINT>(IDM_ABOUT));
+  ASSERT_GE(count, 3);
+  EXPECT_EQ(GetMenuItemID(menu, count - 1), static_cast<UINT>(IDM_CARDS));
+  EXPECT_EQ(GetMenuItemID(menu, count - 2), static_cast<UINT>(IDM_ABOUT));
   wchar_t item[64] = {};
   GetMenuStringW(menu, IDM_ABOUT, item, 64, MF_BYCOMMAND);
   EXPECT_STREQ(item, L"Zelmar Flash...");
-  EXPECT_EQ(GetMenuState(menu, count - 2, MF_BYPOSITION) & MF_SEPARATOR, UINT(MF_SEPARATOR));
+  EXPECT_EQ(GetMenuState(menu, count - 3, MF_BYPOSITION) & MF_SEPARATOR, UINT(MF_SEPARATOR));
+}
+
+// The Cards window from the system menu: the card images as waiting (a
+// missing one left out), then the updates of a run from the worker thread.
+TEST_F(Win32DialogTest, CardsWindowFollowsCardUpdates) {
+  const std::string card = dir.File("card.img");
+  Open(GuiOptions{{card, dir.File("gone.img")}, {}});
+  fs::remove(dir.File("gone.img"));
+  SendMessageW(dialog->Window(), WM_SYSCOMMAND, IDM_CARDS, 0);
+  ASSERT_NE(dialog->CardsWindow(), nullptr);
+  HWND list = dialog->CardsWindow()->List();
+  auto cell = [list](int row, int column) {
+    wchar_t text[256] = {};
+    LVITEMW item{};
+    item.iSubItem = column;
+    item.pszText = text;
+    item.cchTextMax = 256;
+    SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+    return std::wstring(text);
+  };
+  ASSERT_EQ(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0), 2);
+  EXPECT_EQ(cell(0, 3), L"waiting");
+  EXPECT_EQ(cell(1, 3), L"left out: no card image file");
+
+  std::thread worker([&] {
+    CardStatus status;
+    status.device = card;
+    status.sizeBytes = 4ull << 30;
+    status.phase = CardPhase::Writing;
+    status.stage = "System";
+    status.percent = 30;
+    status.bytesWritten = 60'000'000;
+    status.seconds = 3;
+    dialog->Dialog().CardUpdate(status);
+  });
+  worker.join();
+  EXPECT_TRUE(PumpUntil([&] { return cell(0, 3) == L"writing System 30%, 20.0 MB/s"; }))
+      << win32::Narrow(cell(0, 3).c_str());
+  EXPECT_EQ(cell(0, 1), L"4.0 GiB");
 }
 
 TEST_F(Win32DialogTest, BoardModeForbiddenChecksReaderAndDisablesBoard) {

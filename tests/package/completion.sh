@@ -51,7 +51,7 @@ touch board.ini lab.pack notes.txt
 cases=(
   "tarnwick-cli |--help --version burn disks download inspect mkpack "
   "tarnwick-cli d|disks download "
-  "tarnwick-cli burn --c|--config "
+  "tarnwick-cli burn --c|--card-images --config "
   "tarnwick-cli burn --a|--allow-fixed --audit "
   "tarnwick-cli download --s|--simulate-board --size "
   "tarnwick-cli inspect --|--config --help --json --pack "

@@ -38,6 +38,7 @@ class FakeView : public IDialogView {
   void SetProgressRange(int low, int high) override { range = {low, high}; }
   void SetProgressPos(int position) override { positions.push_back(position); }
   void AddAboutItem(const std::string& text) override { aboutItem = text; }
+  void ShowCardStatus(const CardStatus& status) override { cardStatuses.push_back(status); }
 
   bool Enabled(ControlId control) const {
     auto it = enabled.find(control);
@@ -59,6 +60,7 @@ class FakeView : public IDialogView {
   std::pair<int, int> range{-1, -1};
   std::vector<int> positions;
   std::string aboutItem;
+  std::vector<CardStatus> cardStatuses;
 };
 
 // Holds each job until RunJob(); with runAtOnce it runs them as they come.

@@ -37,6 +37,7 @@ using testing::TempDir;
 using testing::WriteFile;
 
 constexpr const char* kBurnDone = "烧写完成";
+constexpr const char* kNoCard = "No card found: nothing was written.";
 constexpr const char* kNoBoard = "Can't find udisk. please make sure udisk is ok.";
 const std::vector<ControlId> kInputs = {
     ControlId::CfgBrowse,  ControlId::PackBrowse, ControlId::Burn,    ControlId::ModeBoard,
@@ -246,7 +247,7 @@ TEST_P(DialogWarning, ConfirmationBeforeBurn) {
   dlg->OnBurn();
   std::vector<std::string> expected;
   if (c.asked) expected.push_back("请拔出不相关USB设备，然后开始烧写");
-  if (c.burned) expected.push_back(kBurnDone);
+  if (c.burned) expected.insert(expected.end(), {kNoCard, kBurnDone});
   EXPECT_EQ(view.BoxTexts(), expected);
   if (c.asked) {
     EXPECT_EQ(view.boxes[0].buttons, MsgButtons::OkCancel);
@@ -271,7 +272,7 @@ TEST_F(DialogTest, ReaderBurnWithoutCardDisablesThenEnablesAndCompletes) {
   EXPECT_EQ(jobs.started, 1);
   jobs.RunAll();
   EXPECT_TRUE(AllInputsEnabled(true));
-  EXPECT_EQ(view.BoxTexts(), std::vector<std::string>{kBurnDone});
+  EXPECT_EQ(view.BoxTexts(), (std::vector<std::string>{kNoCard, kBurnDone}));
   EXPECT_EQ(dlg->State(), DialogState::Idle);
   EXPECT_TRUE(dlg->CanClose());
 }
@@ -293,7 +294,7 @@ TEST_F(DialogTest, BoardModeWithoutBoardWaitsAndFirstArrivalBurns) {
   events.incoming.push_back({kDeviceArrival, "/dev/sdy"});
   dlg->PollDeviceEvents();
   EXPECT_EQ(jobs.started, 2);  // one run: the second arrival found nothing waiting
-  EXPECT_EQ(view.BoxTexts(), (std::vector<std::string>{kNoBoard, kBurnDone}));
+  EXPECT_EQ(view.BoxTexts(), (std::vector<std::string>{kNoBoard, kNoCard, kBurnDone}));
   EXPECT_FALSE(dlg->Engine().WaitDevice());
   EXPECT_EQ(dlg->State(), DialogState::Idle);
   EXPECT_TRUE(AllInputsEnabled(true));
@@ -310,7 +311,7 @@ TEST_F(DialogTest, ArrivalIgnoredWhenNothingWaits) {
   EXPECT_TRUE(dlg->OnDeviceChange(kDeviceArrival, "/dev/sdz"));
   jobs.RunAll();
   EXPECT_EQ(jobs.started, 1);
-  EXPECT_EQ(view.BoxTexts(), std::vector<std::string>{kBurnDone});
+  EXPECT_EQ(view.BoxTexts(), (std::vector<std::string>{kNoCard, kBurnDone}));
 }
 
 // A board that shows its card while the download is still going: the notice
@@ -328,7 +329,7 @@ TEST_F(DialogTest, ArrivalDuringDownloadStartsRunOnceWaiting) {
   jobs.RunJob();  // the download ends: waiting, and the queued arrival starts the run
   EXPECT_EQ(dlg->State(), DialogState::Burning);
   jobs.RunJob();
-  EXPECT_EQ(view.BoxTexts(), (std::vector<std::string>{kNoBoard, kBurnDone}));
+  EXPECT_EQ(view.BoxTexts(), (std::vector<std::string>{kNoBoard, kNoCard, kBurnDone}));
   EXPECT_EQ(dlg->State(), DialogState::Idle);
 }
 
@@ -359,9 +360,30 @@ TEST_F(DialogTest, FailedCardIsNamedBeforeFinalMessage) {
   dlg->OnBurn();
   ASSERT_EQ(view.boxes.size(), 3u);
   EXPECT_EQ(view.boxes[0].text, "open file fail!");
-  EXPECT_NE(view.boxes[1].text.find("Cards not written completely:\nslot 0 " + card),
-            std::string::npos);
+  // The pack is at fault, and the list says so rather than blame the card.
+  EXPECT_EQ(
+      view.boxes[1].text.rfind("Cards not written completely:\nslot 0 " + card + ": pack file " +
+                                   cwd + kSep + "none.pack cannot be opened: ",
+                               0),
+      0u)
+      << view.boxes[1].text;
   EXPECT_EQ(view.boxes[2].text, kBurnDone);
+}
+
+// The engine's card updates reach the window through the dialog, and
+// through the relay the front end points at it.
+TEST_F(DialogTest, CardUpdatesGoOnToTheWindow) {
+  Open();
+  CardStatus status;
+  status.device = "/dev/sdb";
+  status.phase = CardPhase::Writing;
+  dlg->CardUpdate(status);
+  status.phase = CardPhase::Done;
+  relay.CardUpdate(status);
+  ASSERT_EQ(view.cardStatuses.size(), 2u);
+  EXPECT_EQ(view.cardStatuses[0].phase, CardPhase::Writing);
+  EXPECT_EQ(view.cardStatuses[1].phase, CardPhase::Done);
+  EXPECT_EQ(view.cardStatuses[1].device, "/dev/sdb");
 }
 
 // A disk table that cannot be read at all.

@@ -327,14 +327,19 @@ int CmdBurn(int argc, char** argv) {
     // when none can be had.
     const bool notices = !host->Simulated() && targets.empty() && host->EventsStatus().IsOk();
     const int interval = host->Simulated() || !targets.empty() ? 250 : 1000;
-    WatchContext watch{*host,   disks,    engine,   op,
-                       results, !notices, interval, [&cardNumber] { cardNumber = 0; }};
     // Each run of watch mode leaves its report and audit lines.
-    watch.startRun = [&cardNumber, &output, &cfgPath, &packPath] {
-      cardNumber = 0;
-      output.Start(cfgPath, packPath);
-    };
-    watch.endRun = [&output, &engine, &host] { (void)output.Finish(engine, *host); };
+    WatchContext watch{*host,
+                       disks,
+                       engine,
+                       op,
+                       results,
+                       !notices,
+                       interval,
+                       [&cardNumber, &output, &cfgPath, &packPath] {
+                         cardNumber = 0;
+                         output.Start(cfgPath, packPath);
+                       },
+                       [&output, &engine, &host] { (void)output.Finish(engine, *host); }};
     return RunWatch(watch);
   }
   results.StartRun(SurveyCards(disks));

@@ -33,10 +33,12 @@ struct AlignedBytes {
 // Fake calls that record the direct switch, the reads and the cache hints.
 class DirectSysCalls : public FakeDiskSysCalls {
  public:
+  int64_t logicalBlock = -ENOTTY;                 // LogicalBlockBytes' answer
   int directError = 0;                            // SetDirect's answer when switching on
   std::function<int64_t(size_t, uint64_t)> read;  // default: the whole request
   bool direct = false;
 
+  int64_t LogicalBlockBytes(int) override { return logicalBlock; }
   int SetDirect(int, bool on) override {
     calls.push_back(on ? "direct on" : "direct off");
     if (on && directError != 0) return directError;
@@ -218,6 +220,35 @@ TEST(DirectWrite, RefusedOnceNeverAskedAgain) {
   ASSERT_TRUE(writer.WriteAt(0, data.bytes, data.size).IsOk());
   ASSERT_TRUE(writer.WriteAt(4 * kMiB, data.bytes, data.size).IsOk());
   EXPECT_EQ(std::count(sys.calls.begin(), sys.calls.end(), "direct on"), 1);
+}
+
+// The device's logical block is the unit of direct positions and lengths;
+// an answer that is no block size leaves the unit at a page.
+TEST(DirectWrite, PositionsInTheDevicesOwnBlocks) {
+  const struct {
+    int64_t block;
+    std::vector<std::string> calls;
+  } kCases[] = {
+      {512, {"direct on", "direct write 8389120 4194816"}},
+      {4096, {"write 8389120 4194816", "writeback 8389120 4194816"}},
+      {-ENOTTY, {"write 8389120 4194816", "writeback 8389120 4194816"}},
+      {768, {"write 8389120 4194816", "writeback 8389120 4194816"}},
+      {8192, {"write 8389120 4194816", "writeback 8389120 4194816"}},
+  };
+  static AlignedBytes data(5 * kMiB);
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.block);
+    DirectSysCalls sys;
+    sys.logicalBlock = c.block;
+    LinuxDiskWriter writer(sys, 7, true);
+    ASSERT_TRUE(writer.WriteAt(8 * kMiB + 512, data.bytes, 4 * kMiB + 512).IsOk());
+    EXPECT_EQ(sys.calls, c.calls);
+    if (c.block == 512) {
+      sys.calls.clear();
+      ASSERT_TRUE(writer.ReadBackAt(512, data.bytes, 1024).IsOk());
+      EXPECT_EQ(sys.calls, std::vector<std::string>{"direct read 512 1024"});
+    }
+  }
 }
 
 struct ReadCase {

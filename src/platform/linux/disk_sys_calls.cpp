@@ -99,6 +99,12 @@ class RealCalls final : public DiskSysCalls {
     return static_cast<int64_t>(bytes);
   }
 
+  int64_t LogicalBlockBytes(int fd) override {
+    int bytes = 0;
+    if (::ioctl(fd, BLKSSZGET, &bytes) != 0) return -errno;
+    return bytes;
+  }
+
   int FileState(int fd, uint64_t& size, uint64_t& links) override {
     struct stat st {};
     if (::fstat(fd, &st) != 0) return errno;

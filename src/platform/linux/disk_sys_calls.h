@@ -57,6 +57,9 @@ class DiskSysCalls {
   [[nodiscard]] virtual int RereadPartitionTable(int fd) = 0;
   // Capacity in bytes of an open block device, or -errno.
   [[nodiscard]] virtual int64_t DeviceBytes(int fd) = 0;
+  // The logical block size in bytes of an open block device (the unit of its
+  // positions and lengths for direct transfers), or -errno.
+  [[nodiscard]] virtual int64_t LogicalBlockBytes(int /*fd*/) { return -ENOTTY; }
   [[nodiscard]] virtual int Stat(const std::string& path, DiskFileInfo& info) = 0;
   // The size and the number of names of an open file (0 names: deleted).
   [[nodiscard]] virtual int FileState(int /*fd*/, uint64_t& /*size*/, uint64_t& /*links*/) {

@@ -12,6 +12,14 @@ LinuxDiskWriter::LinuxDiskWriter(DiskSysCalls& sys, int fd, bool blockDevice, in
     : m_sys(sys), m_fd(fd), m_bBlockDevice(blockDevice), m_lockFd(lockFd) {
   uint64_t size = 0, links = 0;
   if (!m_bBlockDevice && m_sys.FileState(m_fd, size, links) == 0) m_openedSize = size;
+  if (m_bBlockDevice) {
+    const int64_t block = m_sys.LogicalBlockBytes(m_fd);
+    // A power of two that divides a page, as every disk's is.
+    if (block >= 512 && block <= static_cast<int64_t>(kDirectAlignBytes) &&
+        (block & (block - 1)) == 0) {
+      m_blockBytes = static_cast<uint64_t>(block);
+    }
+  }
 }
 
 LinuxDiskWriter::~LinuxDiskWriter() {
@@ -25,8 +33,8 @@ SysStatus WriteFailure(int err) {
   return ErrnoStatus(err, std::system_category().message(err));
 }
 
-bool Aligned(uint64_t value) {
-  return value % kDirectAlignBytes == 0;
+bool Aligned(uint64_t value, uint64_t unit) {
+  return value % unit == 0;
 }
 
 }  // namespace
@@ -74,9 +82,10 @@ SysStatus LinuxDiskWriter::WriteAt(uint64_t byteOffset, const void* data, size_t
   if (m_fd < 0) return WriteFailure(EBADF);
   const auto* bytes = static_cast<const uint8_t*>(data);
   size_t direct = 0;
-  if (m_bBlockDevice && len >= kDirectMinBytes && Aligned(reinterpret_cast<uintptr_t>(bytes)) &&
-      Aligned(byteOffset) && UseDirect(true)) {
-    direct = len / kDirectAlignBytes * kDirectAlignBytes;
+  if (m_bBlockDevice && len >= kDirectMinBytes &&
+      Aligned(reinterpret_cast<uintptr_t>(bytes), kDirectAlignBytes) &&
+      Aligned(byteOffset, m_blockBytes) && UseDirect(true)) {
+    direct = static_cast<size_t>(len / m_blockBytes * m_blockBytes);
     bool refused = false;
     if (SysStatus status = WriteRange(byteOffset, bytes, direct, true, &refused); !status) {
       return status;
@@ -112,7 +121,8 @@ SysStatus LinuxDiskWriter::Flush() {
 SysStatus LinuxDiskWriter::ReadBackAt(uint64_t byteOffset, void* data, size_t len) {
   if (m_fd < 0) return WriteFailure(EBADF);
   auto* bytes = static_cast<uint8_t*>(data);
-  bool direct = m_bBlockDevice && UseDirect(true);
+  bool direct = m_bBlockDevice && Aligned(reinterpret_cast<uintptr_t>(bytes), kDirectAlignBytes) &&
+                Aligned(byteOffset, m_blockBytes) && Aligned(len, m_blockBytes) && UseDirect(true);
   if (!direct) {
     if (!UseDirect(false)) return WriteFailure(EINVAL);
     // Nothing unwritten may stay in the cache, or dropping it would keep it.

@@ -22,9 +22,9 @@ namespace tarnwick {
 
 // Largest single system write.
 inline constexpr size_t kMaxWriteCallBytes = 32u << 20;
-// Memory, position and length of a direct write are multiples of this: it
-// covers every logical block size a card has (512 or 4096 bytes) and the
-// memory alignment any device asks for.
+// The memory of a direct write lies on a multiple of this (a page: more than
+// any device asks for); its position and length are multiples of the device's
+// logical block size, or of this where the device does not tell it.
 inline constexpr size_t kDirectAlignBytes = 4096;
 // Smaller writes go through the page cache even when aligned: one system
 // write each way costs the same, and a cached one returns at once.
@@ -65,8 +65,9 @@ class LinuxDiskWriter final : public IDiskWriter {
   bool m_bBlockDevice;
   std::optional<uint64_t> m_openedSize;  // a card image file: its size when opened
   int m_lockFd;
-  bool m_bDirectOn = false;         // O_DIRECT is set on m_fd now
-  bool m_bDirectRefused = false;    // the device or file refused direct transfers
+  uint64_t m_blockBytes = kDirectAlignBytes;  // the unit of direct positions and lengths
+  bool m_bDirectOn = false;                   // O_DIRECT is set on m_fd now
+  bool m_bDirectRefused = false;              // the device or file refused direct transfers
   bool m_bCachedSinceSync = false;  // bytes written through the cache since the last fsync
 };
 

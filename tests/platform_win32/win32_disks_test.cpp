@@ -290,7 +290,7 @@ TEST_F(Win32DisksTest, DiskWrittenUnbufferedAndThroughAndReadBackUnbuffered) {
   ASSERT_TRUE(writer.ReadBackAt(0x400 * 512, back.data() + 1, bytes));
   EXPECT_EQ(fake.openFlags[kDisk5], win32c::kFlagNoBuffering);
   EXPECT_EQ(fake.CallsOn("open").size(), 1u);  // the second handle, opened once
-  EXPECT_EQ(fake.CallsOn("open")[0], "open \\.\PhysicalDrive5 r/rw");
+  EXPECT_EQ(fake.CallsOn("open")[0], std::string("open ") + kDisk5 + " r/rw");
   ASSERT_EQ(fake.readsOn.size(), 2u);
   EXPECT_EQ(back[1], 0x00);                  // sector 0x400
   EXPECT_EQ(back[1 + 0x2000000 - 1], 0xFF);  // the last sector of the chunk
@@ -306,7 +306,7 @@ TEST_F(Win32DisksTest, DiskWrittenUnbufferedAndThroughAndReadBackUnbuffered) {
   EXPECT_EQ(shortRead.Code().value(), static_cast<int>(win32c::kErrorHandleEof));
   // The reading handle goes with the disk's.
   writer.Close();
-  EXPECT_EQ(fake.CallsOn("close \\.\PhysicalDrive5").size(), 3u);
+  EXPECT_EQ(fake.CallsOn(std::string("close ") + kDisk5).size(), 3u);
 }
 
 TEST_F(Win32DisksTest, FailedAndShortWritesFailTheCard) {

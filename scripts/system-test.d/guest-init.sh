@@ -1,6 +1,6 @@
 #!/bin/sh
 # /init of the system test's guest. The scenario comes from the kernel command
-# line (systest=cards|board|boardmedia|udevrule|faults|pulled|again|busyboard). Results are printed as "SYSTEST key=value" lines on
+# line (systest=cards|board|boardmedia|udevrule|faults|pulled|again|busyboard|throttled). Results are printed as "SYSTEST key=value" lines on
 # the serial console; the host reads them from its log and checks the disk images.
 export PATH=/bin:/sbin:/usr/bin
 mount -t proc proc /proc
@@ -247,6 +247,49 @@ again() {
   report_waits again /tmp/burn1.out /tmp/burn2.out
 }
 
+# Runs the tool as run_tool does and records how long it took, in seconds
+# from /proc/uptime: "SYSTEST NAME-seconds=S".
+timed_tool() {
+  t0=$(cut -d' ' -f1 /proc/uptime)
+  run_tool "$@"
+  t1=$(cut -d' ' -f1 /proc/uptime)
+  result "$1-seconds" "$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.2f", b - a }')"
+}
+
+# Four cards (by size: A, B, C, D) behind readers whose writes the host
+# throttles: one card, then the four one after another, then (once burn has
+# them) the four at once and the four at once with verification. The host
+# reads QEMU's block statistics at the two phase lines around the last burn.
+throttled() {
+  A=$(disk_of_size "$(arg sectorsa)")
+  B=$(disk_of_size "$(arg sectorsb)")
+  C=$(disk_of_size "$(arg sectorsc)")
+  D=$(disk_of_size "$(arg sectorsd)")
+  result card-a "$A"
+  result card-b "$B"
+  result card-c "$C"
+  result card-d "$D"
+  show_disks
+  cd /work || exit 1
+  set -- --target "/dev/$A" --target "/dev/$B" --target "/dev/$C" --target "/dev/$D"
+  timed_tool one burn --config lab.ini --pack lab.pack --target "/dev/$A" --yes
+  timed_tool sequential burn --config lab.ini --pack lab.pack "$@" --yes
+  write_ok_by_card sequential
+  if tarnwick-cli burn --help 2>&1 | grep -q -- '--parallel'; then
+    result parallel 1
+    timed_tool parallel burn --config lab.ini --pack lab.pack "$@" --parallel --yes
+    write_ok_by_card parallel
+    echo "SYSTEST phase=verify-start"
+    timed_tool verify burn --config lab.ini --pack lab.pack "$@" --parallel --verify --yes
+    echo "SYSTEST phase=verify-end"
+    result verify-ok "$(grep -c '^BurnToOneSD: Verify ok' /tmp/verify.out)"
+  else
+    result parallel 0
+    echo "SYSTEST phase=verify-start"
+    echo "SYSTEST phase=verify-end"
+  fi
+}
+
 board_present() { grep -ql HALDREN /sys/block/sd*/device/vendor 2>/dev/null; }
 
 # Board mode three times on a busy guest: after each burn the host takes the
@@ -277,6 +320,7 @@ case "$SCENARIO" in
   pulled) pulled ;;
   again) again ;;
   busyboard) busy_board ;;
+  throttled) throttled ;;
   board) board ;;
   boardmedia) board_media ;;
   udevrule) udev_rule ;;

@@ -94,6 +94,9 @@ TEST(ImageDiskService, WritesOnlyExistingImagesOfItsSlots) {
   std::unique_ptr<IDiskWriter> writer = opened.Take();
   const std::vector<uint8_t> data(1024, 0x5A);
   EXPECT_TRUE(writer->WriteAt(4096, data.data(), data.size()).IsOk());
+  std::vector<uint8_t> back(1536);
+  EXPECT_TRUE(writer->ReadBackAt(3584, back.data(), back.size()).IsOk());
+  EXPECT_TRUE(std::equal(data.begin(), data.end(), back.begin() + 512));
   EXPECT_TRUE(writer->Flush().IsOk());
   writer->Close();
   EXPECT_EQ(writer->WriteAt(0, data.data(), 1).Code(), std::errc::bad_file_descriptor);

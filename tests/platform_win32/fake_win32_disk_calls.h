@@ -58,6 +58,9 @@ class FakeWin32DiskCalls final : public IWin32DiskCalls {
   int shortWriteAt = -1;  // index of the WriteFile that writes half
   bool seekFails = false;
   uint64_t seekPosition = 0;
+  std::map<std::string, uint32_t> openFlags;  // the FILE_FLAG_ values of the last open of a path
+  std::vector<std::string> readsOn;           // the path of each ReadFile's handle
+  int shortReadAt = -1;                       // index of the ReadFile that reads half
 
   Win32Handle Open(const std::string& path, uint32_t access, uint32_t share) override {
     const std::string mode = std::string(access & win32c::kGenericRead ? "r" : "") +
@@ -79,6 +82,12 @@ class FakeWin32DiskCalls final : public IWin32DiskCalls {
     }
     m_open.push_back(path);
     return reinterpret_cast<Win32Handle>(m_open.size());
+  }
+
+  Win32Handle OpenWithFlags(const std::string& path, uint32_t access, uint32_t share,
+                            uint32_t flags) override {
+    openFlags[path] = flags;
+    return Open(path, access, share);
   }
 
   bool Ioctl(Win32Handle h, uint32_t code, const void*, uint32_t, void* out, uint32_t outSize,
@@ -141,7 +150,7 @@ class FakeWin32DiskCalls final : public IWin32DiskCalls {
 
   bool Write(Win32Handle, const void* data, uint32_t len, uint32_t& written) override {
     const int index = static_cast<int>(writes.size());
-    writes.push_back({seekPosition, len, reinterpret_cast<uintptr_t>(data) % 512 == 0,
+    writes.push_back({seekPosition, len, reinterpret_cast<uintptr_t>(data) % 4096 == 0,
                       len ? *static_cast<const uint8_t*>(data) : uint8_t{0}});
     log.push_back("write " + std::to_string(len));
     written = index == shortWriteAt ? len / 2 : len;
@@ -149,11 +158,13 @@ class FakeWin32DiskCalls final : public IWin32DiskCalls {
     return true;
   }
 
-  bool Read(Win32Handle, void* data, uint32_t len, uint32_t& read) override {
+  bool Read(Win32Handle h, void* data, uint32_t len, uint32_t& read) override {
+    const int index = static_cast<int>(readsOn.size());
+    readsOn.push_back(PathOf(h));
     // Every byte of the fake disk holds the low byte of its sector number.
     auto* o = static_cast<uint8_t*>(data);
     for (uint32_t i = 0; i < len; ++i) o[i] = static_cast<uint8_t>((seekPosition + i) / 512);
-    read = len;
+    read = index == shortReadAt ? len / 2 : len;
     return true;
   }
 

@@ -277,6 +277,38 @@ TEST_F(Win32DisksTest, WritesAreChunkedPositionedAndAligned) {
   EXPECT_FALSE(writer.WriteAt(512, data.data(), 100));
 }
 
+TEST_F(Win32DisksTest, DiskWrittenUnbufferedAndThroughAndReadBackUnbuffered) {
+  auto service = Service();
+  auto w = service->OpenForWrite(kDisk5);
+  ASSERT_TRUE(w);
+  IDiskWriter& writer = *w.Value();
+  EXPECT_EQ(fake.openFlags[kDisk5], win32c::kFlagNoBuffering | win32c::kFlagWriteThrough);
+  fake.log.clear();
+  // A 32 MiB chunk and one sector more, into memory off any sector boundary.
+  const size_t bytes = 0x2000000 + 512;
+  std::vector<uint8_t> back(bytes + 1);
+  ASSERT_TRUE(writer.ReadBackAt(0x400 * 512, back.data() + 1, bytes));
+  EXPECT_EQ(fake.openFlags[kDisk5], win32c::kFlagNoBuffering);
+  EXPECT_EQ(fake.CallsOn("open").size(), 1u);  // the second handle, opened once
+  EXPECT_EQ(fake.CallsOn("open")[0], std::string("open ") + kDisk5 + " r/rw");
+  ASSERT_EQ(fake.readsOn.size(), 2u);
+  EXPECT_EQ(back[1], 0x00);                  // sector 0x400
+  EXPECT_EQ(back[1 + 0x2000000 - 1], 0xFF);  // the last sector of the chunk
+  EXPECT_EQ(back[1 + 0x2000000], 0x00);      // sector 0x10400
+  ASSERT_TRUE(writer.ReadBackAt(3 * 512, back.data(), 512));
+  EXPECT_EQ(back[0], 3);
+  EXPECT_EQ(fake.CallsOn("open").size(), 1u);
+  // Off sector boundaries: refused; a short read: the card fails.
+  EXPECT_FALSE(writer.ReadBackAt(100, back.data(), 512));
+  EXPECT_FALSE(writer.ReadBackAt(512, back.data(), 100));
+  fake.shortReadAt = static_cast<int>(fake.readsOn.size());
+  const SysStatus shortRead = writer.ReadBackAt(0, back.data(), 1024);
+  EXPECT_EQ(shortRead.Code().value(), static_cast<int>(win32c::kErrorHandleEof));
+  // The reading handle goes with the disk's.
+  writer.Close();
+  EXPECT_EQ(fake.CallsOn(std::string("close ") + kDisk5).size(), 3u);
+}
+
 TEST_F(Win32DisksTest, FailedAndShortWritesFailTheCard) {
   struct Case {
     const char* name;

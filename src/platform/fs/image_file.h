@@ -27,6 +27,11 @@ class ImageFile {
   [[nodiscard]] SysStatus WriteAt(uint64_t offset, const void* data, size_t length);
   // Makes everything written so far durable.
   [[nodiscard]] SysStatus Flush();
+  // Reads all length bytes at a 64-bit byte position back from the file:
+  // what was written is made durable first and the system is asked to forget
+  // its cached copy of the range, so the bytes come from the file's blocks
+  // where it can. Reading past the end fails.
+  [[nodiscard]] SysStatus ReadBackAt(uint64_t offset, void* data, size_t length);
   // The open file's size now and how many names it has (0 once deleted).
   struct State {
     uint64_t size = 0;

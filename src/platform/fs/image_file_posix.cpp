@@ -20,6 +20,7 @@ SysStatus Errno(int err) {
 
 struct ImageFile::Handle {
   int fd = -1;
+  bool written = false;  // written to since the last fdatasync
 };
 
 ImageFile::ImageFile() = default;
@@ -60,13 +61,41 @@ SysStatus ImageFile::WriteAt(uint64_t offset, const void* data, size_t length) {
     }
     if (n == 0) return Errno(ENOSPC);
     done += static_cast<size_t>(n);
+    m_handle->written = true;
   }
   return {};
 }
 
 SysStatus ImageFile::Flush() {
   if (!m_handle) return Errno(EBADF);
-  return ::fsync(m_handle->fd) == 0 ? SysStatus() : Errno(errno);
+  if (::fsync(m_handle->fd) != 0) return Errno(errno);
+  m_handle->written = false;
+  return {};
+}
+
+SysStatus ImageFile::ReadBackAt(uint64_t offset, void* data, size_t length) {
+  if (!m_handle) return Errno(EBADF);
+  if (offset > static_cast<uint64_t>(INT64_MAX) - length) return Errno(EOVERFLOW);
+  // Dirty pages are never dropped: they are written out first.
+  if (m_handle->written) {
+    if (::fdatasync(m_handle->fd) != 0) return Errno(errno);
+    m_handle->written = false;
+  }
+  ::posix_fadvise(m_handle->fd, static_cast<off_t>(offset), static_cast<off_t>(length),
+                  POSIX_FADV_DONTNEED);
+  auto* bytes = static_cast<uint8_t*>(data);
+  size_t done = 0;
+  while (done < length) {
+    const ssize_t n =
+        ::pread(m_handle->fd, bytes + done, length - done, static_cast<off_t>(offset + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return Errno(errno);
+    }
+    if (n == 0) return Errno(EIO);
+    done += static_cast<size_t>(n);
+  }
+  return {};
 }
 
 SysResult<ImageFile::State> ImageFile::CurrentState() const {

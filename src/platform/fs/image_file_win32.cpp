@@ -14,6 +14,7 @@ namespace tarnwick {
 
 struct ImageFile::Handle {
   HANDLE file = INVALID_HANDLE_VALUE;
+  bool written = false;  // written to since the last flush
 };
 
 ImageFile::ImageFile() = default;
@@ -56,13 +57,42 @@ SysStatus ImageFile::WriteAt(uint64_t offset, const void* data, size_t length) {
     if (!WriteFile(m_handle->file, bytes + done, chunk, &n, &at)) return win32::LastErrorStatus();
     if (n == 0) return win32::ErrorStatus(ERROR_DISK_FULL);
     done += n;
+    m_handle->written = true;
   }
   return {};
 }
 
 SysStatus ImageFile::Flush() {
   if (!m_handle) return win32::ErrorStatus(ERROR_INVALID_HANDLE);
-  return FlushFileBuffers(m_handle->file) ? SysStatus() : win32::LastErrorStatus();
+  if (!FlushFileBuffers(m_handle->file)) return win32::LastErrorStatus();
+  m_handle->written = false;
+  return {};
+}
+
+// The cache manager keeps a file's cached and unbuffered views coherent, so
+// the file's own handle reads what the file holds once it is flushed.
+SysStatus ImageFile::ReadBackAt(uint64_t offset, void* data, size_t length) {
+  if (!m_handle) return win32::ErrorStatus(ERROR_INVALID_HANDLE);
+  if (offset > static_cast<uint64_t>(INT64_MAX) - length)
+    return win32::ErrorStatus(ERROR_NEGATIVE_SEEK);
+  if (m_handle->written) {
+    if (!FlushFileBuffers(m_handle->file)) return win32::LastErrorStatus();
+    m_handle->written = false;
+  }
+  auto* bytes = static_cast<uint8_t*>(data);
+  size_t done = 0;
+  while (done < length) {
+    const uint64_t position = offset + done;
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(position);
+    at.OffsetHigh = static_cast<DWORD>(position >> 32);
+    const auto chunk = static_cast<DWORD>(std::min<size_t>(length - done, size_t{1} << 30));
+    DWORD n = 0;
+    if (!ReadFile(m_handle->file, bytes + done, chunk, &n, &at)) return win32::LastErrorStatus();
+    if (n == 0) return win32::ErrorStatus(ERROR_HANDLE_EOF);
+    done += n;
+  }
+  return {};
 }
 
 SysResult<ImageFile::State> ImageFile::CurrentState() const {

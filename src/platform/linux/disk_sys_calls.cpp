@@ -68,6 +68,27 @@ class RealCalls final : public DiskSysCalls {
                       SYNC_FILE_RANGE_WRITE);
   }
 
+  int64_t ReadAt(int fd, void* data, size_t len, uint64_t offset) override {
+    if (offset > static_cast<uint64_t>(INT64_MAX)) return -EOVERFLOW;
+    const ssize_t n = ::pread(fd, data, len, static_cast<off_t>(offset));
+    return n >= 0 ? n : -errno;
+  }
+
+  int SetDirect(int fd, bool on) override {
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0) return errno;
+    const int wanted = on ? (flags | O_DIRECT) : (flags & ~O_DIRECT);
+    if (wanted == flags) return 0;
+    return ::fcntl(fd, F_SETFL, wanted) == 0 ? 0 : errno;
+  }
+
+  void DropCached(int fd, uint64_t offset, uint64_t len) override {
+    if (offset > static_cast<uint64_t>(INT64_MAX) ||
+        len > static_cast<uint64_t>(INT64_MAX) - offset)
+      return;
+    ::posix_fadvise(fd, static_cast<off_t>(offset), static_cast<off_t>(len), POSIX_FADV_DONTNEED);
+  }
+
   int Close(int fd) override { return ::close(fd) == 0 ? 0 : errno; }
 
   int RereadPartitionTable(int fd) override { return ::ioctl(fd, BLKRRPART) == 0 ? 0 : errno; }
@@ -76,6 +97,12 @@ class RealCalls final : public DiskSysCalls {
     uint64_t bytes = 0;
     if (::ioctl(fd, BLKGETSIZE64, &bytes) != 0) return -errno;
     return static_cast<int64_t>(bytes);
+  }
+
+  int64_t LogicalBlockBytes(int fd) override {
+    int bytes = 0;
+    if (::ioctl(fd, BLKSSZGET, &bytes) != 0) return -errno;
+    return bytes;
   }
 
   int FileState(int fd, uint64_t& size, uint64_t& links) override {

@@ -40,11 +40,26 @@ class DiskSysCalls {
   // Starts writing back len bytes written at offset, without waiting for them.
   // A hint only: it may do nothing, and write errors still surface at Sync.
   virtual void StartWriteback(int /*fd*/, uint64_t /*offset*/, uint64_t /*len*/) {}
+  // Bytes read (>= 0, 0 at the end) or -errno.
+  [[nodiscard]] virtual int64_t ReadAt(int /*fd*/, void* /*data*/, size_t /*len*/,
+                                       uint64_t /*offset*/) {
+    return -ENOSYS;
+  }
+  // Switches direct transfers (O_DIRECT: past the page cache, straight between
+  // the caller's memory and the device) on or off for the descriptor. EINVAL
+  // where the file system or device cannot do them.
+  [[nodiscard]] virtual int SetDirect(int /*fd*/, bool /*on*/) { return EINVAL; }
+  // Drops the cached pages of a range that holds nothing unwritten, so that the
+  // next read of it comes from the device or the file's blocks. A hint only.
+  virtual void DropCached(int /*fd*/, uint64_t /*offset*/, uint64_t /*len*/) {}
   virtual int Close(int fd) = 0;
   // Asks the kernel to re-read the partition table of an open block device.
   [[nodiscard]] virtual int RereadPartitionTable(int fd) = 0;
   // Capacity in bytes of an open block device, or -errno.
   [[nodiscard]] virtual int64_t DeviceBytes(int fd) = 0;
+  // The logical block size in bytes of an open block device (the unit of its
+  // positions and lengths for direct transfers), or -errno.
+  [[nodiscard]] virtual int64_t LogicalBlockBytes(int /*fd*/) { return -ENOTTY; }
   [[nodiscard]] virtual int Stat(const std::string& path, DiskFileInfo& info) = 0;
   // The size and the number of names of an open file (0 names: deleted).
   [[nodiscard]] virtual int FileState(int /*fd*/, uint64_t& /*size*/, uint64_t& /*links*/) {

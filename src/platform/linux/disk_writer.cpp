@@ -12,6 +12,14 @@ LinuxDiskWriter::LinuxDiskWriter(DiskSysCalls& sys, int fd, bool blockDevice, in
     : m_sys(sys), m_fd(fd), m_bBlockDevice(blockDevice), m_lockFd(lockFd) {
   uint64_t size = 0, links = 0;
   if (!m_bBlockDevice && m_sys.FileState(m_fd, size, links) == 0) m_openedSize = size;
+  if (m_bBlockDevice) {
+    const int64_t block = m_sys.LogicalBlockBytes(m_fd);
+    // A power of two that divides a page, as every disk's is.
+    if (block >= 512 && block <= static_cast<int64_t>(kDirectAlignBytes) &&
+        (block & (block - 1)) == 0) {
+      m_blockBytes = static_cast<uint64_t>(block);
+    }
+  }
 }
 
 LinuxDiskWriter::~LinuxDiskWriter() {
@@ -25,11 +33,25 @@ SysStatus WriteFailure(int err) {
   return ErrnoStatus(err, std::system_category().message(err));
 }
 
+bool Aligned(uint64_t value, uint64_t unit) {
+  return value % unit == 0;
+}
+
 }  // namespace
 
-SysStatus LinuxDiskWriter::WriteAt(uint64_t byteOffset, const void* data, size_t len) {
-  if (m_fd < 0) return WriteFailure(EBADF);
-  const auto* bytes = static_cast<const uint8_t*>(data);
+bool LinuxDiskWriter::UseDirect(bool on) {
+  if (on && m_bDirectRefused) return false;
+  if (on == m_bDirectOn) return true;
+  if (m_sys.SetDirect(m_fd, on) != 0) {
+    if (on) m_bDirectRefused = true;
+    return false;
+  }
+  m_bDirectOn = on;
+  return true;
+}
+
+SysStatus LinuxDiskWriter::WriteRange(uint64_t byteOffset, const uint8_t* bytes, size_t len,
+                                      bool direct, bool* refused) {
   size_t done = 0;
   // A zero-length request still has its position checked, as a seek would.
   do {
@@ -40,6 +62,12 @@ SysStatus LinuxDiskWriter::WriteAt(uint64_t byteOffset, const void* data, size_t
                                       byteOffset + done + chunkDone);
       if (n < 0) {
         if (n == -EINTR) continue;
+        if (direct && n == -EINVAL && done + chunkDone == 0) {
+          // The device asks for an alignment beyond ours: the cache takes it.
+          m_bDirectRefused = true;
+          *refused = true;
+          return SysStatus::Ok();
+        }
         return WriteFailure(static_cast<int>(-n));
       }
       if (n == 0 && chunk != 0) return WriteFailure(ENOSPC);
@@ -47,15 +75,82 @@ SysStatus LinuxDiskWriter::WriteAt(uint64_t byteOffset, const void* data, size_t
     } while (chunkDone < chunk);
     done += chunk;
   } while (done < len);
+  return SysStatus::Ok();
+}
+
+SysStatus LinuxDiskWriter::WriteAt(uint64_t byteOffset, const void* data, size_t len) {
+  if (m_fd < 0) return WriteFailure(EBADF);
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  size_t direct = 0;
+  if (m_bBlockDevice && len >= kDirectMinBytes &&
+      Aligned(reinterpret_cast<uintptr_t>(bytes), kDirectAlignBytes) &&
+      Aligned(byteOffset, m_blockBytes) && UseDirect(true)) {
+    direct = static_cast<size_t>(len / m_blockBytes * m_blockBytes);
+    bool refused = false;
+    if (SysStatus status = WriteRange(byteOffset, bytes, direct, true, &refused); !status) {
+      return status;
+    }
+    if (refused) direct = 0;
+  }
+  if (direct == len && len != 0) return SysStatus::Ok();
+  // The rest, or all of it, through the page cache.
+  if (!UseDirect(false)) return WriteFailure(EINVAL);
+  const uint64_t at = byteOffset + direct;
+  const size_t rest = len - direct;
+  bool unused = false;
+  if (SysStatus status = WriteRange(at, bytes + direct, rest, false, &unused); !status) {
+    return status;
+  }
   // The disk starts on these bytes now, while the caller prepares the next
   // ones, instead of all of them waiting for the flush at the end.
-  if (len != 0) m_sys.StartWriteback(m_fd, byteOffset, len);
+  if (rest != 0) {
+    m_bCachedSinceSync = true;
+    m_sys.StartWriteback(m_fd, at, rest);
+  }
   return SysStatus::Ok();
 }
 
 SysStatus LinuxDiskWriter::Flush() {
   if (m_fd < 0) return WriteFailure(EBADF);
+  // Also asks the device to make durable what it took directly.
   if (const int err = m_sys.Sync(m_fd); err != 0) return WriteFailure(err);
+  m_bCachedSinceSync = false;
+  return SysStatus::Ok();
+}
+
+SysStatus LinuxDiskWriter::ReadBackAt(uint64_t byteOffset, void* data, size_t len) {
+  if (m_fd < 0) return WriteFailure(EBADF);
+  auto* bytes = static_cast<uint8_t*>(data);
+  bool direct = m_bBlockDevice && Aligned(reinterpret_cast<uintptr_t>(bytes), kDirectAlignBytes) &&
+                Aligned(byteOffset, m_blockBytes) && Aligned(len, m_blockBytes) && UseDirect(true);
+  if (!direct) {
+    if (!UseDirect(false)) return WriteFailure(EINVAL);
+    // Nothing unwritten may stay in the cache, or dropping it would keep it.
+    if (m_bCachedSinceSync) {
+      if (const int err = m_sys.Sync(m_fd); err != 0) return WriteFailure(err);
+      m_bCachedSinceSync = false;
+    }
+    m_sys.DropCached(m_fd, byteOffset, len);
+  }
+  size_t done = 0;
+  while (done < len) {
+    const size_t piece = std::min(len - done, kMaxWriteCallBytes);
+    const int64_t n = m_sys.ReadAt(m_fd, bytes + done, piece, byteOffset + done);
+    if (n < 0) {
+      if (n == -EINTR) continue;
+      if (direct && n == -EINVAL && done == 0) {
+        // Direct reads refused here: the cache, emptied of the range, instead.
+        m_bDirectRefused = true;
+        return ReadBackAt(byteOffset, data, len);
+      }
+      return WriteFailure(static_cast<int>(-n));
+    }
+    if (n == 0) {
+      return ErrnoStatus(
+          EIO, "read back past the end of the disk at byte " + std::to_string(byteOffset + done));
+    }
+    done += static_cast<size_t>(n);
+  }
   return SysStatus::Ok();
 }
 

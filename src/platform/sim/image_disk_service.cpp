@@ -45,6 +45,10 @@ class ImageWriter final : public IDiskWriter {
     return CardImageStillWhole(m_openedSize, state.Value().size, state.Value().links);
   }
   SysStatus Flush() override { return m_file->Flush(); }
+  // From the file: a card image has no device of its own to ask.
+  SysStatus ReadBackAt(uint64_t byteOffset, void* data, size_t len) override {
+    return m_file->ReadBackAt(byteOffset, data, len);
+  }
   void Close() override { m_file->Close(); }
 
  private:

@@ -18,6 +18,8 @@ inline constexpr uint32_t kGenericRead = 0x80000000u;
 inline constexpr uint32_t kGenericWrite = 0x40000000u;
 inline constexpr uint32_t kShareRead = 0x1;
 inline constexpr uint32_t kShareWrite = 0x2;
+inline constexpr uint32_t kFlagNoBuffering = 0x20000000u;
+inline constexpr uint32_t kFlagWriteThrough = 0x80000000u;
 
 inline constexpr uint32_t kIoctlDiskGetDriveGeometry = 0x00070000;
 inline constexpr uint32_t kIoctlStorageGetMediaTypesEx = 0x002D0C04;
@@ -34,6 +36,7 @@ inline constexpr uint32_t kErrorAccessDenied = 5;
 inline constexpr uint32_t kErrorNotReady = 21;
 inline constexpr uint32_t kErrorSharingViolation = 32;
 inline constexpr uint32_t kErrorLockViolation = 33;
+inline constexpr uint32_t kErrorHandleEof = 38;
 inline constexpr uint32_t kErrorHandleDiskFull = 39;
 inline constexpr uint32_t kErrorInvalidParameter = 87;
 }  // namespace win32c
@@ -43,6 +46,12 @@ class IWin32DiskCalls {
   virtual ~IWin32DiskCalls() = default;
   // CreateFileW with OPEN_EXISTING, no flags; kInvalidWin32Handle on failure.
   virtual Win32Handle Open(const std::string& path, uint32_t access, uint32_t share) = 0;
+  // The same with the given FILE_FLAG_ values.
+  virtual Win32Handle OpenWithFlags(const std::string& path, uint32_t access, uint32_t share,
+                                    uint32_t flags) {
+    (void)flags;
+    return Open(path, access, share);
+  }
   // DeviceIoControl without overlapped I/O.
   virtual bool Ioctl(Win32Handle h, uint32_t code, const void* in, uint32_t inSize, void* out,
                      uint32_t outSize, uint32_t& returned) = 0;

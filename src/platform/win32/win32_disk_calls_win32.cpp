@@ -18,6 +18,9 @@ static_assert(win32c::kGenericRead == GENERIC_READ);
 static_assert(win32c::kGenericWrite == GENERIC_WRITE);
 static_assert(win32c::kShareRead == FILE_SHARE_READ);
 static_assert(win32c::kShareWrite == FILE_SHARE_WRITE);
+static_assert(win32c::kFlagNoBuffering == FILE_FLAG_NO_BUFFERING);
+static_assert(win32c::kFlagWriteThrough == FILE_FLAG_WRITE_THROUGH);
+static_assert(win32c::kErrorHandleEof == ERROR_HANDLE_EOF);
 static_assert(win32c::kIoctlDiskGetDriveGeometry == IOCTL_DISK_GET_DRIVE_GEOMETRY);
 static_assert(win32c::kIoctlStorageGetMediaTypesEx == IOCTL_STORAGE_GET_MEDIA_TYPES_EX);
 static_assert(win32c::kIoctlStorageGetDeviceNumber == IOCTL_STORAGE_GET_DEVICE_NUMBER);
@@ -53,6 +56,13 @@ class RealCalls final : public IWin32DiskCalls {
  public:
   Win32Handle Open(const std::string& path, uint32_t access, uint32_t share) override {
     HANDLE h = CreateFileW(Widen(path).c_str(), access, share, nullptr, OPEN_EXISTING, 0, nullptr);
+    m_lastError = h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    return h;
+  }
+  Win32Handle OpenWithFlags(const std::string& path, uint32_t access, uint32_t share,
+                            uint32_t flags) override {
+    HANDLE h =
+        CreateFileW(Widen(path).c_str(), access, share, nullptr, OPEN_EXISTING, flags, nullptr);
     m_lastError = h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
     return h;
   }

@@ -156,13 +156,16 @@ bool ProbeGeometry(IWin32DiskCalls& sys, const std::string& path, DiskGeometry& 
   return true;
 }
 
-// Aligned storage for WriteFile and ReadFile on a raw disk.
+// Aligned storage for WriteFile and ReadFile on a raw disk. Unbuffered
+// transfers need memory aligned to the physical sector, up to 4096 bytes.
+constexpr size_t kBufferAlign = 4096;
 struct AlignedFree {
-  void operator()(uint8_t* p) const { ::operator delete[](p, std::align_val_t{kSector}); }
+  void operator()(uint8_t* p) const { ::operator delete[](p, std::align_val_t{kBufferAlign}); }
 };
 using AlignedBuffer = std::unique_ptr<uint8_t[], AlignedFree>;
 AlignedBuffer MakeAligned(size_t bytes) {
-  return AlignedBuffer(static_cast<uint8_t*>(::operator new[](bytes, std::align_val_t{kSector})));
+  return AlignedBuffer(
+      static_cast<uint8_t*>(::operator new[](bytes, std::align_val_t{kBufferAlign})));
 }
 
 class Win32DiskWriter final : public IDiskWriter {
@@ -182,7 +185,7 @@ class Win32DiskWriter final : public IDiskWriter {
                      m_path + ": write not aligned to 512-byte sectors");
     }
     const auto* bytes = static_cast<const uint8_t*>(data);
-    const bool aligned = reinterpret_cast<uintptr_t>(bytes) % kSector == 0;
+    const bool aligned = reinterpret_cast<uintptr_t>(bytes) % kBufferAlign == 0;
     size_t done = 0;
     do {
       const uint32_t chunk =
@@ -224,8 +227,61 @@ class Win32DiskWriter final : public IDiskWriter {
     return SysStatus::Ok();
   }
 
+  // Through a second handle of the disk that bypasses the system's cache
+  // (FILE_FLAG_NO_BUFFERING), opened at the first read back: the bytes come
+  // from the card. Whole sectors into memory aligned for it.
+  SysStatus ReadBackAt(uint64_t byteOffset, void* data, size_t len) override {
+    if (m_disk == kInvalidWin32Handle) {
+      return Win32Failure("ReadFile " + m_path, win32c::kErrorInvalidParameter);
+    }
+    if (byteOffset % kSector != 0 || len % kSector != 0) {
+      return Refusal(std::errc::invalid_argument,
+                     m_path + ": read back not aligned to 512-byte sectors");
+    }
+    if (m_reader == kInvalidWin32Handle) {
+      m_reader =
+          m_sys.OpenWithFlags(m_path, win32c::kGenericRead,
+                              win32c::kShareRead | win32c::kShareWrite, win32c::kFlagNoBuffering);
+      if (m_reader == kInvalidWin32Handle) {
+        return Win32Failure(m_path + ": cannot be opened for reading back", m_sys.LastError());
+      }
+    }
+    auto* out = static_cast<uint8_t*>(data);
+    const bool aligned = reinterpret_cast<uintptr_t>(out) % kBufferAlign == 0;
+    size_t done = 0;
+    while (done < len) {
+      const auto chunk = static_cast<uint32_t>(std::min<size_t>(len - done, kWin32MaxWriteBytes));
+      const uint64_t at = byteOffset + done;
+      if (!m_sys.Seek(m_reader, static_cast<uint32_t>(at), static_cast<int32_t>(at >> 32))) {
+        return Win32Failure("SetFilePointer " + m_path, m_sys.LastError());
+      }
+      uint8_t* target = out + done;
+      if (!aligned) {
+        if (!m_bounce || m_bounceBytes < chunk) {
+          m_bounce = MakeAligned(chunk);
+          m_bounceBytes = chunk;
+        }
+        target = m_bounce.get();
+      }
+      uint32_t got = 0;
+      if (!m_sys.Read(m_reader, target, chunk, got)) {
+        return Win32Failure("ReadFile " + m_path, m_sys.LastError());
+      }
+      if (got != chunk) {
+        return {std::error_code(static_cast<int>(win32c::kErrorHandleEof), std::system_category()),
+                m_path + ": short read back, " + std::to_string(got) + " of " +
+                    std::to_string(chunk) + " bytes at byte " + std::to_string(at)};
+      }
+      if (!aligned) std::memcpy(out + done, target, chunk);
+      done += chunk;
+    }
+    return SysStatus::Ok();
+  }
+
   void Close() override {
     if (m_disk == kInvalidWin32Handle) return;
+    if (m_reader != kInvalidWin32Handle) m_sys.Close(m_reader);
+    m_reader = kInvalidWin32Handle;
     m_sys.Close(m_disk);
     m_disk = kInvalidWin32Handle;
     // Windows reads the new partition table while the volumes are still
@@ -251,6 +307,7 @@ class Win32DiskWriter final : public IDiskWriter {
   std::string m_path;
   Win32Handle m_disk;
   std::vector<Win32Handle> m_volumes;
+  Win32Handle m_reader = kInvalidWin32Handle;  // the unbuffered handle of ReadBackAt
   AlignedBuffer m_bounce;
   size_t m_bounceBytes = 0;
 };
@@ -347,8 +404,11 @@ SysResult<std::unique_ptr<IDiskWriter>> OpenDiskForWrite(IWin32DiskCalls& sys, I
     held.push_back(v.Release());
   }
   for (;;) {
+    // Unbuffered and written through: each write goes to the card, not to
+    // the system's cache, and is there when WriteFile returns.
     Win32Handle disk =
-        sys.Open(path, win32c::kGenericRead | win32c::kGenericWrite, win32c::kShareRead);
+        sys.OpenWithFlags(path, win32c::kGenericRead | win32c::kGenericWrite, win32c::kShareRead,
+                          win32c::kFlagNoBuffering | win32c::kFlagWriteThrough);
     if (disk != kInvalidWin32Handle) {
       wait.Obtained();
       return std::unique_ptr<IDiskWriter>(

@@ -103,10 +103,19 @@ TEST(ImageFile, WritesPastFourGiBOfASparseImageReadBack) {
     const std::vector<uint8_t> data(1024, w.fill);
     ASSERT_TRUE(image.WriteAt(w.offset, data.data(), data.size()).IsOk()) << w.offset;
   }
+  // Read back before any flush: what was written, from the file.
+  for (const auto& w : kWrites) {
+    std::vector<uint8_t> back(1024);
+    ASSERT_TRUE(image.ReadBackAt(w.offset, back.data(), back.size()).IsOk()) << w.offset;
+    EXPECT_EQ(back, std::vector<uint8_t>(1024, w.fill)) << w.offset;
+  }
+  std::vector<uint8_t> past(1024);
+  ExpectFailure(image.ReadBackAt(size - 512, past.data(), past.size()), "read back past the end");
   EXPECT_TRUE(image.Flush().IsOk());
   image.Close();
   const uint8_t byte = 0;
   ExpectFailure(image.WriteAt(0, &byte, 1), "write after close");
+  ExpectFailure(image.ReadBackAt(0, past.data(), 512), "read back after close");
 
   ReadOnlyFile file;
   ASSERT_TRUE(file.Open(path).IsOk());

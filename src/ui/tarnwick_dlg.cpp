@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "common/debug_log.h"
+#include "platform/host.h"
 
 namespace tarnwick {
 
@@ -150,7 +151,10 @@ void CTarnwickDlg::RunBurnRecorded() {
   if (!audit.empty()) m_recorder.Start(m_engine.CfgFile(), m_engine.PackFile());
   m_engine.RunBurn();
   if (audit.empty()) return;
-  RunRecord run = m_recorder.Finish(m_engine);
+  RunRecord run = m_recorder.Finish(m_engine, [](const std::string& device) {
+    const DiskIdentity id = IdentifyDisk(device);
+    return CardIdentity{id.vendor, id.model, {}};
+  });
   run.tool = "tarnwick";
   for (const std::string& warning : AppendAuditLog(audit, run, m_settings)) {
     DebugLog(1, "AuditLog: warning: %s\n", warning.c_str());

@@ -26,7 +26,7 @@ namespace fs = std::filesystem;
 
 constexpr const char* kUsage =
     "usage: tarnwick-cli burn --config FILE --pack FILE [--target PATH]...\n"
-    "                         [--size SIZE] [--yes] [--allow-fixed]\n"
+    "                         [--size SIZE] [--yes] [--allow-fixed] [--parallel] [--verify]\n"
     "\n"
     "Lays out and writes every target: each --target is one card, in the order\n"
     "given (at most 13), either a card image file or a block device. A missing\n"
@@ -38,10 +38,14 @@ constexpr const char* kUsage =
     "('tarnwick-cli disks' lists them). --sys-root DIR (for tests) reads the disk\n"
     "tree (sys/block, proc) under DIR instead of /; discovered disks are then\n"
     "never written.\n"
+    "--parallel writes every card at the same time, one writer per card (one line\n"
+    "per card on a terminal). --verify reads each card back after it is flushed\n"
+    "and fails it at the first sector that differs.\n"
     "\n"
     "Settings come from Tarnwick.ini in the working directory. When its\n"
     "\"WarningBeforeBurn\" is 1 the question is asked on the terminal; --yes\n"
-    "answers it.\n"
+    "answers it. \"ParallelBurn\"=1 and \"VerifyAfterBurn\"=1 act as --parallel\n"
+    "and --verify.\n"
     "Exit status: 0 every card written, 1 a card failed, 2 bad arguments or\n"
     "inputs refused before writing, 3 no card found.\n";
 
@@ -123,7 +127,7 @@ int Refuse(const std::string& text) {
 int CmdBurn(int argc, char** argv) {
   ParsedArgs args;
   ArgSpec options{{"--config", "--pack", "--target", "--size", "--sys-root"},
-                  {"--yes", "--allow-fixed"}};
+                  {"--yes", "--allow-fixed", "--parallel", "--verify"}};
   if (int status = StartCommand(argc, argv, options, kUsage, args); status >= 0) return status;
   SysResult<InputFiles> inputs = ResolveInputFiles(args, "burn");
   if (!inputs) return Refuse(inputs.Status().Text());
@@ -234,6 +238,8 @@ int CmdBurn(int argc, char** argv) {
   CBurnEngine engine(host->Disks(), op, settings);
   engine.SetCfgFile(cfgPath);
   engine.SetPackFile(packPath);
+  engine.SetVerify(args.Has("--verify"));
+  engine.SetParallel(args.Has("--parallel"));
   int cardNumber = 0;
   op.SetCardInfoSource([&] {
     CCliOperator::CardInfo info;

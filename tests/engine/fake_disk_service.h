@@ -47,9 +47,11 @@ struct FakeCard {
   bool deletedWhileWritten = false;  // the image file is gone once written
   std::string instance;              // what DiskInstanceOf answers
   bool keepSectors = true;           // false: writes are only recorded in calls
-  // Counterfeit cards: sectors from dropFrom on are never stored, though
-  // their writes succeed; with wrapAt, sector s is stored at s % wrapAt.
+  // Counterfeit cards: sectors from dropFrom on (to dropTo) are never
+  // stored, though their writes succeed; with wrapAt, sector s is stored at
+  // s % wrapAt.
   std::optional<uint64_t> dropFrom;
+  uint64_t dropTo = UINT64_MAX;
   std::optional<uint64_t> wrapAt;
   bool readsBack = true;  // false: ReadBackAt is not supported
   int readBacks = 0;
@@ -189,7 +191,7 @@ class FakeDiskService : public IDiskService {
       const auto* bytes = static_cast<const uint8_t*>(data);
       for (uint64_t i = 0; i < count; ++i) {
         const uint64_t at = Stored(first + i);
-        if (m_card.dropFrom && at >= *m_card.dropFrom) continue;
+        if (m_card.dropFrom && at >= *m_card.dropFrom && at < m_card.dropTo) continue;
         std::memcpy(m_card.sectors[at].data(), bytes + i * 512, 512);
       }
       return SysStatus::Ok();

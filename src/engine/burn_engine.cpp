@@ -24,6 +24,8 @@ void CBurnEngine::RunBurn() {
     m_op.Refresh();
     m_bVerifyRun = m_bVerify || m_settings.ReadInt("Burn", "VerifyAfterBurn") == 1;
     const bool parallel = m_bParallel || m_settings.ReadInt("Burn", "ParallelBurn") == 1;
+    m_lastRun.verified = m_bVerifyRun;
+    m_lastRun.parallel = parallel;
     m_bCardOpened = false;
     for (int k = 0; k < static_cast<int>(kMaxDiskSlots); ++k) {
       if (!m_arrCards[k].present) continue;

@@ -53,6 +53,8 @@ struct RunSummary {
   std::vector<std::string> opened;  // the devices opened for writing, in order
   bool aborted = false;             // ended by a pack read error or lack of memory
   std::string abortReason;
+  bool parallel = false;  // the cards were written at the same time
+  bool verified = false;  // each card written was read back
 };
 
 class CBurnEngine {

@@ -96,6 +96,15 @@ class CardOperator final : public IOperator {
     m_run.op.CardUpdate(status);
   }
 
+  // The card has ended: the progress follows the cards still being burned.
+  void Ended() {
+    std::lock_guard<std::mutex> lock(m_run.mutex);
+    bool others = false;
+    for (size_t k = 0; k < m_run.positions.size(); ++k)
+      others |= static_cast<int>(k) != m_slot && m_run.positions[k] >= 0;
+    if (others) m_run.positions[m_slot] = -1;
+  }
+
   static constexpr int kProgressMax = 1 << 30;
 
  private:
@@ -129,9 +138,13 @@ void CBurnEngine::RunParallel() {
   {
     std::vector<std::thread> threads;
     threads.reserve(engines.size());
-    for (auto& engine : engines) {
-      CBurnEngine* card = engine.get();
-      threads.emplace_back([card] { card->BurnParallelSlot(card->m_nCurrentSlot); });
+    for (size_t i = 0; i < engines.size(); ++i) {
+      CBurnEngine* card = engines[i].get();
+      CardOperator* cardOp = operators[i].get();
+      threads.emplace_back([card, cardOp] {
+        card->BurnParallelSlot(card->m_nCurrentSlot);
+        cardOp->Ended();
+      });
     }
     for (std::thread& thread : threads) thread.join();
   }

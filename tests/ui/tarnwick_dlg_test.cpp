@@ -384,5 +384,39 @@ TEST_F(DialogTest, UnexpectedErrorIsShownAndDialogUsableAgain) {
   EXPECT_TRUE(view.Enabled(ControlId::Burn));
 }
 
+// "ParallelBurn" and "VerifyAfterBurn" of section "Burn" switch the run's
+// parallel burn and read-back on with 1 alone; missing or other values leave
+// them off.
+struct BurnSwitchCase {
+  const char* name;
+  const char* keys;
+  bool parallel;
+  bool verified;
+};
+
+class DialogBurnSwitches : public DialogTest,
+                           public ::testing::WithParamInterface<BurnSwitchCase> {};
+
+TEST_P(DialogBurnSwitches, ReadFromTheSettingsFileAtEachRun) {
+  Settings(std::string("[Burn]\nCanUseBoardMode=1\nMode=2\n") + GetParam().keys);
+  Open();
+  dlg->OnBurn();
+  EXPECT_EQ(dlg->Engine().LastRun().parallel, GetParam().parallel);
+  EXPECT_EQ(dlg->Engine().LastRun().verified, GetParam().verified);
+  EXPECT_EQ(view.BoxTexts(), std::vector<std::string>{kBurnDone});
+}
+
+const BurnSwitchCase kBurnSwitchCases[] = {
+    {"missing", "", false, false},
+    {"zero", "ParallelBurn=0\nVerifyAfterBurn=0\n", false, false},
+    {"parallel", "ParallelBurn=1\n", true, false},
+    {"verify", "VerifyAfterBurn=1\n", false, true},
+    {"both", "ParallelBurn=1\nVerifyAfterBurn=1\n", true, true},
+    {"two_is_off", "ParallelBurn=2\nVerifyAfterBurn=2\n", false, false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Burn, DialogBurnSwitches, ::testing::ValuesIn(kBurnSwitchCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace
 }  // namespace tarnwick

@@ -9,16 +9,28 @@
 namespace tarnwick::cli {
 
 CCliOperator::CCliOperator(IClock& clock, const CliOperatorOptions& options) : m_options(options) {
-  if (options.showProgress) {
+  if (options.showProgress && options.cardLines) {
+    m_lines =
+        std::make_unique<CCardLines>([](const std::string& text) { Err(text); }, options.columns);
+  } else if (options.showProgress) {
     m_bar = std::make_unique<CProgressBar>(
         clock, [](const std::string& text) { Err(text); }, options.columns);
   }
 }
 
 void CCliOperator::PrintMessage(const std::string& text) {
+  std::lock_guard<std::mutex> lock(m_terminal);
   if (m_bar) m_bar->Clear();
+  if (m_lines) m_lines->Clear();
   Err(text + "\n");
   if (m_bar) m_bar->Redraw();
+  if (m_lines) m_lines->Redraw();
+}
+
+void CCliOperator::CardUpdate(const CardStatus& status) {
+  if (!m_lines) return;
+  std::lock_guard<std::mutex> lock(m_terminal);
+  m_lines->Update(status);
 }
 
 MsgAnswer CCliOperator::ShowMessage(const std::string& text, MsgButtons buttons) {
@@ -63,9 +75,12 @@ void CCliOperator::ReportFailedCards(const std::vector<FailedCard>& cards) {
 }
 
 void CCliOperator::PrintLogLine(std::string_view line) {
+  std::lock_guard<std::mutex> lock(m_terminal);
   if (m_bar) m_bar->Clear();
+  if (m_lines) m_lines->Clear();
   Out(line);
   if (m_bar) m_bar->Redraw();
+  if (m_lines) m_lines->Redraw();
 }
 
 void CCliOperator::FinishProgress() {

@@ -5,9 +5,11 @@
 // terminal, and the failed cards are listed at the end of a run.
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "cli/card_lines.h"
 #include "cli/progress_bar.h"
 #include "engine/operator.h"
 #include "platform/clock.h"
@@ -18,6 +20,7 @@ struct CliOperatorOptions {
   bool assumeYes = false;     // --yes answers OK/Cancel questions with OK
   bool canAsk = false;        // a person can answer on the terminal
   bool showProgress = false;  // standard error is a terminal
+  bool cardLines = false;     // with showProgress: one line per card instead of the bar
   int columns = 80;
 };
 
@@ -38,6 +41,8 @@ class CCliOperator final : public IOperator {
   void Refresh() override {}
   void EnableControls(bool) override {}
   void ReportFailedCards(const std::vector<FailedCard>& cards) override;
+  // Cards burned at the same time call it from their own threads.
+  void CardUpdate(const CardStatus& status) override;
 
   // Prints a debug log line on standard output without tearing the progress line.
   void PrintLogLine(std::string_view line);
@@ -50,6 +55,8 @@ class CCliOperator final : public IOperator {
   CliOperatorOptions m_options;
   std::function<CardInfo()> m_cardInfo;
   std::unique_ptr<CProgressBar> m_bar;  // null when no progress is shown
+  std::unique_ptr<CCardLines> m_lines;  // null unless the cards are shown line by line
+  std::mutex m_terminal;                // the card lines and what is printed between them
 };
 
 }  // namespace tarnwick::cli

@@ -212,6 +212,7 @@ int CmdBurn(int argc, char** argv) {
   opOptions.canAsk = IsTerminal(StdStream::Input) && IsTerminal(StdStream::Error);
   opOptions.showProgress = IsTerminal(StdStream::Error);
   opOptions.columns = opOptions.showProgress ? TerminalColumns() : 80;
+  opOptions.cardLines = args.Has("--parallel") || settings.ReadInt("Burn", "ParallelBurn") == 1;
   CCliOperator op(SystemClock(), opOptions);
 
   if (settings.ReadInt("Burn", "WarningBeforeBurn") == 1) {

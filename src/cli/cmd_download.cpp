@@ -67,7 +67,8 @@ void PrintBoardsServed(const DownloadSummary& summary) {
              summary.boardsServed, summary.boardsFound));
   for (size_t i = 0; i < summary.blocksNotGood.size(); ++i) {
     if (summary.blocksNotGood[i] == 0) continue;
-    Err(Format("tarnwick-cli: warning: board %zu answered %d block(s) with a SCSI status other "
+    Err(
+        Format("tarnwick-cli: warning: board %zu answered %d block(s) with a SCSI status other "
                "than GOOD (see the debug log)\n",
                i + 1, summary.blocksNotGood[i]));
   }

@@ -33,6 +33,9 @@ class LogBlock {
   LogBlock(const LogBlock&) = delete;
   LogBlock& operator=(const LogBlock&) = delete;
 
+  // Drops the lines held back so far.
+  void Discard() { m_lines.clear(); }
+
  private:
   std::vector<std::string> m_lines;
 };

@@ -125,7 +125,13 @@ void CBurnEngine::RunParallel() {
     if (!m_arrCards[k].present) continue;
     shared.positions[k] = 0;
     operators.push_back(std::make_unique<CardOperator>(shared, k));
-    auto engine = std::make_unique<CBurnEngine>(disks, *operators.back(), settings);
+    std::unique_ptr<CBurnEngine> engine;
+    {
+      // The run's own engine has logged the plan's construction lines already.
+      LogBlock construction;
+      engine = std::make_unique<CBurnEngine>(disks, *operators.back(), settings);
+      construction.Discard();
+    }
     engine->m_strCfgFile = m_strCfgFile;
     engine->m_strPackFile = m_strPackFile;
     engine->m_arrCards = m_arrCards;

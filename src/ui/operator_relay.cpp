@@ -26,4 +26,8 @@ void COperatorRelay::ReportFailedCards(const std::vector<FailedCard>& cards) {
   if (m_target) m_target->ReportFailedCards(cards);
 }
 
+void COperatorRelay::CardUpdate(const CardStatus& status) {
+  if (m_target) m_target->CardUpdate(status);
+}
+
 }  // namespace tarnwick

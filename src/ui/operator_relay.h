@@ -17,6 +17,7 @@ class COperatorRelay final : public IOperator {
   void Refresh() override;
   void EnableControls(bool enable) override;
   void ReportFailedCards(const std::vector<FailedCard>& cards) override;
+  void CardUpdate(const CardStatus& status) override;
 
  private:
   IOperator* m_target = nullptr;

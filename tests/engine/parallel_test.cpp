@@ -71,8 +71,10 @@ TEST_F(ParallelTest, EveryCardIsWrittenAsOneAfterAnotherWouldWriteIt) {
   for (size_t card : {0u, 3u}) {
     EXPECT_TRUE(disks.Card(card).sectors == alone.Card(card).sectors) << card;
   }
-  // Each card's lines in one block, each block as the sequential run wrote it.
+  // Each card's lines in one block, each block as the sequential run wrote it,
+  // and nothing else.
   EXPECT_EQ(CardBlocks(log), CardBlocks(sequentialLog));
+  EXPECT_EQ(log.size(), sequentialLog.size());
   EXPECT_EQ(CardBlocks(log).size(), 3u);
   EXPECT_EQ(op.events, (std::vector<std::string>{"enable 1", "report 1", "box " + kDone}));
   // The bar follows the least advanced card: it never goes back and ends full.

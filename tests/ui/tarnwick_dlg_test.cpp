@@ -15,6 +15,7 @@
 #include "common/debug_log.h"
 #include "dialog_fakes.h"
 #include "fake_clock.h"
+#include "fake_operator.h"
 #include "platform/fs/file_access.h"
 #include "platform/sim/image_disk_service.h"
 #include "platform/sim/sim_board.h"
@@ -417,6 +418,19 @@ const BurnSwitchCase kBurnSwitchCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Burn, DialogBurnSwitches, ::testing::ValuesIn(kBurnSwitchCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The relay hands each card's status to the dialog it is attached to.
+TEST(OperatorRelay, ForwardsCardUpdatesWhileAttached) {
+  testing::FakeOperator target;
+  COperatorRelay relay;
+  CardStatus status;
+  status.slot = 3;
+  relay.CardUpdate(status);
+  relay.Attach(&target);
+  relay.CardUpdate(status);
+  ASSERT_EQ(target.cardUpdates.size(), 1u);
+  EXPECT_EQ(target.cardUpdates[0].slot, 3);
+}
 
 }  // namespace
 }  // namespace tarnwick

@@ -2,7 +2,8 @@
 // An IOperator for tests: records every message box, progress position,
 // refresh, enable/disable and failed-card report, and answers message boxes
 // with a configurable answer. Boxes, enables and reports are also listed in
-// the order they came ("box TEXT", "enable 1", "report 2").
+// the order they came ("box TEXT", "enable 1", "report 2"). Per-card updates
+// are kept as given.
 #include <functional>
 #include <string>
 #include <vector>
@@ -37,6 +38,8 @@ class FakeOperator : public IOperator {
     events.push_back("report " + std::to_string(cards.size()));
   }
 
+  void CardUpdate(const CardStatus& status) override { cardUpdates.push_back(status); }
+
   // The texts of the message boxes shown, in order.
   std::vector<std::string> Texts() const {
     std::vector<std::string> texts;
@@ -52,6 +55,7 @@ class FakeOperator : public IOperator {
   std::vector<bool> enables;
   std::vector<std::vector<FailedCard>> failedReports;
   std::vector<std::string> events;
+  std::vector<CardStatus> cardUpdates;
 };
 
 }  // namespace tarnwick::testing

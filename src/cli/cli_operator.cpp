@@ -9,7 +9,10 @@
 namespace tarnwick::cli {
 
 CCliOperator::CCliOperator(IClock& clock, const CliOperatorOptions& options) : m_options(options) {
-  if (options.showProgress) {
+  if (options.showProgress && options.cardLines) {
+    m_lines =
+        std::make_unique<CCardLines>([](const std::string& text) { Err(text); }, options.columns);
+  } else if (options.showProgress) {
     m_bar = std::make_unique<CProgressBar>(
         clock, [](const std::string& text) { Err(text); }, options.columns);
   }
@@ -18,8 +21,17 @@ CCliOperator::CCliOperator(IClock& clock, const CliOperatorOptions& options) : m
 void CCliOperator::PrintMessage(const std::string& text) {
   std::lock_guard<std::recursive_mutex> lock(m_mutex);
   if (m_bar) m_bar->Clear();
+  if (m_lines) m_lines->Clear();
   Err(text + "\n");
   if (m_bar) m_bar->Redraw();
+  if (m_lines) m_lines->Redraw();
+}
+
+void CCliOperator::CardUpdate(const CardStatus& status) {
+  if (m_cardUpdate) m_cardUpdate(status);
+  if (!m_lines) return;
+  std::lock_guard<std::recursive_mutex> lock(m_mutex);
+  m_lines->Update(status);
 }
 
 MsgAnswer CCliOperator::ShowMessage(const std::string& text, MsgButtons buttons) {
@@ -72,22 +84,22 @@ void CCliOperator::ReportFailedCards(const std::vector<FailedCard>& cards) {
   PrintMessage(text);
 }
 
-void CCliOperator::CardUpdate(const CardStatus& status) {
-  if (m_cardUpdate) m_cardUpdate(status);
-}
-
 void CCliOperator::PrintLine(const std::string& text) {
   std::lock_guard<std::recursive_mutex> lock(m_mutex);
   if (m_bar) m_bar->Clear();
+  if (m_lines) m_lines->Clear();
   Err(text);
   if (m_bar) m_bar->Redraw();
+  if (m_lines) m_lines->Redraw();
 }
 
 void CCliOperator::PrintLogLine(std::string_view line) {
   std::lock_guard<std::recursive_mutex> lock(m_mutex);
   if (m_bar) m_bar->Clear();
+  if (m_lines) m_lines->Clear();
   Out(line);
   if (m_bar) m_bar->Redraw();
+  if (m_lines) m_lines->Redraw();
 }
 
 void CCliOperator::FinishProgress() {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/card_progress_lines.h"
 #include "cli/progress_bar.h"
 #include "engine/operator.h"
 #include "platform/clock.h"
@@ -21,6 +22,7 @@ struct CliOperatorOptions {
   bool canAsk = false;         // a person can answer on the terminal
   bool showProgress = false;   // standard error is a terminal
   bool plainProgress = false;  // one line per stage and card, without carriage returns
+  bool cardLines = false;      // with showProgress: one line per card instead of the bar
   int columns = 80;
 };
 
@@ -41,7 +43,8 @@ class CCliOperator final : public IOperator {
   void Refresh() override {}
   void EnableControls(bool) override {}
   void ReportFailedCards(const std::vector<FailedCard>& cards) override;
-  // Hands each card's status to the handler set (from the burning thread).
+  // Hands each card's status to the handler set and, with cardLines, to the
+  // card lines (from the burning threads).
   void CardUpdate(const CardStatus& status) override;
   void SetCardUpdateHandler(std::function<void(const CardStatus&)> handler) {
     m_cardUpdate = std::move(handler);
@@ -60,9 +63,10 @@ class CCliOperator final : public IOperator {
   CliOperatorOptions m_options;
   std::function<CardInfo()> m_cardInfo;
   std::function<void(const CardStatus&)> m_cardUpdate;
-  std::recursive_mutex m_mutex;         // one text at a time on standard error
+  std::recursive_mutex m_mutex;         // one text at a time on standard error, card lines included
   CardInfo m_plainCard;                 // the card the plain progress lines are about
   std::unique_ptr<CProgressBar> m_bar;  // null when no progress is shown
+  std::unique_ptr<CCardLines> m_lines;  // null unless the cards are shown line by line
 };
 
 }  // namespace tarnwick::cli

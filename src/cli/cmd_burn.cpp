@@ -32,7 +32,8 @@ namespace fs = std::filesystem;
 
 constexpr const char* kUsage =
     "usage: tarnwick-cli burn --config FILE --pack FILE [--target PATH]...\n"
-    "                         [--size SIZE] [--yes] [--allow-fixed] [--watch]\n"
+    "                         [--size SIZE] [--yes] [--allow-fixed] [--parallel] [--verify]\n"
+    "                         [--watch]\n"
     "                         [--log FILE] [--verbose] [--card-images PATH[:PATH...]]\n"
     "                         [--report FILE] [--audit FILE]\n"
     "\n"
@@ -46,10 +47,14 @@ constexpr const char* kUsage =
     "('tarnwick-cli disks' lists them). --sys-root DIR (for tests) reads the disk\n"
     "tree (sys/block, proc) under DIR instead of /; discovered disks are then\n"
     "never written.\n"
+    "--parallel writes every card at the same time, one writer per card (one line\n"
+    "per card on a terminal). --verify reads each card back after it is flushed\n"
+    "and fails it at the first sector that differs.\n"
     "\n"
     "Settings come from Tarnwick.ini in the working directory. When its\n"
     "\"WarningBeforeBurn\" is 1 the question is asked on the terminal; --yes\n"
     "answers it; the question lists the cards that will be erased.\n"
+    "\"ParallelBurn\"=1 and \"VerifyAfterBurn\"=1 act as --parallel and --verify.\n"
     "\n"
     "Output: the debug log goes to standard output when that is not a terminal\n"
     "(as always). On a terminal it is left out unless --verbose is given; --log\n"
@@ -158,7 +163,7 @@ int CmdBurn(int argc, char** argv) {
   ParsedArgs args;
   ArgSpec options{{"--config", "--pack", "--target", "--size", "--sys-root", "--log",
                    "--card-images", kReportOption, kAuditOption},
-                  {"--yes", "--allow-fixed", "--watch", "--verbose"}};
+                  {"--yes", "--allow-fixed", "--watch", "--verbose", "--parallel", "--verify"}};
   if (int status = StartCommand(argc, argv, options, kUsage, args); status >= 0) return status;
   SysResult<InputFiles> inputs = ResolveInputFiles(args, "burn");
   if (!inputs) return Refuse(inputs.Status().Text());
@@ -269,6 +274,7 @@ int CmdBurn(int argc, char** argv) {
   opOptions.showProgress = IsTerminal(StdStream::Error);
   opOptions.plainProgress = !opOptions.showProgress;
   opOptions.columns = opOptions.showProgress ? TerminalColumns() : 80;
+  opOptions.cardLines = args.Has("--parallel") || settings.ReadInt("Burn", "ParallelBurn") == 1;
   CCliOperator op(SystemClock(), opOptions);
   // Ctrl-C ends a write cleanly from here on (see CInterruptibleDisks).
   CInterruptibleDisks disks(output.Disks(host->Disks()), [] { return InterruptRequested(); });
@@ -310,6 +316,8 @@ int CmdBurn(int argc, char** argv) {
   engine.SetCfgFile(cfgPath);
   engine.SetPackFile(packPath);
   output.Start(cfgPath, packPath);
+  engine.SetVerify(args.Has("--verify"));
+  engine.SetParallel(args.Has("--parallel"));
   int cardNumber = 0;
   op.SetCardInfoSource([&] {
     CCliOperator::CardInfo info;

@@ -12,9 +12,21 @@ namespace {
 std::mutex g_sinkMutex;
 LogSink g_sink;
 
+// The block of the current thread, while a LogBlock holds its lines back.
+thread_local std::vector<std::string>* t_block = nullptr;
+
 void WriteStdout(std::string_view line) {
   std::fwrite(line.data(), 1, line.size(), stdout);
   std::fflush(stdout);
+}
+
+// Emits one line; the caller holds g_sinkMutex.
+void EmitLocked(std::string_view line) {
+  if (g_sink) {
+    g_sink(line);
+  } else {
+    WriteStdout(line);
+  }
 }
 
 }  // namespace
@@ -34,12 +46,23 @@ void DebugLog(int level, const char* format, ...) {
     size_t fmtLen = std::strlen(format);
     if (fmtLen > 0 && format[fmtLen - 1] == '\n') buffer[len - 1] = '\n';
   }
-  std::lock_guard<std::mutex> lock(g_sinkMutex);
-  if (g_sink) {
-    g_sink(std::string_view(buffer, len));
-  } else {
-    WriteStdout(std::string_view(buffer, len));
+  if (t_block) {
+    t_block->emplace_back(buffer, len);
+    return;
   }
+  std::lock_guard<std::mutex> lock(g_sinkMutex);
+  EmitLocked(std::string_view(buffer, len));
+}
+
+LogBlock::LogBlock() {
+  t_block = &m_lines;
+}
+
+LogBlock::~LogBlock() {
+  t_block = nullptr;
+  // Line by line, as the sink has always been given them, under one hold of the lock.
+  std::lock_guard<std::mutex> lock(g_sinkMutex);
+  for (const std::string& line : m_lines) EmitLocked(line);
 }
 
 LogSink SetLogSink(LogSink sink) {

@@ -4,6 +4,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/printf_format.h"
 
@@ -21,6 +22,23 @@ using LogSink = std::function<void(std::string_view)>;
 
 // Replaces the sink; an empty function restores standard output. Returns the old sink.
 LogSink SetLogSink(LogSink sink);
+
+// Holds back every line the constructing thread logs while it lives, and
+// emits them as one uninterrupted block when it ends: a card burned beside
+// others keeps its lines together. Blocks do not nest.
+class LogBlock {
+ public:
+  LogBlock();
+  ~LogBlock();
+  LogBlock(const LogBlock&) = delete;
+  LogBlock& operator=(const LogBlock&) = delete;
+
+  // Drops the lines held back so far.
+  void Discard() { m_lines.clear(); }
+
+ private:
+  std::vector<std::string> m_lines;
+};
 
 // Captures every printed line for the lifetime of the object (tests).
 class LogCapture {

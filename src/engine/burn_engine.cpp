@@ -1,5 +1,6 @@
 #include "engine/burn_engine.h"
 
+#include <algorithm>
 #include <new>
 
 #include "engine/errors.h"
@@ -21,25 +22,23 @@ void CBurnEngine::RunBurn() {
   try {
     DetectCards();
     m_op.Refresh();
+    m_bVerifyRun = m_bVerify || m_settings.ReadInt("Burn", "VerifyAfterBurn") == 1;
+    const bool parallel = m_bParallel || m_settings.ReadInt("Burn", "ParallelBurn") == 1;
+    m_lastRun.verified = m_bVerifyRun;
+    m_lastRun.parallel = parallel;
+    m_bCardOpened = false;
     for (int k = 0; k < static_cast<int>(kMaxDiskSlots); ++k) {
-      m_nCurrentSlot = k;
       if (!m_arrCards[k].present) continue;
-      ++m_lastRun.cardsFound;
-      m_bCardInHand = true;
-      m_bCardOpened = false;
-      m_plan.m_nCardSize = m_arrCards[k].size;
-      // The configuration is read afresh for every card: an edit between two
-      // cards is seen by the second.
-      m_boardConfig = ReadBoardConfig(m_strCfgFile);
-      m_plan.ComputePartitionPlan(m_boardConfig.Partition());
-      // A failed card never stops the run: the next present slot is burned all the same.
-      if (BurnToOneSD()) {
-        ++m_lastRun.cardsWritten;
-      } else {
-        m_lastRun.failed.push_back({k, CurrentDevicePath(), m_strCardFailure});
-        if (m_bCardRefused) ++m_lastRun.cardsRefused;
-      }
-      m_bCardInHand = false;
+      m_nCurrentSlot = k;
+      m_status = CardStatus{};
+      CardUpdate(CardPhase::Waiting, "", true);
+    }
+    if (parallel) {
+      RunParallel();
+      return;
+    }
+    for (int k = 0; k < static_cast<int>(kMaxDiskSlots); ++k) {
+      if (m_arrCards[k].present) BurnSlot(k);
     }
   } catch (const FileError& e) {
     AbortRun(e.what());
@@ -52,6 +51,51 @@ void CBurnEngine::RunBurn() {
     return;
   }
   EndRun();
+}
+
+void CBurnEngine::BurnSlot(int k) {
+  m_nCurrentSlot = k;
+  ++m_lastRun.cardsFound;
+  m_bCardInHand = true;
+  m_bCardOpened = false;
+  m_status = CardStatus{};
+  m_plan.m_nCardSize = m_arrCards[k].size;
+  // The configuration is read afresh for every card: an edit between two
+  // cards is seen by the second.
+  m_boardConfig = ReadBoardConfig(m_strCfgFile);
+  m_plan.ComputePartitionPlan(m_boardConfig.Partition());
+  // A failed card never stops the run: the next present slot is burned all the same.
+  if (BurnToOneSD()) {
+    ++m_lastRun.cardsWritten;
+    m_status.percent = 100;
+    CardUpdate(CardPhase::Done, "", true);
+  } else {
+    m_lastRun.failed.push_back({k, CurrentDevicePath(), m_strCardFailure});
+    if (m_bCardRefused) ++m_lastRun.cardsRefused;
+    m_status.reason = m_strCardFailure;
+    CardUpdate(CardPhase::Failed, "", true);
+  }
+  m_bCardInHand = false;
+}
+
+void CBurnEngine::CardUpdate(CardPhase phase, const std::string& stage, bool force) {
+  const auto now = std::chrono::steady_clock::now();
+  // About ten updates a second while a card is written; every change of phase.
+  if (!force && phase == m_status.phase && now - m_lastUpdate < std::chrono::milliseconds(100)) {
+    return;
+  }
+  m_lastUpdate = now;
+  m_status.phase = phase;
+  m_status.stage = stage;
+  m_status.slot = m_nCurrentSlot;
+  m_status.device = CurrentDevicePath();
+  m_status.sizeBytes = m_arrCards[m_nCurrentSlot].size * kSectorSize;
+  if (phase == CardPhase::Writing && m_nCardBytes != 0) {
+    m_status.percent =
+        static_cast<int>(std::min<uint64_t>(100, m_status.bytesWritten * 100 / m_nCardBytes));
+  }
+  m_status.seconds = m_bCardOpened ? std::chrono::duration<double>(now - m_opened).count() : 0.0;
+  m_op.CardUpdate(m_status);
 }
 
 // The dialog goes back to the operator: controls first, then the failed
@@ -75,6 +119,8 @@ void CBurnEngine::AbortRun(const std::string& error) {
     m_lastRun.failed.push_back({m_nCurrentSlot, CurrentDevicePath(), error});
     if (!m_bCardOpened) ++m_lastRun.cardsRefused;
     m_bCardInHand = false;
+    m_status.reason = error;
+    CardUpdate(CardPhase::Failed, "", true);
   }
   m_lastRun.aborted = true;
   m_lastRun.abortReason = error;

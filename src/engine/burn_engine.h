@@ -3,7 +3,9 @@
 // the two input paths, the sector writer, the partition plan, the records and
 // the pack header copy. It keeps the operation names of the burn.
 #include <array>
+#include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -11,7 +13,9 @@
 #include "bootcfg/board_config.h"
 #include "bootcfg/boot_info.h"
 #include "bootcfg/crc32.h"
+#include "engine/burn_verify.h"
 #include "engine/card_regions.h"
+#include "engine/image_stream.h"
 #include "engine/operator.h"
 #include "engine/pack_file.h"
 #include "engine/sd_read_write.h"
@@ -51,6 +55,8 @@ struct RunSummary {
   std::vector<std::string> opened;  // the devices opened for writing, in order
   bool aborted = false;             // ended by a pack read error or lack of memory
   std::string abortReason;
+  bool parallel = false;  // the cards were written at the same time
+  bool verified = false;  // each card written was read back
 };
 
 class CBurnEngine {
@@ -65,6 +71,13 @@ class CBurnEngine {
   void SetPackFile(std::string path) { m_strPackFile = std::move(path); }
   bool WaitDevice() const { return m_bWaitDevice; }
   void SetWaitDevice(bool wait) { m_bWaitDevice = wait; }
+  // Switched on for every run whatever the settings say ("VerifyAfterBurn"
+  // and "ParallelBurn" of section "Burn", read at the start of each run).
+  void SetVerify(bool verify) { m_bVerify = verify; }
+  void SetParallel(bool parallel) { m_bParallel = parallel; }
+  // The buffers each card's images stream through (one after another; a
+  // parallel run gives each card a smaller pool of its own).
+  void SetStreamPool(StreamPool pool) { m_streamPool = pool; }
 
   // Discovery, then every present slot in order, then the final message.
   // Toolkit errors (FileError, MemoryError, and std::bad_alloc) are caught
@@ -126,21 +139,48 @@ class CBurnEngine {
   bool m_bCardInHand = false;
   bool m_bCardOpened = false;
 
+  // Verify what is written, burn the cards at the same time: forced on, and
+  // as the run found the settings.
+  bool m_bVerify = false;
+  bool m_bParallel = false;
+  bool m_bVerifyRun = false;
+  // The buffers each card's images are streamed through.
+  StreamPool m_streamPool;
+  // Every write of the card in hand goes through it; it keeps the records
+  // that verification reads back.
+  CWriteRecorder m_writer{m_sdReadWrite};
+  // Where the card in hand stands, for the operator's per-card view.
+  CardStatus m_status;
+  uint64_t m_nCardBytes = 0;  // what the card in hand is to receive
+  std::chrono::steady_clock::time_point m_opened{}, m_lastUpdate{};
+
   std::string CurrentDevicePath() const;
   bool FailCard(const std::string& reason, bool refused);
   void SetProgress(int position);
+  // The loop body of a run: burns slot k and counts it in m_lastRun.
+  void BurnSlot(int k);
+  // Every present card at once, each by an engine of its own on a thread of its own.
+  void RunParallel();
+  // One card of a parallel run, on its own thread: its log lines come out as
+  // one block when it ends, a toolkit error ends this card only.
+  void BurnParallelSlot(int k);
+  void CardUpdate(CardPhase phase, const std::string& stage, bool force);
   [[nodiscard]] bool WriteRegion(const char* name, uint64_t first, uint64_t count,
                                  const uint8_t* buf);
-  [[nodiscard]] bool WriteImage(const char* name, const SectorRun& run, ImageBuffer& image);
-  // What the write phase writes besides the images, made before the card is opened.
+  [[nodiscard]] bool WriteImage(const char* name, const SectorRun& run, CImageStream& stream,
+                                const StreamImage& source);
+  // What the write phase writes besides the boot loader, made before the card is opened.
   struct WriteBuffers {
     std::vector<uint8_t> uBootInfoSectors;
     std::vector<uint8_t> zeros;  // Misc, BootEnv and the FATs are written from it
     PackSlotSet skipped = 0;     // the images whose stage is switched off
+    ReadOnlyFile* pack = nullptr;
+    std::vector<StreamImage> streamed;     // in write order
+    std::unique_ptr<CImageStream> stream;  // already reading ahead
   };
-  // Releases each switchable image's buffer once its stage is done.
   [[nodiscard]] bool WritePhase(const CardRegions& regions, CardImages& images,
-                                const WriteBuffers& buffers);
+                                WriteBuffers& buffers);
+  [[nodiscard]] bool VerifyCard(WriteBuffers& buffers);
   void EndRun();
   void AbortRun(const std::string& error);
 };

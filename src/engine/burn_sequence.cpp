@@ -1,10 +1,12 @@
 // The burn of one card: preparation and validation with the card untouched,
 // then the write phase in its fixed order.
 #include <algorithm>
+#include <cstdio>
 
 #include "common/debug_log.h"
 #include "engine/burn_engine.h"
 #include "engine/burn_stages.h"
+#include "platform/fs/read_only_file.h"
 
 namespace tarnwick {
 
@@ -34,23 +36,6 @@ const SectorRun& StageRun(const CardRegions& r, PackSlot slot) {
       return r.cache;
     default:
       return r.data;
-  }
-}
-
-ImageBuffer& StageImage(CardImages& images, PackSlot slot) {
-  switch (slot) {
-    case PackSlot::BootImg:
-      return images.bootImg;
-    case PackSlot::BootRes:
-      return images.bootRes;
-    case PackSlot::BootRecover:
-      return images.bootRecover;
-    case PackSlot::System:
-      return images.system;
-    case PackSlot::Cache:
-      return images.cache;
-    default:
-      return images.data;
   }
 }
 
@@ -88,7 +73,8 @@ bool CBurnEngine::BurnToOneSD() {
   }
 
   CardImages images;
-  if (SysStatus loaded = LoadCardImages(m_strPackFile, m_op, m_packHeader, images, skipped);
+  ReadOnlyFile pack;
+  if (SysStatus loaded = OpenCardImages(m_strPackFile, m_op, m_packHeader, images, pack, skipped);
       !loaded) {
     // The operator has seen why in a message box.
     return FailCard(loaded.Text(), true);
@@ -122,6 +108,20 @@ bool CBurnEngine::BurnToOneSD() {
   std::copy(m_uBootInfo.begin(), m_uBootInfo.end(), buffers.uBootInfoSectors.begin());
   buffers.zeros.assign(std::max(kBootEnvBufferBytes, Fat32ZeroBytes(m_fat)), 0);
   buffers.skipped = skipped;
+  buffers.pack = &pack;
+  for (const BurnStageInfo& stage : kBurnStages) {
+    if (!stage.image || (skipped & SlotBit(*stage.image)) != 0) continue;
+    buffers.streamed.push_back({stage.name, m_packHeader.Offset(*stage.image),
+                                m_packHeader.Length(*stage.image),
+                                StageRun(regions, *stage.image).count});
+  }
+  buffers.stream =
+      std::make_unique<CImageStream>(pack, m_strPackFile, buffers.streamed, m_streamPool);
+  m_nCardBytes = (regions.bootEnv.count + 2 * Fat32FatSectors(m_plan.m_arrTotalSectors[0]) + 16 +
+                  1 + kBootInfoCopies + kUBootInfoSectors + 3 + kMiscSectors) *
+                 kSectorSize;
+  for (const SectorRun& copy : regions.uBootCopies) m_nCardBytes += copy.count * kSectorSize;
+  for (const StreamImage& image : buffers.streamed) m_nCardBytes += image.sectors * kSectorSize;
 
   SetProgress(kProgressCardOpened);
   if (!m_sdReadWrite.OpenDisk(CurrentDevicePath())) {
@@ -130,6 +130,9 @@ bool CBurnEngine::BurnToOneSD() {
   }
   m_bCardOpened = true;
   m_lastRun.opened.push_back(CurrentDevicePath());
+  m_opened = std::chrono::steady_clock::now();
+  m_status.bytesWritten = 0;
+  m_writer.Start(m_bVerifyRun);
   DiskCloser closer(m_sdReadWrite);
   return WritePhase(regions, images, buffers);
 }
@@ -137,32 +140,34 @@ bool CBurnEngine::BurnToOneSD() {
 bool CBurnEngine::WriteRegion(const char* name, uint64_t first, uint64_t count,
                               const uint8_t* buf) {
   // A region cut to nothing (an empty image in an empty room) has no bytes to write.
+  m_writer.SetRegion(name);
   if (count == 0 ||
-      m_sdReadWrite.WriteSectors(static_cast<SectorNo>(first), static_cast<uint32_t>(count), buf)) {
+      m_writer.WriteSectors(static_cast<SectorNo>(first), static_cast<uint32_t>(count), buf)) {
+    m_status.bytesWritten += count * kSectorSize;
+    CardUpdate(CardPhase::Writing, name, false);
     return true;
   }
   DebugLog(1, "BurnToOneSD: Write %s failed\n", name);
   return FailCard(std::string("Write ") + name + " failed", false);
 }
 
-// One system write per piece, as the sector writer would split the region;
-// each piece's memory goes back once written, for the system's cache that
-// takes the writes to reuse: memory the system must first provide costs
-// more, markedly so in virtual machines.
-bool CBurnEngine::WriteImage(const char* name, const SectorRun& run, ImageBuffer& image) {
-  uint64_t done = 0;
-  do {
-    const uint64_t piece = std::min<uint64_t>(run.count - done, kMaxChunkSectors);
-    uint8_t* bytes = image.data.data() + done * kSectorSize;
-    if (!WriteRegion(name, run.first + done, piece, bytes)) return false;
-    ReleaseLargeBufferPages(bytes, piece * kSectorSize);
-    done += piece;
-  } while (done < run.count);
+// One system write per piece of the stream, each whole sectors and no larger
+// than the sector writer's chunk; the buffer goes back to the reader once written.
+bool CBurnEngine::WriteImage(const char* name, const SectorRun& run, CImageStream& stream,
+                             const StreamImage& source) {
+  static_assert(StreamPool{}.bufferBytes <= uint64_t{kMaxChunkSectors} * kSectorSize);
+  for (uint64_t done = 0; done < run.count;) {
+    const StreamPiece piece = stream.Next();
+    const uint64_t at = piece.sector * kSectorSize;
+    m_writer.SetPackSource(source.offset + at, at < source.length ? source.length - at : 0);
+    if (!WriteRegion(name, run.first + done, piece.sectors, piece.data)) return false;
+    stream.Done();
+    done += piece.sectors;
+  }
   return true;
 }
 
-bool CBurnEngine::WritePhase(const CardRegions& r, CardImages& images,
-                             const WriteBuffers& buffers) {
+bool CBurnEngine::WritePhase(const CardRegions& r, CardImages& images, WriteBuffers& buffers) {
   DebugLog(1, "WriteSector: MBR: [0x0, 0x1]\n");
   if (!WriteRegion("MBR", 0, 1, m_tMBR.data())) return false;
   SetProgress(StageInfo(BurnStage::Mbr).progress);
@@ -190,18 +195,19 @@ bool CBurnEngine::WritePhase(const CardRegions& r, CardImages& images,
   }
   SetProgress(StageInfo(BurnStage::UBootInfo).progress);
 
-  // The switchable image stages, in their write order.
+  // The switchable image stages, in their write order, streamed from the pack.
+  size_t streamed = 0;
   for (const BurnStageInfo& stage : kBurnStages) {
     if (!stage.image) continue;
     const SectorRun& run = StageRun(r, *stage.image);
-    ImageBuffer& image = StageImage(images, *stage.image);
     DebugLog(1, "WrtieSector: %s: [0x%x, 0x%x]\n", stage.name, Hex(run.first), Hex(run.count));
     const bool skip = (buffers.skipped & SlotBit(*stage.image)) != 0;
-    if (!skip && !WriteImage(stage.name, run, image)) return false;
-    // This card never needs the image again.
-    image.data = LargeBytes();
+    if (!skip && !WriteImage(stage.name, run, *buffers.stream, buffers.streamed[streamed++])) {
+      return false;
+    }
     SetProgress(stage.progress);
   }
+  buffers.stream->Finish();
 
   DebugLog(1, "WrtieSector: EBRSystem: [0x%x, 1]\n", Hex(r.X));
   if (!WriteRegion("EBRSystem", r.X, 1, m_arrEBR[0].data())) return false;
@@ -221,7 +227,8 @@ bool CBurnEngine::WritePhase(const CardRegions& r, CardImages& images,
   if (!WriteRegion("BootEnv", r.bootEnv.first, r.bootEnv.count, zeros.data())) return false;
   SetProgress(StageInfo(BurnStage::BootEnv).progress);
 
-  if (!FormatFat32(m_fat, m_plan.m_szVolumeLabel, m_sdReadWrite, zeros)) {
+  m_writer.SetRegion("FAT32");
+  if (!FormatFat32(m_fat, m_plan.m_szVolumeLabel, m_writer, zeros)) {
     DebugLog(1, "BurnToOneSD: Format FAT32 failed\n");
     return FailCard("Format FAT32 failed", false);
   }
@@ -237,7 +244,34 @@ bool CBurnEngine::WritePhase(const CardRegions& r, CardImages& images,
     return FailCard(same.Text(), false);
   }
   DebugLog(1, "BurnToOneSD: Write ok\n");
-  return true;
+  return !m_bVerifyRun || VerifyCard(buffers);
+}
+
+// Reads back every sector the card was given, into the stream's buffers.
+bool CBurnEngine::VerifyCard(WriteBuffers& buffers) {
+  CImageStream& stream = *buffers.stream;
+  CardUpdate(CardPhase::Verifying, "", true);
+  const size_t half = stream.BufferCount() >= 2 ? stream.BufferBytes() : stream.BufferBytes() / 2;
+  const std::span<uint8_t> a(stream.Buffer(0), half);
+  const std::span<uint8_t> b(stream.BufferCount() >= 2 ? stream.Buffer(1) : stream.Buffer(0) + half,
+                             half);
+  const VerifyResult result = VerifyWrites(m_sdReadWrite, *buffers.pack, m_writer.Records(), a, b);
+  if (result.ok) {
+    DebugLog(1, "BurnToOneSD: Verify ok\n");
+    m_status.verify = "ok";
+    return true;
+  }
+  if (result.readFailed) {
+    DebugLog(1, "BurnToOneSD: Verify %s failed: %s\n", result.region.c_str(), result.text.c_str());
+    m_status.verify = "Verify " + result.region + " failed: " + result.text;
+  } else {
+    DebugLog(1, "BurnToOneSD: Verify %s failed at sector 0x%x\n", result.region.c_str(),
+             Hex(result.sector));
+    char sector[24];
+    std::snprintf(sector, sizeof sector, "0x%x", Hex(result.sector));
+    m_status.verify = "Verify " + result.region + " failed at sector " + sector;
+  }
+  return FailCard(m_status.verify, false);
 }
 
 }  // namespace tarnwick

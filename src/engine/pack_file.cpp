@@ -27,7 +27,8 @@ constexpr const char* kOpenFail = "open file fail!";
 struct WantedImage {
   PackSlot slot;
   ImageBuffer* out;
-  bool read = true;  // false: only its length is wanted
+  bool read = true;   // false: only its length is wanted
+  bool check = true;  // its location is checked against the file's size
 };
 
 bool Refuse(IOperator& op, std::string* refusal, const std::string& text) {
@@ -60,7 +61,7 @@ std::string ImagesPastEnd(const PackHeader& header, const std::vector<WantedImag
   for (const WantedImage& w : wanted) {
     const uint64_t offset = header.Offset(w.slot);
     const uint64_t length = header.Length(w.slot);
-    if (!w.read || length == 0 || offset + length <= fileSize) continue;
+    if (!w.check || length == 0 || offset + length <= fileSize) continue;
     if (!text.empty()) text += "\n";
     text += std::string("Its ") + PackSlotName(w.slot) + " image (offset " +
             std::to_string(offset) + ", length " + std::to_string(length) +
@@ -72,10 +73,10 @@ std::string ImagesPastEnd(const PackHeader& header, const std::vector<WantedImag
 // Opens the pack, reads its header and the wanted images in the order given.
 // Every wanted location is checked against the file's size before anything
 // is allocated, so a truncated pack never reaches a card.
+// The file is left open in file, for the images that are streamed later.
 bool LoadImages(const char* caller, const std::string& path, IOperator& op,
                 const std::vector<WantedImage>& wanted, PackHeader& headerCopy,
-                std::string* refusal) {
-  ReadOnlyFile file;
+                std::string* refusal, ReadOnlyFile& file) {
   if (const SysStatus opened = file.Open(path); !opened) {
     // The operator sees the system's box; the failed-card list says which
     // file and why.
@@ -185,12 +186,38 @@ SysStatus LoadCardImages(const std::string& packFile, IOperator& op, PackHeader&
       {PackSlot::System, &loaded.system},
       {PackSlot::Data, &loaded.data},
   };
-  for (WantedImage& w : wanted) w.read = (skipped & SlotBit(w.slot)) == 0;
+  for (WantedImage& w : wanted) w.read = w.check = (skipped & SlotBit(w.slot)) == 0;
   std::string refusal;
-  if (!LoadImages("LoadCardImages", packFile, op, wanted, headerCopy, &refusal)) {
+  ReadOnlyFile file;
+  if (!LoadImages("LoadCardImages", packFile, op, wanted, headerCopy, &refusal, file)) {
     return Refusal(refusal);
   }
   images = std::move(loaded);
+  return SysStatus::Ok();
+}
+
+SysStatus OpenCardImages(const std::string& packFile, IOperator& op, PackHeader& headerCopy,
+                         CardImages& images, ReadOnlyFile& pack, PackSlotSet skipped) {
+  CardImages checked;
+  std::vector<WantedImage> wanted{
+      {PackSlot::UBootBin, &checked.uBootBin},
+      {PackSlot::BootImg, &checked.bootImg},
+      {PackSlot::BootRes, &checked.bootRes},
+      {PackSlot::Cache, &checked.cache},
+      {PackSlot::BootRecover, &checked.bootRecover},
+      {PackSlot::System, &checked.system},
+      {PackSlot::Data, &checked.data},
+  };
+  for (WantedImage& w : wanted) {
+    w.check = (skipped & SlotBit(w.slot)) == 0;
+    w.read = w.slot == PackSlot::UBootBin && w.check;
+  }
+  std::string refusal;
+  if (!LoadImages("LoadCardImages", packFile, op, wanted, headerCopy, &refusal, pack)) {
+    pack.Close();
+    return Refusal(refusal);
+  }
+  images = std::move(checked);
   return SysStatus::Ok();
 }
 
@@ -198,7 +225,8 @@ SysStatus LoadPackImage(const std::string& packFile, IOperator& op, PackSlot slo
                         PackHeader& headerCopy, ImageBuffer& image) {
   ImageBuffer loaded;
   std::string refusal;
-  if (!LoadImages("LoadPackImage", packFile, op, {{slot, &loaded}}, headerCopy, &refusal)) {
+  ReadOnlyFile file;
+  if (!LoadImages("LoadPackImage", packFile, op, {{slot, &loaded}}, headerCopy, &refusal, file)) {
     return Refusal(refusal);
   }
   image = std::move(loaded);

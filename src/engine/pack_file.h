@@ -12,6 +12,8 @@
 
 namespace tarnwick {
 
+class ReadOnlyFile;
+
 inline constexpr size_t kPackHeaderSize = 392;
 
 enum class PackSlot : int {
@@ -67,6 +69,13 @@ struct CardImages {
 // file's end nor read.
 SysStatus LoadCardImages(const std::string& packFile, IOperator& op, PackHeader& headerCopy,
                          CardImages& images, PackSlotSet skipped = 0);
+
+// Checks the pack as LoadCardImages does, with the same messages and
+// refusals, but reads only the boot loader image (it is small, and the
+// BootInfo record holds its CRC): the other images keep their lengths and are
+// streamed from pack, left open here, while the card is written.
+SysStatus OpenCardImages(const std::string& packFile, IOperator& op, PackHeader& headerCopy,
+                         CardImages& images, ReadOnlyFile& pack, PackSlotSet skipped = 0);
 
 // Loads the header and one image (the DFU image for the board download), with
 // the same rules; only that image's location is checked.

@@ -87,6 +87,11 @@ SysStatus CSDReadWrite::Flush() {
   return m_hDevice->Flush();
 }
 
+SysStatus CSDReadWrite::ReadBack(SectorNo first, uint32_t count, uint8_t* buf) {
+  if (!m_hDevice) return {std::make_error_code(std::errc::bad_file_descriptor), "no disk is open"};
+  return m_hDevice->ReadBackAt(SectorToByte(first), buf, size_t{count} * kSectorSize);
+}
+
 SysStatus CSDReadWrite::CheckStillTarget() {
   if (!m_hDevice) return {std::make_error_code(std::errc::bad_file_descriptor), "no disk is open"};
   return m_hDevice->CheckStillTarget();

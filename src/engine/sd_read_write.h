@@ -26,6 +26,9 @@ class CSDReadWrite : public ISectorWriter {
   [[nodiscard]] bool WriteSectorsAux(SectorNo first, uint32_t count, const uint8_t* buf);
   // Makes the open disk's writes durable; fails when no disk is open.
   SysStatus Flush();
+  // Reads count sectors from first back from the device itself into buf
+  // (page-aligned), for verification; fails when no disk is open.
+  SysStatus ReadBack(SectorNo first, uint32_t count, uint8_t* buf);
   // Whether the writes still land on the card opened (a card image file
   // deleted or cut meanwhile: no); fails when no disk is open.
   SysStatus CheckStillTarget();

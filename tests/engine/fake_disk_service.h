@@ -11,6 +11,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -46,6 +47,14 @@ struct FakeCard {
   bool deletedWhileWritten = false;  // the image file is gone once written
   std::string instance;              // what DiskInstanceOf answers
   bool keepSectors = true;           // false: writes are only recorded in calls
+  // Counterfeit cards: sectors from dropFrom on (to dropTo) are never
+  // stored, though their writes succeed; with wrapAt, sector s is stored at
+  // s % wrapAt.
+  std::optional<uint64_t> dropFrom;
+  uint64_t dropTo = UINT64_MAX;
+  std::optional<uint64_t> wrapAt;
+  bool readsBack = true;  // false: ReadBackAt is not supported
+  int readBacks = 0;
   std::map<uint64_t, Sector> sectors;
   std::vector<WriteCall> calls;
   int queries = 0;
@@ -109,7 +118,7 @@ class FakeDiskService : public IDiskService {
 
   SysResult<std::unique_ptr<IDiskWriter>> OpenForWrite(const std::string& path) override {
     FakeCard* card = Find(path);
-    events.push_back("open " + path);
+    AddEvent("open " + path);
     if (!card || !card->exists) {
       return SysStatus(std::make_error_code(std::errc::permission_denied),
                        path + ": permission denied");
@@ -125,7 +134,14 @@ class FakeDiskService : public IDiskService {
   std::vector<std::unique_ptr<FakeCard>> cards;
   std::vector<std::string> events;
 
+  // Cards written at the same time record their events one at a time.
+  void AddEvent(const std::string& event) {
+    std::lock_guard<std::mutex> lock(m_eventsMutex);
+    events.push_back(event);
+  }
+
  private:
+  std::mutex m_eventsMutex;
   FakeCard* Find(const std::string& path) {
     for (auto& c : cards)
       if (c->path == path) return c.get();
@@ -174,20 +190,36 @@ class FakeDiskService : public IDiskService {
       if (!m_card.keepSectors) return SysStatus::Ok();
       const auto* bytes = static_cast<const uint8_t*>(data);
       for (uint64_t i = 0; i < count; ++i) {
-        std::memcpy(m_card.sectors[first + i].data(), bytes + i * 512, 512);
+        const uint64_t at = Stored(first + i);
+        if (m_card.dropFrom && at >= *m_card.dropFrom && at < m_card.dropTo) continue;
+        std::memcpy(m_card.sectors[at].data(), bytes + i * 512, 512);
+      }
+      return SysStatus::Ok();
+    }
+    SysStatus ReadBackAt(uint64_t byteOffset, void* data, size_t len) override {
+      if (!m_card.readsBack) return IDiskWriter::ReadBackAt(byteOffset, data, len);
+      ++m_card.readBacks;
+      if (byteOffset % 512 != 0 || len % 512 != 0) return Failure(EINVAL);
+      auto* bytes = static_cast<uint8_t*>(data);
+      for (uint64_t i = 0; i < len / 512; ++i) {
+        const Sector s = m_card.Read(Stored(byteOffset / 512 + i));
+        std::memcpy(bytes + i * 512, s.data(), 512);
       }
       return SysStatus::Ok();
     }
     SysStatus Flush() override {
-      m_service.events.push_back("flush " + m_card.path);
+      m_service.AddEvent("flush " + m_card.path);
       return m_card.failFlush ? Failure(EIO) : SysStatus::Ok();
     }
     SysStatus CheckStillTarget() override {
       return m_card.deletedWhileWritten ? CardImageStillWhole(0, 0, 0) : SysStatus::Ok();
     }
-    void Close() override { m_service.events.push_back("close " + m_card.path); }
+    void Close() override { m_service.AddEvent("close " + m_card.path); }
 
    private:
+    uint64_t Stored(uint64_t sector) const {
+      return m_card.wrapAt ? sector % *m_card.wrapAt : sector;
+    }
     // The fake stands for the platform: its codes are errno values.
     static SysStatus Failure(int err) {
       return SysStatus::FromCode(std::error_code(err, std::generic_category()));

@@ -15,6 +15,7 @@
 #include "common/debug_log.h"
 #include "dialog_fakes.h"
 #include "fake_clock.h"
+#include "fake_operator.h"
 #include "platform/fs/file_access.h"
 #include "platform/sim/image_disk_service.h"
 #include "platform/sim/sim_board.h"
@@ -404,6 +405,53 @@ TEST_F(DialogTest, UnexpectedErrorIsShownAndDialogUsableAgain) {
   EXPECT_EQ(view.BoxTexts(), std::vector<std::string>{"disk table unreadable"});
   EXPECT_EQ(dialog.State(), DialogState::Idle);
   EXPECT_TRUE(view.Enabled(ControlId::Burn));
+}
+
+// "ParallelBurn" and "VerifyAfterBurn" of section "Burn" switch the run's
+// parallel burn and read-back on with 1 alone; missing or other values leave
+// them off.
+struct BurnSwitchCase {
+  const char* name;
+  const char* keys;
+  bool parallel;
+  bool verified;
+};
+
+class DialogBurnSwitches : public DialogTest,
+                           public ::testing::WithParamInterface<BurnSwitchCase> {};
+
+TEST_P(DialogBurnSwitches, ReadFromTheSettingsFileAtEachRun) {
+  Settings(std::string("[Burn]\nCanUseBoardMode=1\nMode=2\n") + GetParam().keys);
+  Open();
+  dlg->OnBurn();
+  EXPECT_EQ(dlg->Engine().LastRun().parallel, GetParam().parallel);
+  EXPECT_EQ(dlg->Engine().LastRun().verified, GetParam().verified);
+  EXPECT_EQ(view.BoxTexts(), std::vector<std::string>{kBurnDone});
+}
+
+const BurnSwitchCase kBurnSwitchCases[] = {
+    {"missing", "", false, false},
+    {"zero", "ParallelBurn=0\nVerifyAfterBurn=0\n", false, false},
+    {"parallel", "ParallelBurn=1\n", true, false},
+    {"verify", "VerifyAfterBurn=1\n", false, true},
+    {"both", "ParallelBurn=1\nVerifyAfterBurn=1\n", true, true},
+    {"two_is_off", "ParallelBurn=2\nVerifyAfterBurn=2\n", false, false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Burn, DialogBurnSwitches, ::testing::ValuesIn(kBurnSwitchCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The relay hands each card's status to the dialog it is attached to.
+TEST(OperatorRelay, ForwardsCardUpdatesWhileAttached) {
+  testing::FakeOperator target;
+  COperatorRelay relay;
+  CardStatus status;
+  status.slot = 3;
+  relay.CardUpdate(status);
+  relay.Attach(&target);
+  relay.CardUpdate(status);
+  ASSERT_EQ(target.cardUpdates.size(), 1u);
+  EXPECT_EQ(target.cardUpdates[0].slot, 3);
 }
 
 }  // namespace

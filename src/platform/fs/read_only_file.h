@@ -4,12 +4,21 @@
 // Paths are UTF-8.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "common/sys_status.h"
 
 namespace tarnwick {
+
+// Tests: a function asked before every read of any ReadOnlyFile with the read's
+// offset and length; a failure it answers is that read's answer. An empty
+// function (the default) lets every read through. Set it while no read runs.
+using ReadFault = std::function<SysStatus(uint64_t offset, size_t length)>;
+ReadFault SetReadFault(ReadFault fault);
+// What the read fault answers for a read (Ok without one); the implementations ask it.
+SysStatus ReadFaultAt(uint64_t offset, size_t length);
 
 class ReadOnlyFile {
  public:

@@ -77,6 +77,7 @@ SysResult<uint64_t> ReadOnlyFile::Size() {
 
 SysResult<size_t> ReadOnlyFile::ReadAt(uint64_t offset, uint8_t* buf, size_t length) {
   if (!m_handle) return Errno(EBADF);
+  if (SysStatus fault = ReadFaultAt(offset, length); !fault) return fault;
   size_t got = 0;
   while (got < length) {
     const uint64_t position = offset + got;

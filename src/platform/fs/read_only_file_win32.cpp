@@ -57,6 +57,7 @@ SysResult<uint64_t> ReadOnlyFile::Size() {
 
 SysResult<size_t> ReadOnlyFile::ReadAt(uint64_t offset, uint8_t* buf, size_t length) {
   if (!m_handle) return win32::ErrorStatus(ERROR_INVALID_HANDLE);
+  if (SysStatus fault = ReadFaultAt(offset, length); !fault) return fault;
   size_t got = 0;
   while (got < length) {
     const uint64_t position = offset + got;

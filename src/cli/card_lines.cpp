@@ -6,6 +6,7 @@
 #include "common/debug_log.h"
 #include "engine/card_discovery.h"
 #include "engine/sd_read_write.h"
+#include "platform/interrupt.h"
 
 namespace tarnwick::cli {
 
@@ -104,8 +105,17 @@ void CCardResults::OnCardUpdate(const CardStatus& status) {
       break;
     }
     case CardPhase::Failed:
-      Tell(status.device, Outcome::Failed,
-           (status.bytesWritten == 0 ? "not written: " : "write failed: ") + status.reason);
+      // A card whose write was refused because Ctrl-C came is interrupted,
+      // not faulty.
+      if (InterruptRequested()) {
+        Tell(status.device, Outcome::Interrupted,
+             status.bytesWritten == 0
+                 ? std::string("not written: ") + kStoppedByInterrupt
+                 : std::string("incomplete: ") + kStoppedByInterrupt + " (" + status.reason + ")");
+      } else {
+        Tell(status.device, Outcome::Failed,
+             (status.bytesWritten == 0 ? "not written: " : "write failed: ") + status.reason);
+      }
       break;
     case CardPhase::Interrupted:
       Tell(status.device, Outcome::Interrupted, "incomplete: " + status.reason);

@@ -160,7 +160,18 @@ void CRunRecorder::Start(const std::string& cfgPath, const std::string& packPath
 
 void CRunRecorder::CardUpdate(const CardStatus& status) {
   std::lock_guard lock(m_mutex);
-  m_updates[status.slot] = status;
+  // A later update never forgets a verification outcome or an interruption
+  // that an earlier one reported.
+  CardStatus& kept = m_updates[status.slot];
+  const std::string verify = kept.verify;
+  const bool interrupted = kept.phase == CardPhase::Interrupted;
+  const std::string reason = kept.reason;
+  kept = status;
+  if (kept.verify.empty()) kept.verify = verify;
+  if (interrupted) {
+    kept.phase = CardPhase::Interrupted;
+    kept.reason = reason;
+  }
 }
 
 RunRecord CRunRecorder::Finish(const CBurnEngine& engine, const IdentitySource& identity) {
@@ -182,6 +193,9 @@ RunRecord CRunRecorder::Finish(const CBurnEngine& engine, const IdentitySource& 
   for (const std::string& device : run.opened) {
     if (!isFailed(device)) passed.push_back(device);
   }
+  const auto NotCounted = [this](const std::string& device) {
+    return m_written.find(device) == m_written.end();
+  };
   size_t nextPassed = 0;
   int reached = 0;
   const auto& slots = engine.Cards();
@@ -215,8 +229,12 @@ RunRecord CRunRecorder::Finish(const CBurnEngine& engine, const IdentitySource& 
         update != m_updates.end() &&
         (update->second.device.empty() || update->second.device == card.device)) {
       const CardStatus& status = update->second;
-      if (status.bytesWritten > 0) card.bytesWritten = status.bytesWritten;
-      if (status.seconds > 0) card.seconds = status.seconds;
+      // The counted writes and their times are exact where the writes were
+      // counted; the engine's own figures serve where they were not.
+      if (NotCounted(card.device)) {
+        if (status.bytesWritten > 0) card.bytesWritten = status.bytesWritten;
+        if (status.seconds > 0) card.seconds = status.seconds;
+      }
       if (!status.verify.empty()) card.verify = status.verify;
       if (status.phase == CardPhase::Interrupted) {
         card.result = "interrupted";

@@ -276,7 +276,7 @@ throttled() {
   timed_tool sequential burn --config lab.ini --pack lab.pack "$@" --yes
   write_ok_by_card sequential
   if tarnwick-cli burn --help 2>&1 | grep -q -- '--parallel'; then
-    result parallel 1
+    result can-parallel 1
     timed_tool parallel burn --config lab.ini --pack lab.pack "$@" --parallel --yes
     write_ok_by_card parallel
     echo "SYSTEST phase=verify-start"
@@ -284,7 +284,7 @@ throttled() {
     echo "SYSTEST phase=verify-end"
     result verify-ok "$(grep -c '^BurnToOneSD: Verify ok' /tmp/verify.out)"
   else
-    result parallel 0
+    result can-parallel 0
     echo "SYSTEST phase=verify-start"
     echo "SYSTEST phase=verify-end"
   fi

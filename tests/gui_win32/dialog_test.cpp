@@ -116,9 +116,10 @@ class Win32DialogTest : public ::testing::Test {
       return buttons == MsgButtons::Ok ? MsgAnswer::Ok : okCancelAnswer;
     });
     // Under Wine the first window of a new desktop can fail while the
-    // desktop's own process is still starting; a few tries cover that.
+    // desktop's own process is still starting, which takes seconds on a
+    // loaded machine; tries for up to 30 s cover that.
     HWND made = nullptr;
-    for (int attempt = 0; attempt < 10 && made == nullptr; ++attempt) {
+    for (int attempt = 0; attempt < 60 && made == nullptr; ++attempt) {
       if (attempt > 0) Sleep(500);
       made = dialog->CreateHidden();
     }

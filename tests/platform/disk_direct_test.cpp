@@ -19,10 +19,13 @@
 namespace tarnwick::testing {
 namespace {
 
-// Memory aligned for direct transfers.
+// Memory aligned for direct transfers (aligned_alloc wants whole units).
 struct AlignedBytes {
   explicit AlignedBytes(size_t n)
-      : bytes(static_cast<uint8_t*>(std::aligned_alloc(kDirectAlignBytes, n))), size(n) {}
+      : bytes(static_cast<uint8_t*>(std::aligned_alloc(
+            kDirectAlignBytes,
+            (n + kDirectAlignBytes - 1) / kDirectAlignBytes * kDirectAlignBytes))),
+        size(n) {}
   ~AlignedBytes() { std::free(bytes); }
   AlignedBytes(const AlignedBytes&) = delete;
   AlignedBytes& operator=(const AlignedBytes&) = delete;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <string>
 
 #include "platform/fs/file_access.h"
@@ -232,7 +233,10 @@ namespace tarnwick {
 
 SysStatus AppendToFile(const std::string& path, const std::string& bytes) {
   // FILE_APPEND_DATA alone: every write lands at the end of the file, as
-  // with O_APPEND, whoever else appends.
+  // with O_APPEND, whoever else appends. The threads of this process append
+  // one at a time as well: Wine moves to the end and writes in two steps.
+  static std::mutex appending;
+  const std::lock_guard<std::mutex> lock(appending);
   Handle file(CreateFileW(win32::Widen(path).c_str(), FILE_APPEND_DATA,
                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));

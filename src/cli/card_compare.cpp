@@ -179,19 +179,6 @@ class CRegionTally {
   std::vector<Region> m_regions;
 };
 
-class CompareQuery final : public IDiskQuery {
- public:
-  explicit CompareQuery(uint64_t bytes) : m_geometry(GeometryFromCapacity(bytes, true)) {}
-  bool GetDriveGeometry(DiskGeometry& geometry) override {
-    geometry = m_geometry;
-    return true;
-  }
-  bool GetMediaTypes(uint8_t (&)[kMediaTypesAnswerSize]) override { return false; }
-
- private:
-  DiskGeometry m_geometry;
-};
-
 // Takes every write of the burn as a sector run to compare with the card.
 class CompareWriter final : public IDiskWriter {
  public:
@@ -218,7 +205,7 @@ class CompareDisks final : public IDiskService {
   CompareDisks(ICardReader& card, CRegionTally& tally) : m_card(card), m_tally(tally) {}
   std::vector<DiskSlot> Slots() override { return {{kCardSlot}}; }
   std::unique_ptr<IDiskQuery> OpenForQuery(const std::string&) override {
-    return std::make_unique<CompareQuery>(m_card.SizeBytes());
+    return std::make_unique<CapacityQuery>(m_card.SizeBytes());
   }
   SysResult<std::unique_ptr<IDiskWriter>> OpenForWrite(const std::string&) override {
     return std::unique_ptr<IDiskWriter>(std::make_unique<CompareWriter>(m_card, m_tally));

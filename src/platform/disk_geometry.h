@@ -24,4 +24,20 @@ inline DiskGeometry GeometryFromCapacity(uint64_t bytes, bool removable) {
   return g;
 }
 
+// The geometry probe of a removable disk that is only a capacity (a card
+// image, or a card read for comparison): it always answers the geometry
+// request and has no media types to ask.
+class CapacityQuery final : public IDiskQuery {
+ public:
+  explicit CapacityQuery(uint64_t bytes) : m_geometry(GeometryFromCapacity(bytes, true)) {}
+  bool GetDriveGeometry(DiskGeometry& geometry) override {
+    geometry = m_geometry;
+    return true;
+  }
+  bool GetMediaTypes(uint8_t (&)[kMediaTypesAnswerSize]) override { return false; }
+
+ private:
+  DiskGeometry m_geometry;
+};
+
 }  // namespace tarnwick

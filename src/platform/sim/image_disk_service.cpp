@@ -16,20 +16,6 @@ SysStatus Failure(int err, std::string text) {
   return {std::error_code(err, std::generic_category()), std::move(text)};
 }
 
-class ImageQuery final : public IDiskQuery {
- public:
-  explicit ImageQuery(uint64_t bytes) : m_geometry(GeometryFromCapacity(bytes, true)) {}
-  bool GetDriveGeometry(DiskGeometry& geometry) override {
-    geometry = m_geometry;
-    return true;
-  }
-  // Images always answer the geometry request; there are no media types to ask.
-  bool GetMediaTypes(uint8_t (&)[kMediaTypesAnswerSize]) override { return false; }
-
- private:
-  DiskGeometry m_geometry;
-};
-
 class ImageWriter final : public IDiskWriter {
  public:
   ImageWriter(std::unique_ptr<ImageFile> file, uint64_t openedSize)
@@ -83,7 +69,7 @@ std::unique_ptr<IDiskQuery> ImageDiskService::OpenForQuery(const std::string& pa
   if (!IsSlot(path)) return nullptr;
   const SysResult<FileInfo> info = StatFile(path);
   if (!info || !info.Value().regular) return nullptr;
-  return std::make_unique<ImageQuery>(info.Value().size);
+  return std::make_unique<CapacityQuery>(info.Value().size);
 }
 
 SysResult<std::unique_ptr<IDiskWriter>> ImageDiskService::OpenForWrite(const std::string& path) {

@@ -2,6 +2,7 @@
 // CBurnEngine owns the burn state that the dialog and the command line share:
 // the two input paths, the sector writer, the partition plan, the records and
 // the pack header copy. It keeps the operation names of the burn.
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -93,6 +94,13 @@ class CBurnEngine {
     m_leaveOut = std::move(instances);
   }
   const std::vector<std::string>& LeftOutOfNextDiscovery() const { return m_leaveOut; }
+  // Whether an arriving disk is one the next discovery leaves out: a board's
+  // own disk whose arrival notice comes only after its download (udev tells a
+  // busy system's arrivals late) is not the card the board shows next.
+  bool IsLeftOutOfNextDiscovery(const std::string& instance) const {
+    return !instance.empty() &&
+           std::find(m_leaveOut.begin(), m_leaveOut.end(), instance) != m_leaveOut.end();
+  }
   // Burns the current card (set by RunBurn, which has read the board
   // configuration for it); returns true when it was written
   // completely and flushed. A card whose regions do not fit is refused before

@@ -18,8 +18,15 @@ namespace tarnwick {
 inline constexpr uint32_t kDeviceArrival = 0x8000;
 
 struct DeviceNotice {
+  DeviceNotice() = default;
+  DeviceNotice(uint32_t e, std::string d, std::string i = {})
+      : event(e), device(std::move(d)), instance(std::move(i)) {}
+
   uint32_t event = 0;
   std::string device;  // what arrived, for the log
+  // Which appearance of a disk arrived, in the form of the SCSI bus's
+  // DiskInstanceOf ("diskseq 17" on Linux); empty when the system does not say.
+  std::string instance;
 };
 
 class DeviceEventQueue {

@@ -122,13 +122,18 @@ void CTarnwickDlg::OnBurn() {
   }
 }
 
-bool CTarnwickDlg::OnDeviceChange(uint32_t event, const std::string& data) {
+bool CTarnwickDlg::OnDeviceChange(uint32_t event, const std::string& data,
+                                  const std::string& instance) {
   if (Busy()) {
-    m_notices.Post({event, data});
+    m_notices.Post({event, data, instance});
     return true;
   }
   DebugLog(2, "Device change 0x%x: %s\n", event, data.c_str());
-  if (event == kDeviceArrival && m_engine.WaitDevice()) {
+  if (event == kDeviceArrival && m_engine.WaitDevice() &&
+      m_engine.IsLeftOutOfNextDiscovery(instance)) {
+    DebugLog(2, "Device change: %s is a board's own disk (%s); still waiting\n", data.c_str(),
+             instance.c_str());
+  } else if (event == kDeviceArrival && m_engine.WaitDevice()) {
     m_engine.SetWaitDevice(false);
     StartJob(DialogState::Burning, [this] { RunBurnRecorded(); });
   }
@@ -143,7 +148,7 @@ void CTarnwickDlg::PollDeviceEvents() {
 // A notice that starts a burn leaves the rest in the queue until the burn is over.
 void CTarnwickDlg::DispatchNotices() {
   DeviceNotice notice;
-  while (!Busy() && m_notices.Pop(notice)) (void)OnDeviceChange(notice.event, notice.device);
+  while (!Busy() && m_notices.Pop(notice)) (void)OnDeviceChange(notice.event, notice.device, notice.instance);
 }
 
 void CTarnwickDlg::RunBurnRecorded() {

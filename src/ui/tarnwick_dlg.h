@@ -55,7 +55,10 @@ class CTarnwickDlg final : public IOperator {
   // A device-change notice. While a job runs it waits in the queue. An
   // arrival (0x8000) while a board-mode burn waits starts the burn run; every
   // other notice is ignored. Always true.
-  bool OnDeviceChange(uint32_t event, const std::string& data);
+  // instance: which appearance of a disk arrived, when the system says (see
+  // DeviceNotice); a board's own disk as it was during the download is not
+  // the card it shows next.
+  bool OnDeviceChange(uint32_t event, const std::string& data, const std::string& instance = {});
   // Takes in the notices of the event source and handles them in order.
   void PollDeviceEvents();
 

@@ -37,8 +37,13 @@ void CBoardFlow::OnBurnBoardMode() {
   m_engine.SetWaitDevice(true);
 }
 
-bool CBoardFlow::OnDeviceChange(uint32_t event) {
-  if (event != kDeviceArrival || !m_engine.WaitDevice()) return false;
+bool CBoardFlow::OnDeviceChange(const DeviceNotice& notice) {
+  if (notice.event != kDeviceArrival || !m_engine.WaitDevice()) return false;
+  if (m_engine.IsLeftOutOfNextDiscovery(notice.instance)) {
+    DebugLog(2, "Device change: %s is a board's own disk (%s); still waiting\n",
+             notice.device.c_str(), notice.instance.c_str());
+    return false;
+  }
   m_engine.SetWaitDevice(false);
   ++m_nRuns;
   m_engine.RunBurn();
@@ -50,7 +55,7 @@ void CBoardFlow::DispatchPending() {
   DeviceNotice notice;
   while (m_queue.Pop(notice)) {
     DebugLog(2, "Device change 0x%x: %s\n", notice.event, notice.device.c_str());
-    (void)OnDeviceChange(notice.event);
+    (void)OnDeviceChange(notice);
   }
 }
 

@@ -26,8 +26,9 @@ class CBoardFlow {
   // that cannot be had ends it instead: the error is shown and the controls
   // are enabled again.
   void OnBurnBoardMode();
-  // A device-change notice. Returns true when it started a burn run.
-  bool OnDeviceChange(uint32_t event);
+  // A device-change notice. Returns true when it started a burn run. The
+  // arrival of a board's own disk (as it was during the download) does not.
+  bool OnDeviceChange(const DeviceNotice& notice);
   // One turn of the event loop: takes in the source's notices and handles
   // every queued one in order.
   void DispatchPending();

@@ -7,8 +7,11 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <utility>
+#include <vector>
 
 #include "common/debug_log.h"
+#include "platform/linux/disk_instance.h"
 #include "platform/linux/udev_monitor.h"
 #include "test_support.h"
 
@@ -370,3 +373,12 @@ TEST(UdevArrival, MonitorStartsAndDoesNotBlock) {
 
 }  // namespace
 }  // namespace tarnwick
+
+// udev's DISKSEQ and sysfs's diskseq name a disk's appearance in one form, so
+// an arrival can be matched with the board disk recorded at the download.
+TEST(UdevArrival, DiskSequenceAsInstance) {
+  for (const auto& [seq, instance] : std::vector<std::pair<std::string, std::string>>{
+           {"17", "diskseq 17"}, {"17\n", "diskseq 17"}, {"", ""}, {"-1", ""}, {"1x", ""}}) {
+    EXPECT_EQ(tarnwick::DiskInstanceFromSeq(seq), instance) << seq;
+  }
+}

@@ -131,6 +131,25 @@ TEST_F(BoardFlowTest, BoardDisksAreLeftOutOfTheDiscoveryAfterTheDownload) {
   EXPECT_TRUE(engine.LeftOutOfNextDiscovery().empty());
 }
 
+// udev tells a busy system's arrivals late: the board's own arrival can come
+// in after its download. That appearance is not the card; the next one is.
+TEST_F(BoardFlowTest, LateArrivalOfTheBoardsOwnDiskIsNotTheCard) {
+  SimDeviceConfig board = Board();
+  board.presentsCard = false;
+  board.diskInstance = "diskseq 3";
+  bus.AddDevice(board);
+  flow.OnBurnBoardMode();
+  events.posted.push_back({kDeviceArrival, "/dev/sda", "diskseq 3"});
+  flow.DispatchPending();
+  EXPECT_EQ(flow.BurnRunsStarted(), 0);
+  EXPECT_TRUE(engine.WaitDevice());
+
+  events.posted.push_back({kDeviceArrival, "/dev/sda", "diskseq 4"});
+  flow.DispatchPending();
+  EXPECT_EQ(flow.BurnRunsStarted(), 1);
+  EXPECT_FALSE(engine.WaitDevice());
+}
+
 TEST_F(BoardFlowTest, OnlyTheFirstArrivalWhileWaitingStartsARun) {
   struct Case {
     const char* name;

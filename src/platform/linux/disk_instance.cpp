@@ -7,10 +7,14 @@ namespace tarnwick {
 
 std::string ReadDiskInstance(const std::string& sysBlockDir) {
   std::ifstream in(sysBlockDir + "/diskseq", std::ios::binary);
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\0')) text.pop_back();
-  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return {};
-  return "diskseq " + text;
+  return DiskInstanceFromSeq(
+      std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
+}
+
+std::string DiskInstanceFromSeq(std::string seq) {
+  while (!seq.empty() && (seq.back() == '\n' || seq.back() == '\0')) seq.pop_back();
+  if (seq.empty() || seq.find_first_not_of("0123456789") != std::string::npos) return {};
+  return "diskseq " + seq;
 }
 
 }  // namespace tarnwick

@@ -10,5 +10,8 @@ namespace tarnwick {
 // The instance of the disk whose sysfs folder is sysBlockDir
 // (".../sys/block/sdb"), as "diskseq 17"; empty when the kernel does not say.
 std::string ReadDiskInstance(const std::string& sysBlockDir);
+// The same form from the kernel's number as text (sysfs or udev's DISKSEQ
+// property); empty unless it is a number.
+std::string DiskInstanceFromSeq(std::string seq);
 
 }  // namespace tarnwick

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "common/debug_log.h"
+#include "platform/linux/disk_instance.h"
 #include "platform/linux/errno_status.h"
 
 namespace tarnwick {
@@ -52,7 +53,9 @@ void UdevMonitor::ReceiveLocked() {
     const char* node = udev_device_get_devnode(device);
     const char* media = udev_device_get_property_value(device, "DISK_MEDIA_CHANGE");
     if (action && IsArrivalEvent(action, media)) {
-      m_received.push_back({kDeviceArrival, node ? node : ""});
+      const char* seq = udev_device_get_property_value(device, "DISKSEQ");
+      m_received.push_back(
+          {kDeviceArrival, node ? node : "", seq ? DiskInstanceFromSeq(seq) : std::string()});
     }
     udev_device_unref(device);
   }

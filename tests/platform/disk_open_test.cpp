@@ -164,7 +164,7 @@ std::function<int()> BusyUntil(CardHost& h, int64_t ms, int err) {
 }
 
 const BusyCase kBusyCases[] = {
-    // Pauses of 50, 100, 200 and 400 ms: the lock is free at the fourth retry.
+    // A first retry after 50 ms, then one every 100 ms: the lock is free at 750 ms.
     {"LockHeldForAWhile", [](CardHost& h) { h.sys.lockAnswer = BusyUntil(h, 700, EWOULDBLOCK); },
      true, 750, "OpenDisk: /dev/sdb busy, waiting\nOpenDisk: /dev/sdb obtained after 0.8 s\n", ""},
     {"ExclusiveOpenRefusedForAWhile",

@@ -29,11 +29,5 @@ TEST(DeviceInstanceTest, InterfacePathGivesTheInstanceOfItsDeviceInUpperCase) {
   }
 }
 
-TEST(DeviceInstanceTest, NormalFormIsUpperCaseAsciiOnly) {
-  EXPECT_EQ(NormalDeviceInstance("usbstor\\disk&ven_x\\7&2a1b&0"), "USBSTOR\\DISK&VEN_X\\7&2A1B&0");
-  // UTF-8 bytes stay as they are.
-  EXPECT_EQ(NormalDeviceInstance("ven_\xc3\xa9z"), "VEN_\xc3\xa9Z");
-}
-
 }  // namespace
 }  // namespace tarnwick::win32

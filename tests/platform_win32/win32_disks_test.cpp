@@ -386,17 +386,12 @@ TEST_F(Win32DisksTest, DiskInstanceIsThatOfTheInterfaceWithTheSameDeviceNumber) 
       {"found by type and number, upper case", [](FakeWin32DiskCalls&) {}, kDisk5,
        "USBSTOR\\DISK&VEN_HALDREN\\7&2A1B&0"},
       {"another device under the same number",
-       [&](FakeWin32DiskCalls& f) { f.interfaces.back().instance = "USBSTOR\\DISK&VEN_Y\\8&1&0"; },
+       [](FakeWin32DiskCalls& f) { f.interfaces.back().instance = "USBSTOR\\DISK&VEN_Y\\8&1&0"; },
        kDisk5, "USBSTOR\\DISK&VEN_Y\\8&1&0"},
       {"the disk's number refused", [](FakeWin32DiskCalls& f) { f.disks[5].numberOk = false; },
        kDisk5, ""},
-      {"the disk cannot be opened",
-       [](FakeWin32DiskCalls& f) { f.disks[5].openError = win32c::kErrorAccessDenied; }, kDisk5,
-       ""},
       {"no such disk", [](FakeWin32DiskCalls&) {}, "\\\\.\\PhysicalDrive9", ""},
       {"no interface with its number", [](FakeWin32DiskCalls&) {}, "\\\\.\\PhysicalDrive1", ""},
-      {"the interface's number refused",
-       [](FakeWin32DiskCalls& f) { f.interfaces.back().numberOk = false; }, kDisk5, ""},
       {"the interface's instance unknown",
        [](FakeWin32DiskCalls& f) { f.interfaces.back().instance.clear(); }, kDisk5, ""},
       {"a card image file", [](FakeWin32DiskCalls&) {}, "D:\\card.img", ""},
@@ -407,15 +402,10 @@ TEST_F(Win32DisksTest, DiskInstanceIsThatOfTheInterfaceWithTheSameDeviceNumber) 
     c.change(f);
     Win32DiskOptions options;
     EXPECT_EQ(MakeWin32DiskService(options, f, clock)->DiskInstanceOf(c.path), c.instance);
-    // Nothing is opened with access rights: a disk in use elsewhere still answers.
-    for (const std::string& call : f.log) {
-      if (call.rfind("open ", 0) == 0) {
-        EXPECT_EQ(call.substr(call.size() - 4), " /rw") << call;
-      }
-    }
   }
 
-  // Each handle is closed before the next is opened; the search ends at the match.
+  // Handles opened without access rights (a disk in use elsewhere still answers),
+  // each closed before the next is opened; the search ends at the match.
   EXPECT_EQ(Service()->DiskInstanceOf(kDisk5), "USBSTOR\\DISK&VEN_HALDREN\\7&2A1B&0");
   EXPECT_EQ(fake.log,
             (std::vector<std::string>{

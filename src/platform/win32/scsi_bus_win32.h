@@ -43,7 +43,7 @@ class IWin32ScsiCalls {
   virtual bool IoControl(Win32Handle handle, uint32_t code, const void* in, uint32_t inSize,
                          void* out, uint32_t outSize, uint32_t& returned) = 0;
   // The device instance ID of the device behind the disk interface `path`
-  // (SetupDiOpenDeviceInterfaceA into an empty set of the disk class, then
+  // (SetupDiOpenDeviceInterfaceA into an empty set, then
   // SetupDiGetDeviceInstanceIdA on the device it brings in).
   virtual bool GetInterfaceInstance(const std::string& path, std::string& instance) = 0;
 };

@@ -9,6 +9,7 @@
 #include "common/debug_log.h"
 #include "gui_win32/resource.h"
 #include "platform/fs/win32_text.h"
+#include "platform/win32/device_instance_win32.h"
 
 namespace tarnwick::win32gui {
 
@@ -204,11 +205,14 @@ INT_PTR CWin32MainDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lPar
         return TRUE;
       }
       return FALSE;
-    case WM_DEVICECHANGE:
-      (void)m_dlg->OnDeviceChange(static_cast<uint32_t>(wParam),
-                                  DescribeDeviceNotice(wParam, lParam));
+    case WM_DEVICECHANGE: {
+      // An interface's name also tells the device instance of the disk.
+      const std::string device = DescribeDeviceNotice(wParam, lParam);
+      (void)m_dlg->OnDeviceChange(static_cast<uint32_t>(wParam), device,
+                                  win32::DeviceInstanceOfInterfacePath(device));
       SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, TRUE);
       return TRUE;
+    }
     case WM_PAINT:
       if (!IsIconic(m_hWnd)) return FALSE;
       OnPaint();

@@ -25,7 +25,8 @@ struct DeviceNotice {
   uint32_t event = 0;
   std::string device;  // what arrived, for the log
   // Which appearance of a disk arrived, in the form of the SCSI bus's
-  // DiskInstanceOf ("diskseq 17" on Linux); empty when the system does not say.
+  // DiskInstanceOf ("diskseq 17" on Linux, the device instance ID on Windows);
+  // empty when the system does not say.
   std::string instance;
 };
 

@@ -69,15 +69,17 @@ TEST_F(Win32DeviceEventsTest, ArrivalsComeOutOfCollectAndOtherEventsAreIgnored) 
     std::vector<uint8_t> notice;  // empty: no parameter
     bool arrival;
     std::string device;
+    std::string instance;  // the device instance ID the notice carries
   };
   std::vector<Case> cases = {
-      {DBT_DEVICEARRIVAL, InterfaceNotice(L"\\\\?\\USBSTOR#Disk&Ven_HALDREN#1#{53f56307}"), true,
-       "\\\\?\\USBSTOR#Disk&Ven_HALDREN#1#{53f56307}"},
-      {DBT_DEVICEARRIVAL, VolumeNotice((1u << 4) | (1u << 5)), true, "E: F:"},
-      {DBT_DEVICEARRIVAL, {}, true, ""},
-      {DBT_DEVICEREMOVECOMPLETE, InterfaceNotice(L"\\\\?\\gone"), false, ""},
-      {DBT_DEVICEQUERYREMOVE, InterfaceNotice(L"\\\\?\\leaving"), false, ""},
-      {DBT_DEVNODES_CHANGED, {}, false, ""},
+      {DBT_DEVICEARRIVAL, InterfaceNotice(L"\\\\?\\USBSTOR#Disk&Ven_HALDREN#7&2a1b&0#{53f56307}"),
+       true, "\\\\?\\USBSTOR#Disk&Ven_HALDREN#7&2a1b&0#{53f56307}",
+       "USBSTOR\\DISK&VEN_HALDREN\\7&2A1B&0"},
+      {DBT_DEVICEARRIVAL, VolumeNotice((1u << 4) | (1u << 5)), true, "E: F:", ""},
+      {DBT_DEVICEARRIVAL, {}, true, "", ""},
+      {DBT_DEVICEREMOVECOMPLETE, InterfaceNotice(L"\\\\?\\gone"), false, "", ""},
+      {DBT_DEVICEQUERYREMOVE, InterfaceNotice(L"\\\\?\\leaving"), false, "", ""},
+      {DBT_DEVNODES_CHANGED, {}, false, "", ""},
   };
   for (Case& c : cases) {
     Send(c.event, c.notice.empty() ? nullptr : &c.notice);
@@ -89,6 +91,7 @@ TEST_F(Win32DeviceEventsTest, ArrivalsComeOutOfCollectAndOtherEventsAreIgnored) 
     ASSERT_EQ(got.size(), 1u) << c.device;
     EXPECT_EQ(got[0].event, kDeviceArrival);
     EXPECT_EQ(got[0].device, c.device);
+    EXPECT_EQ(got[0].instance, c.instance);
   }
 
   // A name that fills its notice without a terminating zero stays inside it.

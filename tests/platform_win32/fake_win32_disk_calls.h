@@ -25,6 +25,17 @@ struct FakeWin32Disk {
   int sharingViolations = 0;  // write opens refused with ERROR_SHARING_VIOLATION
   uint64_t length = 0;        // IOCTL_DISK_GET_LENGTH_INFO
   bool updateOk = true;
+  bool numberOk = true;  // IOCTL_STORAGE_GET_DEVICE_NUMBER: type 7 (disk), its own number
+};
+
+// A disk interface ("\\?\usbstor#...#{53f56307-...}") and the disk it leads to.
+struct FakeWin32Interface {
+  std::string path;
+  std::string instance;     // the device instance ID; empty: cannot be told
+  uint32_t deviceType = 7;  // FILE_DEVICE_DISK
+  uint32_t deviceNumber = 0;
+  uint32_t openError = 0;
+  bool numberOk = true;
 };
 
 struct FakeWin32Volume {
@@ -61,6 +72,7 @@ class FakeWin32DiskCalls final : public IWin32DiskCalls {
   std::map<std::string, uint32_t> openFlags;  // the FILE_FLAG_ values of the last open of a path
   std::vector<std::string> readsOn;           // the path of each ReadFile's handle
   int shortReadAt = -1;                       // index of the ReadFile that reads half
+  std::vector<FakeWin32Interface> interfaces;
 
   Win32Handle Open(const std::string& path, uint32_t access, uint32_t share) override {
     const std::string mode = std::string(access & win32c::kGenericRead ? "r" : "") +
@@ -77,6 +89,8 @@ class FakeWin32DiskCalls final : public IWin32DiskCalls {
         --it->second.sharingViolations;
         return Fail(win32c::kErrorSharingViolation);
       }
+    } else if (FakeWin32Interface* i = FindInterface(path)) {
+      if (i->openError != 0) return Fail(i->openError);
     } else if (!FindVolume(path + "\\")) {
       return Fail(win32c::kErrorFileNotFound);
     }
@@ -119,9 +133,16 @@ class FakeWin32DiskCalls final : public IWin32DiskCalls {
           return true;
         case win32c::kIoctlDiskUpdateProperties:
           return d.updateOk || Refuse(win32c::kErrorAccessDenied);
+        case win32c::kIoctlStorageGetDeviceNumber:
+          if (!d.numberOk) return Refuse(1);
+          return DeviceNumber(o, outSize, 7, number, returned);
         default:
           return Refuse(win32c::kErrorInvalidParameter);
       }
+    }
+    if (FakeWin32Interface* i = FindInterface(path)) {
+      if (code != win32c::kIoctlStorageGetDeviceNumber || !i->numberOk) return Refuse(1);
+      return DeviceNumber(o, outSize, i->deviceType, i->deviceNumber, returned);
     }
     FakeWin32Volume* v = FindVolume(path + "\\");
     switch (code) {
@@ -191,6 +212,17 @@ class FakeWin32DiskCalls final : public IWin32DiskCalls {
   std::string WindowsFolder() override { return windowsFolder; }
   std::vector<std::string> PageFiles() override { return pageFiles; }
   std::string CurrentDirectory() override { return cwd; }
+  std::vector<std::string> DiskInterfaces() override {
+    log.push_back("interfaces");
+    std::vector<std::string> paths;
+    for (const auto& i : interfaces) paths.push_back(i.path);
+    return paths;
+  }
+  std::string InterfaceInstance(const std::string& path) override {
+    log.push_back("instance " + path);
+    FakeWin32Interface* i = FindInterface(path);
+    return i ? i->instance : std::string();
+  }
 
   // The calls made on paths that contain text, in order.
   std::vector<std::string> CallsOn(const std::string& text) const {
@@ -226,6 +258,8 @@ class FakeWin32DiskCalls final : public IWin32DiskCalls {
         return "length";
       case win32c::kIoctlDiskUpdateProperties:
         return "update";
+      case win32c::kIoctlStorageGetDeviceNumber:
+        return "number";
       case win32c::kFsctlLockVolume:
         return "lock";
       case win32c::kFsctlDismountVolume:
@@ -233,6 +267,22 @@ class FakeWin32DiskCalls final : public IWin32DiskCalls {
       default:
         return "ioctl";
     }
+  }
+  // STORAGE_DEVICE_NUMBER, partition number 0.
+  bool DeviceNumber(uint8_t* o, uint32_t outSize, uint32_t type, uint32_t number,
+                    uint32_t& returned) {
+    if (outSize < 12) return Refuse(122);  // ERROR_INSUFFICIENT_BUFFER
+    PutU32(o, 0, type);
+    PutU32(o, 4, number);
+    PutU32(o, 8, 0);
+    returned = 12;
+    return true;
+  }
+  FakeWin32Interface* FindInterface(const std::string& path) {
+    for (auto& i : interfaces) {
+      if (i.path == path) return &i;
+    }
+    return nullptr;
   }
   FakeWin32Volume* FindVolume(const std::string& name) {
     for (auto& v : volumes) {

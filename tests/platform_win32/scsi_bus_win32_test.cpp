@@ -8,7 +8,10 @@
 
 #include "common/le.h"
 #include "platform/fs/win32_text.h"
+#include "platform/win32/device_instance_win32.h"
 #include "platform/win32/scsi_records_win32.h"
+#include "platform/win32/win32_disks.h"
+#include "platform_win32/fake_win32_disk_calls.h"
 #include "usbdev/dfu_downloader.h"
 #include "usbdev/inquiry.h"
 
@@ -22,6 +25,8 @@ Win32Handle FakeHandle(uintptr_t n) {
 }
 
 const Win32Handle kSet = FakeHandle(0x5E7);
+// ERROR_NO_SUCH_DEVICE_INTERFACE, as SetupAPI answers a path it does not know.
+constexpr uint32_t kErrorNoSuchDeviceInterface = 0xE000020Bu;
 
 struct FakeInterface {
   std::string path;
@@ -110,6 +115,14 @@ class FakeScsiCalls : public IWin32ScsiCalls {
     return error ? Fail(error) : true;
   }
 
+  bool GetInterfaceInstance(const std::string& path, std::string& instance) override {
+    instanceAsked.push_back(path);
+    auto found = instances.find(path);
+    if (found == instances.end()) return Fail(kErrorNoSuchDeviceInterface);
+    instance = found->second;
+    return true;
+  }
+
   std::vector<IoCall> CallsOf(uint32_t code) const {
     std::vector<IoCall> found;
     for (const IoCall& call : calls) {
@@ -122,6 +135,7 @@ class FakeScsiCalls : public IWin32ScsiCalls {
   uint32_t setError = 0;
   uint32_t openError = 0;
   std::map<uint32_t, IoAnswer> answers;
+  std::map<std::string, std::string> instances;  // interface path -> device instance ID
 
   uint32_t lastError = 0;
   std::vector<uint32_t> enumerated;
@@ -131,6 +145,7 @@ class FakeScsiCalls : public IWin32ScsiCalls {
   uintptr_t nextHandle = 0x100;
   std::vector<Win32Handle> closed;
   std::vector<IoCall> calls;
+  std::vector<std::string> instanceAsked;
 
  private:
   bool Fail(uint32_t error) {
@@ -232,6 +247,52 @@ TEST_F(Win32ScsiBusTest, OpenAsksForReadWriteSharedAndCloseAndTheBusRelease) {
   EXPECT_EQ(refused.Status().Text(), ErrorStatus(5).Text());
   bus.reset();  // closes what is still open
   EXPECT_EQ(calls.closed, (std::vector<Win32Handle>{FakeHandle(0x100), FakeHandle(0x101)}));
+}
+
+TEST_F(Win32ScsiBusTest, DiskInstanceIsThatOfTheInterfaceEachHandleWasOpenedOn) {
+  const std::string board = "\\\\?\\usbstor#disk&ven_haldren#7&2a1b&0#{53f56307}";
+  const std::string reader = "\\\\?\\usbstor#disk&ven_generic#8&11&0#{53f56307}";
+  const std::string blank = "\\\\?\\usbstor#disk&ven_blank#9&1&0#{53f56307}";
+  const std::string unknown = "\\\\?\\usbstor#disk&ven_gone#1&0#{53f56307}";
+  calls.instances[board] = "USBSTOR\\DISK&VEN_HALDREN\\7&2a1b&0";
+  calls.instances[reader] = "USBSTOR\\DISK&VEN_GENERIC\\8&11&0";
+  calls.instances[blank] = "";
+  Win32ScsiBus bus(calls);
+  struct Case {
+    std::string path;
+    std::string instance;  // empty: a failure with `code`
+    std::error_code code;
+  };
+  const Case cases[] = {
+      {board, "USBSTOR\\DISK&VEN_HALDREN\\7&2A1B&0", {}},
+      {reader, "USBSTOR\\DISK&VEN_GENERIC\\8&11&0", {}},
+      {blank, "", std::make_error_code(std::errc::not_supported)},
+      {unknown, "",
+       std::error_code(static_cast<int>(kErrorNoSuchDeviceInterface), std::system_category())},
+  };
+  std::vector<ScsiHandle> handles;
+  for (const Case& c : cases) handles.push_back(bus.Open(c.path).Value());
+  for (int pass = 0; pass < 2; ++pass) {
+    for (size_t i = 0; i < std::size(cases); ++i) {
+      SCOPED_TRACE(cases[i].path);
+      SysResult<std::string> instance = bus.DiskInstanceOf(handles[i]);
+      if (cases[i].instance.empty()) {
+        ASSERT_FALSE(instance.IsOk());
+        EXPECT_EQ(instance.Status().Code(), cases[i].code);
+      } else {
+        ASSERT_TRUE(instance.IsOk()) << instance.Status().Text();
+        EXPECT_EQ(instance.Value(), cases[i].instance);
+      }
+    }
+  }
+  // An instance once told is kept with its handle; a failed lookup is tried again.
+  EXPECT_EQ(calls.instanceAsked,
+            (std::vector<std::string>{board, reader, blank, unknown, blank, unknown}));
+
+  // A handle that is not open has none.
+  ASSERT_TRUE(bus.Close(handles[0]).IsOk());
+  EXPECT_EQ(bus.DiskInstanceOf(handles[0]).Status().Code().value(), 6);  // ERROR_INVALID_HANDLE
+  EXPECT_EQ(bus.DiskInstanceOf(0).Status().Code().value(), 6);
 }
 
 TEST_F(Win32ScsiBusTest, AdapterPropertiesComeFromTheAdapterDescriptor) {
@@ -478,6 +539,28 @@ TEST_F(Win32ScsiBusTest, OutcomesReportStatusAndSenseOrTheSystemsCode) {
       EXPECT_TRUE(result.error.IsOk());
     }
   }
+}
+
+// The board's disk as the bus saw it during the download, the physical drive
+// discovery finds later and the interface an arrival notice names are the same
+// identity, whatever case each source answers in.
+TEST(Win32DiskInstanceTest, BusDiskServiceAndArrivalNoticeAgreeOnOneDisk) {
+  const std::string path =
+      "\\\\?\\USBSTOR#Disk&Ven_HALDREN&Prod_X#7&2a1b&0#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
+  FakeScsiCalls scsi;
+  scsi.instances[path] = "USBSTOR\\Disk&Ven_HALDREN&Prod_X\\7&2a1b&0";
+  Win32ScsiBus bus(scsi);
+  SysResult<std::string> fromBus = bus.DiskInstanceOf(bus.Open(path).Value());
+  ASSERT_TRUE(fromBus.IsOk()) << fromBus.Status().Text();
+
+  testing::FakeWin32DiskCalls disks;
+  disks.disks[3];
+  disks.interfaces = {{path, "USBSTOR\\DISK&VEN_HALDREN&PROD_X\\7&2A1B&0", 7, 3}};
+  const std::string fromService = Win32DiskInstance(disks, "\\\\.\\PhysicalDrive3");
+
+  EXPECT_EQ(fromBus.Value(), "USBSTOR\\DISK&VEN_HALDREN&PROD_X\\7&2A1B&0");
+  EXPECT_EQ(fromService, fromBus.Value());
+  EXPECT_EQ(DeviceInstanceOfInterfacePath(path), fromBus.Value());
 }
 
 // The real calls, as far as Wine has them: it lists the disk interfaces it

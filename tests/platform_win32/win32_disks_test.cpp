@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -363,6 +364,56 @@ TEST_F(Win32DisksTest, ReaderReadsWholeSectorsAtAnyOffset) {
   EXPECT_EQ(buf[0], 1);    // byte 1000 lies in sector 1
   EXPECT_EQ(buf[599], 3);  // byte 1599 in sector 3
   EXPECT_FALSE(reader.Value()->ReadAt((1 << 20) - 10, buf, 20));
+}
+
+TEST_F(Win32DisksTest, DiskInstanceIsThatOfTheInterfaceWithTheSameDeviceNumber) {
+  const std::string card = "\\\\?\\usbstor#disk&ven_haldren#7&2a1b&0#{53f56307-b6bf-11d0}";
+  const std::string system = "\\\\?\\scsi#disk&ven_ata#4&1#{53f56307-b6bf-11d0}";
+  const std::string broken = "\\\\?\\usbstor#disk&ven_x#9&9#{53f56307-b6bf-11d0}";
+  const std::string cdrom = "\\\\?\\ide#cdrom#5&0#{53f56307-b6bf-11d0}";
+  fake.interfaces = {{system, "SCSI\\DISK&VEN_ATA\\4&1", 7, 0},
+                     {broken, "USBSTOR\\DISK&VEN_X\\9&9", 7, 5, win32c::kErrorAccessDenied},
+                     // Another device type numbers its devices on its own.
+                     {cdrom, "IDE\\CDROM\\5&0", 2, 5},
+                     {card, "USBSTOR\\Disk&Ven_HALDREN\\7&2a1b&0", 7, 5}};
+  struct Case {
+    const char* name;
+    std::function<void(FakeWin32DiskCalls&)> change;
+    std::string path;
+    std::string instance;
+  };
+  const Case cases[] = {
+      {"found by type and number, upper case", [](FakeWin32DiskCalls&) {}, kDisk5,
+       "USBSTOR\\DISK&VEN_HALDREN\\7&2A1B&0"},
+      {"another device under the same number",
+       [](FakeWin32DiskCalls& f) { f.interfaces.back().instance = "USBSTOR\\DISK&VEN_Y\\8&1&0"; },
+       kDisk5, "USBSTOR\\DISK&VEN_Y\\8&1&0"},
+      {"the disk's number refused", [](FakeWin32DiskCalls& f) { f.disks[5].numberOk = false; },
+       kDisk5, ""},
+      {"no such disk", [](FakeWin32DiskCalls&) {}, "\\\\.\\PhysicalDrive9", ""},
+      {"no interface with its number", [](FakeWin32DiskCalls&) {}, "\\\\.\\PhysicalDrive1", ""},
+      {"the interface's instance unknown",
+       [](FakeWin32DiskCalls& f) { f.interfaces.back().instance.clear(); }, kDisk5, ""},
+      {"a card image file", [](FakeWin32DiskCalls&) {}, "D:\\card.img", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeWin32DiskCalls f = fake;
+    c.change(f);
+    Win32DiskOptions options;
+    EXPECT_EQ(MakeWin32DiskService(options, f, clock)->DiskInstanceOf(c.path), c.instance);
+  }
+
+  // Handles opened without access rights (a disk in use elsewhere still answers),
+  // each closed before the next is opened; the search ends at the match.
+  EXPECT_EQ(Service()->DiskInstanceOf(kDisk5), "USBSTOR\\DISK&VEN_HALDREN\\7&2A1B&0");
+  EXPECT_EQ(fake.log,
+            (std::vector<std::string>{
+                "open \\\\.\\PhysicalDrive5 /rw", "number \\\\.\\PhysicalDrive5",
+                "close \\\\.\\PhysicalDrive5", "interfaces", "open " + system + " /rw",
+                "number " + system, "close " + system, "open " + broken + " /rw",
+                "open " + cdrom + " /rw", "number " + cdrom, "close " + cdrom,
+                "open " + card + " /rw", "number " + card, "close " + card, "instance " + card}));
 }
 
 TEST(Win32DiskPathTest, Numbers) {

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "platform/fs/win32_text.h"
+#include "platform/win32/device_instance_win32.h"
 #include "platform/win32/win32_services.h"
 
 namespace tarnwick {
@@ -69,6 +70,7 @@ std::optional<DeviceNotice> DecodeDeviceChange(uintptr_t wParam, intptr_t lParam
   if (!header || header->dbch_size < sizeof(DEV_BROADCAST_HDR)) return notice;
   if (header->dbch_devicetype == DBT_DEVTYP_DEVICEINTERFACE) {
     notice.device = InterfaceName(*header);
+    notice.instance = win32::DeviceInstanceOfInterfacePath(notice.device);
   } else if (header->dbch_devicetype == DBT_DEVTYP_VOLUME) {
     notice.device = VolumeName(*header);
   }

@@ -40,7 +40,9 @@ SysResult<std::unique_ptr<DiskArrivalRegistration>> RegisterDiskArrivals(void* h
 
 // What a WM_DEVICECHANGE with these parameters tells: an arrival notice
 // naming the device (the interface path, or the drive letters of a volume),
-// or nothing for every other event.
+// or nothing for every other event. An interface's notice also carries the
+// device instance ID of its device (upper case), as the SCSI bus's
+// DiskInstanceOf gives it.
 std::optional<DeviceNotice> DecodeDeviceChange(uintptr_t wParam, intptr_t lParam);
 
 class Win32DeviceEvents final : public IDeviceEventSource {

@@ -7,6 +7,7 @@
 
 #include "common/le.h"
 #include "platform/fs/win32_text.h"
+#include "platform/win32/device_instance_win32.h"
 #include "platform/win32/scsi_records_win32.h"
 
 namespace tarnwick {
@@ -104,7 +105,7 @@ SysResult<ScsiHandle> Win32ScsiBus::Open(const std::string& path) {
   if (!handle) return ErrorStatus(m_calls.LastError());
   const ScsiHandle id = m_nextHandle++;
   if (m_nextHandle == 0) m_nextHandle = 1;
-  m_open[id] = {handle, std::nullopt};
+  m_open[id] = {handle, std::nullopt, path, {}};
   return id;
 }
 
@@ -165,6 +166,23 @@ SysResult<uint32_t> Win32ScsiBus::QueryMediaType(ScsiHandle handle) {
     return ErrorStatus(m_calls.LastError());
   }
   return returned >= 4 ? GetU32(answer.data(), mediatypes::kDeviceType) : 0u;
+}
+
+SysResult<std::string> Win32ScsiBus::DiskInstanceOf(ScsiHandle handle) {
+  OpenDevice* device = Find(handle);
+  if (!device) return ErrorStatus(kErrorInvalidHandle);
+  if (device->instance.empty()) {
+    std::string instance;
+    if (!m_calls.GetInterfaceInstance(device->path, instance)) {
+      return ErrorStatus(m_calls.LastError());
+    }
+    if (instance.empty()) {
+      return SysStatus(std::make_error_code(std::errc::not_supported),
+                       "the disk instance cannot be told");
+    }
+    device->instance = NormalDeviceInstance(instance);
+  }
+  return device->instance;
 }
 
 ScsiResult Win32ScsiBus::PassThrough(ScsiHandle handle, const ScsiRequest& request) {

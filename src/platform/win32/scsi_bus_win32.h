@@ -42,6 +42,10 @@ class IWin32ScsiCalls {
   // DeviceIoControl(handle, code, in, inSize, out, outSize, &returned, not overlapped).
   virtual bool IoControl(Win32Handle handle, uint32_t code, const void* in, uint32_t inSize,
                          void* out, uint32_t outSize, uint32_t& returned) = 0;
+  // The device instance ID of the device behind the disk interface `path`
+  // (SetupDiOpenDeviceInterfaceA into an empty set, then
+  // SetupDiGetDeviceInstanceIdA on the device it brings in).
+  virtual bool GetInterfaceInstance(const std::string& path, std::string& instance) = 0;
 };
 
 // The real calls.
@@ -68,11 +72,16 @@ class Win32ScsiBus final : public IScsiBus {
   // buffer aligned as the adapter asks; data from the device, or none, goes
   // buffered (IOCTL_SCSI_PASS_THROUGH) in the request itself.
   ScsiResult PassThrough(ScsiHandle handle, const ScsiRequest& request) override;
+  // The device instance ID of the disk interface the handle was opened on,
+  // in upper case.
+  SysResult<std::string> DiskInstanceOf(ScsiHandle handle) override;
 
  private:
   struct OpenDevice {
     Win32Handle handle = nullptr;
     std::optional<uint32_t> alignmentMask;  // learnt at the first direct request
+    std::string path;                       // the interface path it was opened on
+    std::string instance;                   // learnt at the first DiskInstanceOf
   };
 
   OpenDevice* Find(ScsiHandle handle);

@@ -5,6 +5,8 @@
 // The SDK headers below need <windows.h> first.
 #include <setupapi.h>
 
+#include <cstring>
+
 #include "platform/win32/disk_interface_win32.h"
 #include "platform/win32/scsi_bus_win32.h"
 #include "platform/win32/win32_services.h"
@@ -56,6 +58,27 @@ class RealWin32ScsiCalls final : public IWin32ScsiCalls {
         DeviceIoControl(handle, code, const_cast<void*>(in), inSize, out, outSize, &bytes, nullptr);
     returned = bytes;
     return ok != FALSE;
+  }
+
+  bool GetInterfaceInstance(const std::string& path, std::string& instance) override {
+    // No class: the set takes the device of whatever setup class it has.
+    HDEVINFO set = SetupDiCreateDeviceInfoList(nullptr, nullptr);
+    if (set == INVALID_HANDLE_VALUE) return false;
+    SP_DEVICE_INTERFACE_DATA iface{};
+    iface.cbSize = sizeof iface;
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof device;
+    // A device instance ID has at most MAX_DEVICE_ID_LEN (200) characters.
+    char id[256] = {};
+    // Opening the interface brings its device into the empty set, as its first element.
+    const bool ok = SetupDiOpenDeviceInterfaceA(set, path.c_str(), 0, &iface) != FALSE &&
+                    SetupDiEnumDeviceInfo(set, 0, &device) != FALSE &&
+                    SetupDiGetDeviceInstanceIdA(set, &device, id, sizeof id, nullptr) != FALSE;
+    const DWORD error = GetLastError();
+    SetupDiDestroyDeviceInfoList(set);
+    SetLastError(error);
+    if (ok) instance.assign(id, strnlen(id, sizeof id));
+    return ok;
   }
 };
 

@@ -76,6 +76,13 @@ class IWin32DiskCalls {
   // The page files the system is configured with (full paths).
   virtual std::vector<std::string> PageFiles() = 0;
   virtual std::string CurrentDirectory() = 0;
+
+  // The device paths of the disk interfaces present (GUID_DEVINTERFACE_DISK),
+  // as far as they can be listed.
+  virtual std::vector<std::string> DiskInterfaces() = 0;
+  // The device instance ID of the device behind a disk interface path; empty
+  // when it cannot be told.
+  virtual std::string InterfaceInstance(const std::string& path) = 0;
 };
 
 IWin32DiskCalls& RealWin32DiskCalls();

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/fs/win32_text.h"
+#include "platform/win32/scsi_bus_win32.h"
 #include "platform/win32/win32_disk_calls.h"
 #include "platform/win32/win32_services.h"
 
@@ -41,6 +42,8 @@ static_assert(win32c::kErrorInvalidParameter == ERROR_INVALID_PARAMETER);
 static_assert(sizeof(DISK_GEOMETRY) == 24);
 static_assert(offsetof(GET_MEDIA_TYPES, MediaInfo) == 8);
 static_assert(offsetof(VOLUME_DISK_EXTENTS, Extents) == 8 && sizeof(DISK_EXTENT) == 24);
+static_assert(sizeof(STORAGE_DEVICE_NUMBER) == 12 &&
+              offsetof(STORAGE_DEVICE_NUMBER, DeviceNumber) == 4);
 
 namespace {
 
@@ -166,6 +169,28 @@ class RealCalls final : public IWin32DiskCalls {
     std::wstring dir(n, L'\0');
     GetCurrentDirectoryW(n, dir.data());
     return TrimNul(dir);
+  }
+
+  std::vector<std::string> DiskInterfaces() override {
+    // The SCSI bus's walk of the disk interfaces, on its real calls; it ends
+    // at the first interface that cannot be read, as the board search does.
+    constexpr uint32_t kMaxInterfaces = 256;
+    std::vector<std::string> paths;
+    Win32ScsiBus bus(SystemWin32ScsiCalls());
+    SysResult<std::unique_ptr<IScsiInterfaceSet>> set = bus.GetInterfaceSet();
+    if (!set) return paths;
+    for (uint32_t i = 0; i < kMaxInterfaces; ++i) {
+      InterfacePath found = set.Value()->GetInterfacePath(i);
+      if (found.lookup != InterfaceLookup::Found) break;
+      paths.push_back(std::move(found.path));
+    }
+    return paths;
+  }
+
+  std::string InterfaceInstance(const std::string& path) override {
+    std::string instance;
+    if (!SystemWin32ScsiCalls().GetInterfaceInstance(path, instance)) return {};
+    return instance;
   }
 
  private:

@@ -5,12 +5,14 @@
 #include <cstring>
 #include <filesystem>
 #include <new>
+#include <optional>
 #include <set>
 
 #include "common/debug_log.h"
 #include "common/le.h"
 #include "platform/fs/win32_text.h"
 #include "platform/sim/image_disk_service.h"
+#include "platform/win32/device_instance_win32.h"
 
 namespace tarnwick {
 namespace {
@@ -21,6 +23,8 @@ constexpr size_t kGeometryBytes = 24;
 constexpr size_t kExtentsHeaderBytes = 8;
 constexpr size_t kExtentBytes = 24;
 constexpr size_t kMaxExtents = 32;
+// STORAGE_DEVICE_NUMBER: device type, device number, partition number.
+constexpr size_t kDeviceNumberBytes = 12;
 
 using Clock = std::chrono::steady_clock;
 
@@ -97,6 +101,27 @@ std::vector<uint32_t> VolumeDisks(IWin32DiskCalls& sys, const std::string& volum
     disks.push_back(GetU32(answer, at));
   }
   return disks;
+}
+
+struct DeviceNumber {
+  uint32_t type = 0;
+  uint32_t number = 0;
+  bool operator==(const DeviceNumber&) const = default;
+};
+
+// The device type and number of a disk, or of a disk interface, on a handle
+// opened without access rights; nothing when it cannot be told.
+std::optional<DeviceNumber> DeviceNumberOf(IWin32DiskCalls& sys, const std::string& path) {
+  ScopedHandle h(sys, sys.Open(path, 0, win32c::kShareRead | win32c::kShareWrite));
+  if (!h.Valid()) return std::nullopt;
+  uint8_t answer[kDeviceNumberBytes] = {};
+  uint32_t returned = 0;
+  if (!sys.Ioctl(h.Get(), win32c::kIoctlStorageGetDeviceNumber, nullptr, 0, answer, sizeof answer,
+                 returned) ||
+      returned < 8) {
+    return std::nullopt;
+  }
+  return DeviceNumber{GetU32(answer, 0), GetU32(answer, 4)};
 }
 
 // The probe of one physical disk, on a handle opened for reading only.
@@ -518,6 +543,11 @@ class Win32DiskService final : public IDiskService {
     return OpenDiskForWrite(m_sys, m_clock, path, number);
   }
 
+  std::string DiskInstanceOf(const std::string& path) override {
+    if (!IsWin32DiskPath(path)) return {};  // a card image file
+    return Win32DiskInstance(m_sys, path);
+  }
+
  private:
   bool Known(const std::string& path) const {
     uint32_t number = 0;
@@ -609,6 +639,17 @@ bool Win32DiskNumber(const std::string& path, uint32_t& number) {
   if (n > 0xFFFFFFFFu) return false;
   number = static_cast<uint32_t>(n);
   return true;
+}
+
+std::string Win32DiskInstance(IWin32DiskCalls& sys, const std::string& path) {
+  const std::optional<DeviceNumber> disk = DeviceNumberOf(sys, path);
+  if (!disk) return {};
+  for (const std::string& iface : sys.DiskInterfaces()) {
+    if (DeviceNumberOf(sys, iface) == disk) {
+      return win32::NormalDeviceInstance(sys.InterfaceInstance(iface));
+    }
+  }
+  return {};
 }
 
 std::string Win32ErrorText(const std::string& what, uint32_t code) {

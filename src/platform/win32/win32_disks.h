@@ -36,6 +36,11 @@ bool Win32DiskNumber(const std::string& path, uint32_t& number);
 std::map<uint32_t, std::string> Win32SystemDisks(
     IWin32DiskCalls& sys, const std::function<std::vector<ProtectedPath>()>& protectedPaths);
 
+// The device instance ID, in upper case, of the physical disk at
+// "\\.\PhysicalDriveN": that of the disk interface with the same device type
+// and number. Empty when it cannot be told.
+std::string Win32DiskInstance(IWin32DiskCalls& sys, const std::string& path);
+
 // The operator's text for a failed call: what failed, the system's text and
 // its code.
 std::string Win32ErrorText(const std::string& what, uint32_t code);

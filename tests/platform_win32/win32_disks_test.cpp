@@ -220,11 +220,11 @@ TEST_F(Win32DisksTest, BusyVolumesAndDisksAreRetriedWithinTheBound) {
        300},
       {"lock given up", -1, 0, false,
        "OpenDisk: \\\\.\\PhysicalDrive5 busy, waiting\n"
-       "OpenDisk: \\\\.\\PhysicalDrive5 given up after 10.0 s\n",
+       "OpenDisk: \\\\.\\PhysicalDrive5 given up after 10.0 s, still busy\n",
        10000},
       {"disk open given up", 0, 1000, false,
        "OpenDisk: \\\\.\\PhysicalDrive5 busy, waiting\n"
-       "OpenDisk: \\\\.\\PhysicalDrive5 given up after 10.0 s\n",
+       "OpenDisk: \\\\.\\PhysicalDrive5 given up after 10.0 s, still busy\n",
        10000},
   };
   for (const Case& c : cases) {

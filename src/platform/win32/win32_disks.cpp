@@ -349,7 +349,7 @@ class BusyWait {
     const auto waited = m_clock.Now() - m_start;
     if (waited >= kWin32BusyBound) {
       if (m_bWaiting) {
-        DebugLog(1, "OpenDisk: %s given up after %.1f s\n", m_path.c_str(), Seconds());
+        DebugLog(1, "OpenDisk: %s given up after %.1f s, still busy\n", m_path.c_str(), Seconds());
       }
       return false;
     }

@@ -25,11 +25,7 @@ TEST(PathList, SplitsOnTheSystemSeparatorAndKeepsDriveLetters) {
   for (const auto& c : kCases) {
     EXPECT_EQ(SplitPathList(c.list, c.separator), c.paths) << c.list;
   }
-#ifdef _WIN32
-  EXPECT_EQ(kPathListSeparator, ';');
-#else
-  EXPECT_EQ(kPathListSeparator, ':');
-#endif
+  EXPECT_EQ(kPathListSeparator, ':');  // this suite is built on Linux only
 }
 
 TEST(MakeHost, CardImagesStandForTheDisksAndNeedNoRights) {

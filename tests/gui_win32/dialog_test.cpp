@@ -126,12 +126,14 @@ class Win32DialogTest : public ::testing::Test {
     // loaded machine, and now and then that process never comes up: tries
     // for up to 30 s, on a further new desktop after every 10 s.
     HWND made = nullptr;
+    DWORD error = 0;
     for (int attempt = 0; attempt < 60 && made == nullptr; ++attempt) {
       if (attempt > 0) Sleep(500);
       if (attempt > 0 && attempt % 20 == 0) UseNewDesktop();
       made = dialog->CreateHidden();
+      if (made == nullptr) error = GetLastError();
     }
-    ASSERT_NE(made, nullptr);
+    ASSERT_NE(made, nullptr) << "the last try failed with error " << error;
   }
 
   HWND Item(int id) const { return GetDlgItem(dialog->Window(), id); }

@@ -76,20 +76,14 @@ bool CardComplete(const std::string& path) {
 // the graphics driver the prefix names when the desktop is first used (the
 // null driver the test set-up names), whereas the prefix's default desktop
 // may have been made before, without any driver.
-// Moves this thread to a new desktop of its own (the thread must have no
-// windows yet); the number tells the desktops of one process apart.
-void UseNewDesktop() {
-  static int made = 0;
-  const std::wstring name = L"tarnwick-dialog-tests-" + std::to_wstring(GetCurrentProcessId()) +
-                            L"-" + std::to_wstring(made++);
-  if (HDESK desktop = CreateDesktopW(name.c_str(), nullptr, nullptr, 0, GENERIC_ALL, nullptr)) {
-    SetThreadDesktop(desktop);
-  }
-}
-
 class TestDesktop : public ::testing::Environment {
  public:
-  void SetUp() override { UseNewDesktop(); }
+  void SetUp() override {
+    const std::wstring name = L"tarnwick-dialog-tests-" + std::to_wstring(GetCurrentProcessId());
+    if (HDESK desktop = CreateDesktopW(name.c_str(), nullptr, nullptr, 0, GENERIC_ALL, nullptr)) {
+      SetThreadDesktop(desktop);
+    }
+  }
 };
 ::testing::Environment* const kTestDesktop = ::testing::AddGlobalTestEnvironment(new TestDesktop);
 
@@ -123,13 +117,11 @@ class Win32DialogTest : public ::testing::Test {
     });
     // Under Wine the first window of a new desktop can fail while the
     // desktop's own process is still starting, which takes seconds on a
-    // loaded machine, and now and then that process never comes up: tries
-    // for up to 30 s, on a further new desktop after every 10 s.
+    // loaded machine; tries for up to 30 s cover that.
     HWND made = nullptr;
     DWORD error = 0;
     for (int attempt = 0; attempt < 60 && made == nullptr; ++attempt) {
       if (attempt > 0) Sleep(500);
-      if (attempt > 0 && attempt % 20 == 0) UseNewDesktop();
       made = dialog->CreateHidden();
       if (made == nullptr) error = GetLastError();
     }

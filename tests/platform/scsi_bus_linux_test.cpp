@@ -382,3 +382,24 @@ TEST(UdevArrival, DiskSequenceAsInstance) {
     EXPECT_EQ(tarnwick::DiskInstanceFromSeq(seq), instance) << seq;
   }
 }
+
+// A notice handled after its disk has left (or after another disk took the
+// name) is not an arrival; one that cannot be checked is.
+TEST(UdevArrival, OnlyADiskStillThereAsAnnouncedHasArrived) {
+  tarnwick::testing::TempDir sys;
+  std::filesystem::create_directories(sys.File("class/block/sda"));
+  std::filesystem::create_directories(sys.File("class/block/sdb"));
+  tarnwick::testing::WriteFile(sys.File("class/block/sda/diskseq"), "12\n");
+  struct Case {
+    std::string device, instance;
+    bool current;
+  };
+  for (const Case& c : {Case{"/dev/sda", "diskseq 12", true}, Case{"/dev/sda", "diskseq 11", false},
+                        Case{"/dev/sdc", "diskseq 13", false}, Case{"/dev/sdb", "diskseq 4", true},
+                        Case{"/dev/sdc", "", true}, Case{"", "diskseq 4", true}}) {
+    EXPECT_EQ(tarnwick::ArrivalIsCurrent(sys.path().string(),
+                                         {tarnwick::kDeviceArrival, c.device, c.instance}),
+              c.current)
+        << c.device << " " << c.instance;
+  }
+}

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
 #include "common/debug_log.h"
@@ -61,11 +62,29 @@ void UdevMonitor::ReceiveLocked() {
   }
 }
 
+bool ArrivalIsCurrent(const std::string& sysRoot, const DeviceNotice& notice) {
+  if (notice.instance.empty()) return true;
+  const std::string name = std::filesystem::path(notice.device).filename().string();
+  if (name.empty()) return true;
+  const std::string dir = sysRoot + "/class/block/" + name;
+  std::error_code ec;
+  if (!std::filesystem::exists(dir, ec)) return false;
+  const std::string now = ReadDiskInstance(dir);
+  return now.empty() || now == notice.instance;
+}
+
 void UdevMonitor::Collect(DeviceEventQueue& queue) {
   if (!m_monitor) return;
   std::lock_guard<std::mutex> lock(m_mutex);
   ReceiveLocked();
-  for (DeviceNotice& notice : m_received) queue.Post(std::move(notice));
+  for (DeviceNotice& notice : m_received) {
+    if (notice.event == kDeviceArrival && !ArrivalIsCurrent("/sys", notice)) {
+      DebugLog(2, "Device change: %s (%s) has gone again; not an arrival\n", notice.device.c_str(),
+               notice.instance.c_str());
+      continue;
+    }
+    queue.Post(std::move(notice));
+  }
   m_received.clear();
 }
 

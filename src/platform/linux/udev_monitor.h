@@ -18,6 +18,13 @@ namespace tarnwick {
 
 // Whether a udev event of a whole disk counts as an arrival.
 bool IsArrivalEvent(const std::string& action, const char* diskMediaChange);
+// Whether the disk an arrival announced is still there as that appearance
+// (its diskseq under sysRoot's class/block), when the notice is handled. udev
+// hands out a busy system's events late: a board's own disk can be announced
+// after it has already left, and such a notice is not a card's arrival. A
+// notice that cannot be checked (no instance, a kernel without diskseq) counts
+// as current.
+bool ArrivalIsCurrent(const std::string& sysRoot, const DeviceNotice& notice);
 
 class UdevMonitor final : public IDeviceEventSource {
  public:

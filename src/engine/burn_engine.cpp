@@ -113,10 +113,9 @@ void CBurnEngine::EndRun() {
 // run at once. The controls are given back so that the dialog stays usable,
 // the cards that failed earlier in the run and the card in hand are listed,
 // and the error is shown instead of the final message.
-void CBurnEngine::AbortRun(const std::string& error) {
-  // The card in hand is listed too: it was not written, or not completely.
+void CBurnEngine::EndRunOnCardInHand(int slot, const std::string& error) {
   if (m_bCardInHand) {
-    m_lastRun.failed.push_back({m_nCurrentSlot, CurrentDevicePath(), error});
+    m_lastRun.failed.push_back({slot, CurrentDevicePath(), error});
     if (!m_bCardOpened) ++m_lastRun.cardsRefused;
     m_bCardInHand = false;
     m_status.reason = error;
@@ -124,6 +123,11 @@ void CBurnEngine::AbortRun(const std::string& error) {
   }
   m_lastRun.aborted = true;
   m_lastRun.abortReason = error;
+}
+
+void CBurnEngine::AbortRun(const std::string& error) {
+  // The card in hand is listed too: it was not written, or not completely.
+  EndRunOnCardInHand(m_nCurrentSlot, error);
   m_op.EnableControls(true);
   if (!m_lastRun.failed.empty()) m_op.ReportFailedCards(m_lastRun.failed);
   m_op.ShowMessage(error, MsgButtons::Ok);

@@ -190,6 +190,9 @@ class CBurnEngine {
                                 WriteBuffers& buffers);
   [[nodiscard]] bool VerifyCard(WriteBuffers& buffers);
   void EndRun();
+  // A run-ending error: the card in hand (slot) is listed as failed with it,
+  // and the run is marked as ended by it.
+  void EndRunOnCardInHand(int slot, const std::string& error);
   void AbortRun(const std::string& error);
 };
 

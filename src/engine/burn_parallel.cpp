@@ -192,15 +192,7 @@ void CBurnEngine::BurnParallelSlot(int k) {
     error = "not enough memory to burn the card";
   }
   // This card alone ends; the others go on.
-  if (m_bCardInHand) {
-    m_lastRun.failed.push_back({k, CurrentDevicePath(), error});
-    if (!m_bCardOpened) ++m_lastRun.cardsRefused;
-    m_bCardInHand = false;
-    m_status.reason = error;
-    CardUpdate(CardPhase::Failed, "", true);
-  }
-  m_lastRun.aborted = true;
-  m_lastRun.abortReason = error;
+  EndRunOnCardInHand(k, error);
 }
 
 }  // namespace tarnwick

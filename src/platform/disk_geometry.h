@@ -24,12 +24,11 @@ inline DiskGeometry GeometryFromCapacity(uint64_t bytes, bool removable) {
   return g;
 }
 
-// The geometry probe of a removable disk that is only a capacity (a card
-// image, or a card read for comparison): it always answers the geometry
-// request and has no media types to ask.
-class CapacityQuery final : public IDiskQuery {
+// A geometry probe that answers with a geometry known beforehand: the
+// geometry request always answers, so there are no media types to ask.
+class FixedGeometryQuery : public IDiskQuery {
  public:
-  explicit CapacityQuery(uint64_t bytes) : m_geometry(GeometryFromCapacity(bytes, true)) {}
+  explicit FixedGeometryQuery(const DiskGeometry& geometry) : m_geometry(geometry) {}
   bool GetDriveGeometry(DiskGeometry& geometry) override {
     geometry = m_geometry;
     return true;
@@ -38,6 +37,13 @@ class CapacityQuery final : public IDiskQuery {
 
  private:
   DiskGeometry m_geometry;
+};
+
+// The probe of a removable disk that is only a capacity (a card image, or a
+// card read for comparison).
+class CapacityQuery final : public FixedGeometryQuery {
+ public:
+  explicit CapacityQuery(uint64_t bytes) : FixedGeometryQuery(GeometryFromCapacity(bytes, true)) {}
 };
 
 }  // namespace tarnwick

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/disk_geometry.h"
 #include "platform/disk_service.h"
 
 namespace tarnwick::testing {
@@ -106,7 +107,7 @@ class CounterfeitDiskService : public IDiskService {
   }
   std::unique_ptr<IDiskQuery> OpenForQuery(const std::string& path) override {
     if (!Find(path)) return nullptr;
-    return std::make_unique<Query>(m_geometry[path]);
+    return std::make_unique<FixedGeometryQuery>(m_geometry[path]);
   }
   SysResult<std::unique_ptr<IDiskWriter>> OpenForWrite(const std::string& path) override {
     CounterfeitCard* card = Find(path);
@@ -123,19 +124,6 @@ class CounterfeitDiskService : public IDiskService {
       if (c->path == path) return c.get();
     return nullptr;
   }
-
-  class Query : public IDiskQuery {
-   public:
-    explicit Query(const DiskGeometry& g) : m_geometry(g) {}
-    bool GetDriveGeometry(DiskGeometry& geometry) override {
-      geometry = m_geometry;
-      return true;
-    }
-    bool GetMediaTypes(uint8_t (&)[kMediaTypesAnswerSize]) override { return false; }
-
-   private:
-    DiskGeometry m_geometry;
-  };
 
   class Writer : public IDiskWriter {
    public:

@@ -15,22 +15,6 @@ namespace tarnwick {
 
 namespace {
 
-class FormedGeometryQuery final : public IDiskQuery {
- public:
-  explicit FormedGeometryQuery(const DiskGeometry& geometry) : m_geometry(geometry) {}
-
-  bool GetDriveGeometry(DiskGeometry& geometry) override {
-    geometry = m_geometry;
-    return true;
-  }
-  // There is no separate media-types request here: the geometry request
-  // always answers.
-  bool GetMediaTypes(uint8_t (&)[kMediaTypesAnswerSize]) override { return false; }
-
- private:
-  DiskGeometry m_geometry;
-};
-
 std::string OpenErrorText(const std::string& path, int err) {
   switch (err) {
     case EBUSY:
@@ -299,19 +283,19 @@ std::unique_ptr<IDiskQuery> QueryBlockDevice(DiskSysCalls& sys, const std::strin
   const int fd = sys.Open(path, DiskOpenMode::ReadOnly);
   if (fd < 0) {
     if ((fd != -EACCES && fd != -EPERM) || sysfsBytes == 0) return nullptr;
-    return std::make_unique<FormedGeometryQuery>(GeometryFromCapacity(sysfsBytes, removable));
+    return std::make_unique<FixedGeometryQuery>(GeometryFromCapacity(sysfsBytes, removable));
   }
   const int64_t bytes = sys.DeviceBytes(fd);
   sys.Close(fd);
   if (bytes <= 0) return nullptr;
-  return std::make_unique<FormedGeometryQuery>(
+  return std::make_unique<FixedGeometryQuery>(
       GeometryFromCapacity(static_cast<uint64_t>(bytes), removable));
 }
 
 std::unique_ptr<IDiskQuery> QueryImageFile(DiskSysCalls& sys, const std::string& path) {
   DiskFileInfo info;
   if (sys.Stat(path, info) != 0 || !info.isRegularFile) return nullptr;
-  return std::make_unique<FormedGeometryQuery>(GeometryFromCapacity(info.size, true));
+  return std::make_unique<FixedGeometryQuery>(GeometryFromCapacity(info.size, true));
 }
 
 SysResult<std::unique_ptr<IDiskWriter>> OpenImageForWrite(DiskSysCalls& sys,
